@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the library, the extension and the C++ tests, then runs every test: ctest and pytest.
+# Set VELMORA_SANITIZE=1 to build and run the C++ suite under ASan and UBSan instead.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$here"
+bash scripts/setup.sh
+
+jobs="$(nproc)"
+if [ "${VELMORA_SANITIZE:-0}" = "1" ]; then
+  build=build/sanitize
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_PYTHON=OFF -DVELMORA_SANITIZE=ON >/dev/null
+  cmake --build "$build" -j "$jobs"
+  ctest --test-dir "$build" -j "$jobs" --output-on-failure
+  exit 0
+fi
+
+build=build/release
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_PYTHON=ON >/dev/null
+cmake --build "$build" -j "$jobs"
+ctest --test-dir "$build" -j "$jobs" --output-on-failure
+VELMORA_BUILD_DIR="$here/$build" PYTHONPATH="$here/$build/src/python${PYTHONPATH:+:$PYTHONPATH}" \
+  python3 -m pytest -q tests/python

@@ -1,0 +1,12 @@
+#pragma once
+
+// One registration function per family of bindings, called by the module body in order.
+
+#include <nanobind/nanobind.h>
+
+namespace velmora::detail {
+
+void define_attributes(nanobind::module_ m);
+void define_functions(nanobind::module_ m);
+
+}  // namespace velmora::detail

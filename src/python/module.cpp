@@ -1,0 +1,57 @@
+// Defines the _velmora extension module: a multi-phase module definition whose execution
+// step runs the module body under a guard that turns every failure into an ImportError.
+#include <Python.h>
+
+#include <nanobind/nanobind.h>
+
+#include "bindings.hpp"
+
+namespace nb = nanobind;
+
+namespace velmora::detail {
+
+void define_module(nb::module_ m) {
+  define_attributes(m);
+  define_functions(m);
+}
+
+int module_exec(PyObject* module) {
+  nb::detail::nb_module_exec(NB_DOMAIN_STR, module);
+  try {
+    define_module(nb::borrow<nb::module_>(module));
+    return 0;
+  } catch (nb::python_error& e) {
+    e.restore();
+    nb::chain_error(PyExc_ImportError, "Encountered an error while initializing the extension.");
+  } catch (const std::exception& e) {
+    PyErr_SetString(PyExc_ImportError, e.what());
+  } catch (...) {
+    // A failed import must never let a foreign exception unwind into the interpreter.
+    PyErr_SetString(PyExc_ImportError, "unknown error while initializing the extension");
+  }
+  return -1;
+}
+
+}  // namespace velmora::detail
+
+namespace {
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&velmora::detail::module_exec)},
+#if PY_VERSION_HEX >= 0x030D0000
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+#if PY_VERSION_HEX >= 0x030C0000
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "_velmora", nullptr, 0, nullptr, module_slots, nullptr, nullptr,
+    nb::detail::nb_module_free,
+};
+
+}  // namespace
+
+extern "C" NB_EXPORT PyObject* PyInit__velmora() { return PyModuleDef_Init(&module_definition); }

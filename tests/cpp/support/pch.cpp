@@ -1,0 +1,1 @@
+// Anchors the precompiled header shared by the C++ test binaries.
