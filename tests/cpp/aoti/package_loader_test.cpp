@@ -6,11 +6,14 @@
 
 #include <ATen/ATen.h>
 #include <c10/core/InferenceMode.h>
+#include <c10/util/Exception.h>
 #include <torch/csrc/inductor/aoti_package/model_package_loader.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,7 +79,7 @@ class PackageLoader : public ::testing::Test {
     const auto package = kPackageDir / "smoke_encoder.pt2";
     ASSERT_TRUE(std::filesystem::is_regular_file(package))
         << package << " is missing; it is written by the ctest fixture aoti_compile_package "
-        << "(run through ctest, e.g. ctest -R aoti)";
+        << "(run the tests through ctest, e.g. ctest -R PackageLoader)";
     // The arguments the encoder uses: model "model", not single-threaded, one runner, no device.
     loader_ = std::make_unique<AOTIModelPackageLoader>(package.string(), "model", false, 1, -1);
     for (const auto& name : kCases) {
@@ -139,9 +142,53 @@ TEST_F(PackageLoader, ConcurrentCallersOnOneLoaderEachGetTheirOwnResult) {
   EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
 }
 
-TEST(PackageLoaderErrors, MissingPackageThrowsAStandardException) {
-  EXPECT_THROW(AOTIModelPackageLoader((kPackageDir / "no_such_package.pt2").string(), "model", false, 1, -1),
-               std::exception);
+// Load failures are c10::Error, whose message the encoder reports without the backtrace.
+TEST(PackageLoaderErrors, LoadFailuresAreTensorLibraryErrors) {
+  const auto not_a_zip = std::filesystem::path(::testing::TempDir()) / "not_a_package.pt2";
+  std::ofstream(not_a_zip) << "not a zip archive";
+  struct Case {
+    std::string label;
+    std::filesystem::path package;
+    std::string model_name;
+    std::string message_start;
+  };
+  const std::vector<Case> cases = {
+      {"missing file", kPackageDir / "no_such_package.pt2", "model", "Failed to initialize zip archive"},
+      {"not a zip archive", not_a_zip, "model", "Failed to initialize zip archive"},
+      {"unknown model name", kPackageDir / "smoke_encoder.pt2", "other",
+       "Failed to find a generated cpp file or so file for model 'other'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    try {
+      AOTIModelPackageLoader loader(c.package.string(), c.model_name, false, 1, -1);
+      ADD_FAILURE() << "loaded";
+    } catch (const c10::Error& error) {
+      EXPECT_EQ(std::string(error.what_without_backtrace()).rfind(c.message_start, 0), 0U)
+          << error.what_without_backtrace();
+    }
+  }
+  std::filesystem::remove(not_a_zip);
+}
+
+// A failure inside a kernel crosses the compiled model's C boundary and comes back as a plain
+// std::runtime_error whose what() carries the tensor library's backtrace. (A wrong input count
+// fails the same way but leaks the input handles inside libtorch, so it is not exercised here.)
+TEST_F(PackageLoader, KernelFailuresArePlainRuntimeErrors) {
+  const std::vector<std::int64_t> out_of_vocabulary = {1, 64, 3};
+  const std::vector<std::int64_t> mask(3, 1);
+  try {
+    run(*loader_, out_of_vocabulary, mask);
+    ADD_FAILURE() << "ran";
+  } catch (const c10::Error& error) {
+    ADD_FAILURE() << "unexpected c10::Error: " << error.what_without_backtrace();
+  } catch (const std::runtime_error& error) {
+    const std::string message = error.what();
+    EXPECT_EQ(message.rfind("index out of bounds", 0), 0U) << message;
+    EXPECT_NE(message.find("\nException raised from"), std::string::npos) << message;
+  }
+  // A failed run leaves the loader usable.
+  expect_matches_reference(run(*loader_, cases_.at(1).input_ids, cases_.at(1).attention_mask), cases_.at(1));
 }
 
 }  // namespace
