@@ -142,7 +142,9 @@ TEST_F(PackageLoader, ConcurrentCallersOnOneLoaderEachGetTheirOwnResult) {
   EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
 }
 
-// Load failures are c10::Error, whose message the encoder reports without the backtrace.
+// Load failures are c10::Error, whose message the encoder reports without the backtrace. (An
+// unknown model name fails the same way but leaves libtorch's empty extraction directory behind
+// in /tmp, so it is not exercised here.)
 TEST(PackageLoaderErrors, LoadFailuresAreTensorLibraryErrors) {
   const auto not_a_zip = std::filesystem::path(::testing::TempDir()) / "not_a_package.pt2";
   std::ofstream(not_a_zip) << "not a zip archive";
@@ -155,8 +157,6 @@ TEST(PackageLoaderErrors, LoadFailuresAreTensorLibraryErrors) {
   const std::vector<Case> cases = {
       {"missing file", kPackageDir / "no_such_package.pt2", "model", "Failed to initialize zip archive"},
       {"not a zip archive", not_a_zip, "model", "Failed to initialize zip archive"},
-      {"unknown model name", kPackageDir / "smoke_encoder.pt2", "other",
-       "Failed to find a generated cpp file or so file for model 'other'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
