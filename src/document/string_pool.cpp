@@ -1,6 +1,6 @@
 #include "velmora/string_pool.hpp"
 
-#include <functional>
+#include <cstring>
 #include <stdexcept>
 
 namespace velmora {
@@ -8,9 +8,30 @@ namespace {
 
 constexpr std::size_t kInitialSlots = 64;
 
+// Pooled strings are mostly a few bytes long (forms, tags, features), so a hash that takes
+// eight bytes per step and ends with a full avalanche (murmur's finalizer, which linear probing
+// needs in the low bits) beats the general-purpose string hash.
 std::uint32_t hash_text(std::string_view text) noexcept {
-  const std::uint64_t h = std::hash<std::string_view>{}(text);
-  return static_cast<std::uint32_t>(h ^ (h >> 32));
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  std::uint64_t chunk;
+  for (; n >= 8; n -= 8, p += 8) {
+    std::memcpy(&chunk, p, 8);
+    h = (h ^ chunk) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+  }
+  if (n) {
+    chunk = 0;
+    std::memcpy(&chunk, p, n);
+    h = (h ^ chunk) * 0xBF58476D1CE4E5B9ull;
+  }
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
+  return static_cast<std::uint32_t>(h);
 }
 
 }  // namespace
@@ -42,6 +63,11 @@ std::uint32_t StringPool::intern(std::string_view text) {
 
 std::uint32_t StringPool::intern_optional(const std::optional<std::string>& text) {
   return text ? intern(*text) : kNoString;
+}
+
+void StringPool::reserve(std::size_t count) {
+  strings_.reserve(count);
+  while (slots_.size() < count * 2) grow();
 }
 
 void StringPool::grow() {
