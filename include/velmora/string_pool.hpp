@@ -46,6 +46,7 @@ class StringPool {
   static constexpr std::uint32_t kEmptySlot = kNoString;
 
   void grow();
+  void rehash(std::size_t slot_count);
 
   std::vector<std::string> strings_;
   std::vector<Slot> slots_;

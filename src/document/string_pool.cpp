@@ -22,8 +22,9 @@ std::uint32_t hash_text(std::string_view text) noexcept {
     h ^= h >> 29;
   }
   if (n) {
+    // Byte by byte: a variable-length memcpy would be a library call for at most 7 bytes.
     chunk = 0;
-    std::memcpy(&chunk, p, n);
+    for (std::size_t i = 0; i < n; ++i) chunk |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
     h = (h ^ chunk) * 0xBF58476D1CE4E5B9ull;
   }
   h ^= h >> 33;
@@ -67,11 +68,15 @@ std::uint32_t StringPool::intern_optional(const std::optional<std::string>& text
 
 void StringPool::reserve(std::size_t count) {
   strings_.reserve(count);
-  while (slots_.size() < count * 2) grow();
+  std::size_t slots = slots_.size();
+  while (slots < count * 2) slots *= 2;
+  if (slots != slots_.size()) rehash(slots);
 }
 
-void StringPool::grow() {
-  std::vector<Slot> bigger(slots_.size() * 2, Slot{kEmptySlot, 0});
+void StringPool::grow() { rehash(slots_.size() * 2); }
+
+void StringPool::rehash(std::size_t slot_count) {
+  std::vector<Slot> bigger(slot_count, Slot{kEmptySlot, 0});
   const std::size_t mask = bigger.size() - 1;
   for (const Slot slot : slots_) {
     if (slot.id == kEmptySlot) continue;
