@@ -280,6 +280,15 @@ int main(int argc, char** argv) {
     write_s = std::min(write_s, seconds_since(start));
   }
 
+  // The writer must give back the treebank: every line of it is kept in the records.
+  std::string round_trip;
+  for (const auto& storage : built) {
+    round_trip += velmora::Document(storage).to_conll();
+    round_trip += "\n\n";
+  }
+  const auto mismatch = std::mismatch(round_trip.begin(), round_trip.end(), data.begin(), data.end());
+  const bool identical = round_trip.size() == data.size() && mismatch.first == round_trip.end();
+
   std::printf("input: %s, %.2f MB, %zu documents, %zu sentences, %zu words, best of %d rounds\n", argv[1],
               file_mb, documents.size(), sentences, words, rounds);
   std::printf("baseline  copy file bytes       %10.1f MB/s\n", file_mb / copy_s);
@@ -294,5 +303,11 @@ int main(int argc, char** argv) {
               static_cast<double>(one_bytes) / words);
   std::printf("storage   pooled strings        %10.2f per word (%.2f as one document)\n",
               static_cast<double>(pooled) / words, static_cast<double>(one.pool.size()) / words);
-  return sink == 0xFFFFFFFF ? 1 : 0;
+  if (identical) {
+    std::printf("check     CoNLL-U round trip    identical to the input\n");
+  } else {
+    std::printf("check     CoNLL-U round trip    DIFFERS from the input at byte %zu\n",
+                static_cast<std::size_t>(mismatch.first - round_trip.begin()));
+  }
+  return identical && sink != 0xFFFFFFFF ? 0 : 1;
 }
