@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "velmora/constituency_tree.hpp"
+#include "velmora/document.hpp"
+
 namespace velmora {
 
-class Document;
-class ConstituencyTree;
-
+// Each stage holds its model plan by pointer; the plan types belong to their own models.
 class LangIDPlan;
 class TokenizerPlan;
 class MWTPlan;

@@ -22,7 +22,7 @@ TEST(PipelineProcessing, WithoutProcessorsTheGivenDocumentComesBack) {
 
   const Document from_text = pipeline.process(std::string("Hello world."));
   EXPECT_EQ(from_text.text(), "Hello world.");
-  EXPECT_TRUE(from_text.sentences().empty());
+  EXPECT_EQ(from_text.sentences().size(), 0u);
 }
 
 TEST(PipelineProcessing, WithoutProcessorsAListComesBackInOrder) {
