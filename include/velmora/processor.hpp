@@ -94,6 +94,13 @@ class Processor {
   /// Throws the error of a model operation called on a processor without a model.
   [[noreturn]] void throw_no_model() const;
 
+  /// The plan of a model operation; without one, throws as throw_no_model() does.
+  template <class Plan>
+  const Plan& loaded(const std::shared_ptr<const Plan>& plan) const {
+    if (!plan) throw_no_model();
+    return *plan;
+  }
+
  private:
   std::string name_;
   std::vector<std::string> requirements_;

@@ -63,7 +63,8 @@ TEST_F(ModelDirectory, ArgumentChecksComeBeforeAnyIndexIsRead) {
             (Failure{"invalid argument",
                      "a processor may only appear once in a pipeline: 'tokenize'"}));
   EXPECT_EQ(build_failure({.processors = {"tokenize"}, .package = PackageMap{{"ner", "x"}}}),
-            (Failure{"invalid argument", "package was specified for unrequested processor: 'ner'"}));
+            (Failure{"invalid argument",
+                     "package was specified for unrequested processor: 'ner'"}));
 }
 
 TEST_F(ModelDirectory, AnUnknownNameIsRefusedWithoutResolvingIt) {
@@ -95,7 +96,8 @@ TEST_F(ModelDirectory, AnIndexDeclaringAnotherLanguageIsRefused) {
 TEST_F(ModelDirectory, TheDefaultPackageIsAmbiguousAmongSeveralEntries) {
   write_index(tokenize_entries);
   EXPECT_EQ(build_failure({.processors = {"tokenize"}}),
-            (Failure{"bundle", "package 'default' is ambiguous for converted processor 'tokenize'"}));
+            (Failure{"bundle",
+                     "package 'default' is ambiguous for converted processor 'tokenize'"}));
 }
 
 TEST_F(ModelDirectory, AProcessorWithoutAnEntryHasNoBundle) {
@@ -119,8 +121,9 @@ TEST_F(ModelDirectory, ProcessorsAreResolvedInRequestOrderWithTheirOwnPackage) {
             (Failure{"bundle", "no converted bundle for en/pos/default"}));
   EXPECT_EQ(build_failure({.processors = {"ner", "pos"}}),
             (Failure{"bundle", "no converted bundle for en/ner/default"}));
-  EXPECT_EQ(build_failure({.processors = {"tokenize"}, .package = PackageMap{{"tokenize", "craft"}}}),
-            (Failure{"bundle", "no converted bundle for en/tokenize/craft"}));
+  EXPECT_EQ(
+      build_failure({.processors = {"tokenize"}, .package = PackageMap{{"tokenize", "craft"}}}),
+      (Failure{"bundle", "no converted bundle for en/tokenize/craft"}));
   // A processor the map does not name asks for "default".
   EXPECT_EQ(build_failure({.processors = {"pos", "ner"}, .package = PackageMap{{"ner", "conll"}}}),
             (Failure{"bundle", "no converted bundle for en/pos/default"}));

@@ -33,7 +33,8 @@ TEST(PipelineProcessing, WithoutProcessorsAListComesBackInOrder) {
   EXPECT_TRUE(result[0].same_storage(given[0]));
   EXPECT_TRUE(result[1].same_storage(given[1]));
 
-  const std::vector<Document> texts = pipeline.process_bulk(std::vector<std::string>{"x", "y", "z"});
+  const std::vector<Document> texts =
+      pipeline.process_bulk(std::vector<std::string>{"x", "y", "z"});
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[0].text(), "x");
   EXPECT_EQ(texts[1].text(), "y");
