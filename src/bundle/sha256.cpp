@@ -156,7 +156,13 @@ void sha256_compress(std::uint32_t state[8], const unsigned char block[64]) {
   compress_blocks()(state, block, 1);
 }
 
-Sha256::Sha256() { std::memcpy(state_, kInitial, sizeof state_); }
+Sha256::Sha256() : Sha256(compress_blocks()) {}
+
+Sha256::Sha256(CompressBlocks compress) : compress_(compress) {
+  std::memcpy(state_, kInitial, sizeof state_);
+}
+
+Sha256 Sha256::portable() { return Sha256(compress_portable); }
 
 void Sha256::update(const void* data, std::size_t size) {
   if (size == 0) return;  // `data` may be null for an empty range
@@ -169,11 +175,11 @@ void Sha256::update(const void* data, std::size_t size) {
     bytes += take;
     size -= take;
     if (buffered_ < sizeof buffer_) return;
-    compress_blocks()(state_, buffer_, 1);
+    compress_(state_, buffer_, 1);
     buffered_ = 0;
   }
   std::size_t whole = size / 64;
-  if (whole > 0) compress_blocks()(state_, bytes, whole);
+  if (whole > 0) compress_(state_, bytes, whole);
   bytes += whole * 64;
   size -= whole * 64;
   if (size > 0) std::memcpy(buffer_, bytes, size);
@@ -189,7 +195,7 @@ std::string Sha256::finish_hex() {
   for (int i = 0; i < 8; ++i) {
     tail[tail_size - 1 - i] = static_cast<unsigned char>(bit_length >> (8 * i));
   }
-  compress_blocks()(state_, tail, tail_size / 64);
+  compress_(state_, tail, tail_size / 64);
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex(64, '0');
   for (int word = 0; word < 8; ++word) {
@@ -202,6 +208,12 @@ std::string Sha256::finish_hex() {
 
 std::string sha256_hex(const void* data, std::size_t size) {
   Sha256 hash;
+  hash.update(data, size);
+  return hash.finish_hex();
+}
+
+std::string sha256_hex_portable(const void* data, std::size_t size) {
+  Sha256 hash = Sha256::portable();
   hash.update(data, size);
   return hash.finish_hex();
 }
