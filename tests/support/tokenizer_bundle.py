@@ -89,7 +89,7 @@ def calibrate(net: TokenizerNetwork, config: dict, vocab: dict, lexicon: list[st
     import tokenizer_reference as ref
 
     lex = ref.Lexicon(lexicon) if config.get("use_dictionary") else None
-    paragraphs = [p for t in texts for p in ref.split_paragraphs(t, config["skip_newline"])][:64]
+    paragraphs = [p for t in texts for p in ref.split_paragraphs(t, config["skip_newline"])][:24]
     paragraphs = [p[:ref.WINDOW] for p in paragraphs]
     ids = [torch.tensor([vocab.get(u.text, vocab["<UNK>"]) for u in p]) for p in paragraphs]
     feats = [ref.unit_features(config, lex, p) for p in paragraphs]
@@ -109,11 +109,11 @@ def calibrate(net: TokenizerNetwork, config: dict, vocab: dict, lexicon: list[st
         return torch.cat(firsts), torch.cat(totals)
 
     with torch.no_grad():
-        for _ in range(3):  # the token bias moves the gate, so settle it in a few rounds
+        for _ in range(2):  # the token bias moves the gate, so settle it in two rounds
             _, total = first_and_total(net.tok_clf, net.tok_clf2, None)
             net.tok_clf.bias -= torch.quantile(total, 0.66)
         _, total = first_and_total(net.sent_clf, net.sent_clf2, None)
-        net.sent_clf.bias -= torch.quantile(total, 0.96)
+        net.sent_clf.bias -= torch.quantile(total, 0.92)
         if config["use_mwt"]:
             _, total = first_and_total(net.mwt_clf, net.mwt_clf2, None)
             net.mwt_clf.bias -= torch.quantile(total, 0.95)
@@ -157,3 +157,65 @@ def write_tokenizer_bundle(directory: str | pathlib.Path, *, size: str = "tiny",
     tensors = {name: tensor.detach().contiguous() for name, tensor in net.state_dict().items()}
     return write_bundle(directory, tensors, assets, processor="tokenize", language=language,
                         alignment=alignment, corrupt=corrupt)
+
+
+def write_variant(directory: pathlib.Path, variant: dict) -> pathlib.Path:
+    """A tiny bundle changed as `variant` says; the keys (all optional) are:
+    "bundle": keyword arguments of write_tokenizer_bundle; "config": config keys to set (a
+    value "<delete>" removes the key); "assets": top-level assets members to set or delete;
+    "vocab": units to add or remove in the vocabulary; "drop_tensors": names to leave out;
+    "extra_tensors": name -> dtype of additional tensors; "processor": the bundle's processor;
+    "misalign": true to store the last tensor one byte off its dtype's alignment."""
+    import bundle_writer
+
+    kwargs = dict(variant.get("bundle", {}))
+    directory = write_tokenizer_bundle(directory, **kwargs)
+    manifest = json.loads((directory / "manifest.json").read_text())
+    assets = json.loads((directory / manifest["assets"]["path"]).read_text(encoding="utf-8"))
+
+    def apply(target: dict, edits: dict) -> None:
+        for key, value in edits.items():
+            if value == "<delete>":
+                target.pop(key, None)
+            else:
+                target[key] = value
+
+    apply(assets["config"], variant.get("config", {}))
+    apply(assets, variant.get("assets", {}))
+    apply(assets["vocab"]["_unit2id"], variant.get("vocab", {}))
+    net = load_network(directory)
+    tensors = {name: t.contiguous() for name, t in net.state_dict().items()
+               if name not in variant.get("drop_tensors", [])}
+    for name, dtype in variant.get("extra_tensors", {}).items():
+        tensors[name] = torch.zeros(3, dtype=getattr(torch, dtype))
+    misalign = variant.get("misalign", False)
+    directory = bundle_writer.write_bundle(directory, tensors, assets, processor=variant.get("processor", "tokenize"),
+                                           language=manifest["language"], alignment=1 if misalign else 64)
+    if misalign:
+        _shift_last_tensor(directory)
+    return directory
+
+
+def _shift_last_tensor(directory: pathlib.Path) -> None:
+    """Moves the last tensor one byte further into the tensor file (digests are not refreshed;
+    the bundle is opened without verification)."""
+    manifest = json.loads((directory / "manifest.json").read_text())
+    path = directory / manifest["tensor_file"]["path"]
+    data = bytearray(path.read_bytes())
+    last = manifest["tensors"][-1]
+    data[last["offset"]:last["offset"]] = b"\0"
+    last["offset"] += 1
+    manifest["tensor_file"]["size"] = len(data)
+    path.write_bytes(bytes(data))
+    (directory / "manifest.json").write_text(json.dumps(manifest, indent=2))
+
+
+if __name__ == "__main__":
+    import sys
+
+    # Usage: tokenizer_bundle.py VARIANTS_JSON OUT_DIR — writes OUT_DIR/<name> for every
+    # named variant of the JSON object.
+    variants = json.loads(pathlib.Path(sys.argv[1]).read_text(encoding="utf-8"))
+    out = pathlib.Path(sys.argv[2])
+    for name, variant in variants.items():
+        write_variant(out / name, variant)

@@ -129,8 +129,11 @@ def split_paragraphs(text: str, skip_newline: bool) -> list[list[Unit]]:
 # ---------------------------------------------------------------- features
 
 
+DIGITS = frozenset(cp for first, last in DIGIT_RANGES for cp in range(first, last + 1))
+
+
 def is_digit(cp: int) -> bool:
-    return any(first <= cp <= last for first, last in DIGIT_RANGES)
+    return cp in DIGITS
 
 
 def regex_marks(units: list[Unit], pattern: re.Pattern) -> list[float]:
@@ -433,4 +436,138 @@ def format_document(sentences: list[list[RefToken]]) -> str:
         for t in sentence:
             lines.append("\t".join([str(t.id), escape(t.text), str(t.start), str(t.end), escape(t.misc or "_"),
                                     escape(t.spaces_before), escape(t.spaces_after)]))
-    return "\n".join(lines) + "\n"
+    return "".join(line + "\n" for line in lines)
+
+
+# ---------------------------------------------------------------- comparison inputs for the C++ tests
+
+NEAR_TIE = 1e-3
+
+
+def corpus_texts(conllu: pathlib.Path) -> list[str]:
+    """The raw sentences of a CoNLL-U file joined into documents: the sentences of a paragraph
+    by spaces, the paragraphs of a document by blank lines."""
+    documents: list[list[list[str]]] = []
+    for line in conllu.read_text(encoding="utf-8").splitlines():
+        if line.startswith("# newdoc") or not documents:
+            documents.append([])
+        if line.startswith("# newpar") or (line.startswith("# text = ") and not documents[-1]):
+            documents[-1].append([])
+        if line.startswith("# text = "):
+            documents[-1][-1].append(line[len("# text = "):])
+    return ["\n\n".join(" ".join(p) for p in doc if p) for doc in documents if doc]
+
+
+def edge_texts(corpus: list[str]) -> list[str]:
+    sentences = [s for text in corpus[:40] for s in text.split("\n\n")]
+    long_paragraph = " ".join(sentences)[:2600]
+    return [
+        "", "   \n\t ", "\u0081", "\n\n  Leading blank lines and spaces.", "a\nb", "a\r\n\r\nb  ",
+        "Mail jo@example.com or Jo.Smith@example.org, see www.example.com/path?q=1 and http://t.co/xyz.",
+        "Costs $1,200.50 and $ 3; call (555) 123-4567 or 555-123-4567 x1234 on March 3, 2020 or 12/31/99.",
+        "Name: Jo\nDate Of Birth: 3/4/2020\n\nTo : them",
+        "$" + "7" * 1500,
+        "word " + "a" * 1200 + " end.",
+        long_paragraph,
+        "\n\n".join([long_paragraph[:1000], long_paragraph[:1001], long_paragraph[:999]]),
+        "Grüße aus Köln! Ça va? Ελληνικά κείμενα. Текст на русском. 東京は晴れ。 ١٢٣ and ５ and ²Ⅰ.",
+        "Emoji 😀 test\u00a0with\u3000odd\u2028spaces and İstanbul ǅ ﬁ ß.",
+        "don't can't e-mail U.S. Mr. Dr. etc. café naïve the and of",
+        "x" * 3 + "\u0085" + "y",
+    ]
+
+
+def write_comparison(out: pathlib.Path, conllu: pathlib.Path | None) -> None:
+    from tokenizer_bundle import write_tokenizer_bundle
+
+    torch.set_num_threads(1)
+    corpus = corpus_texts(conllu) if conllu is not None else []
+    texts = corpus + edge_texts(corpus or ["An example. Another one.\n\nA second paragraph here."] * 40)
+    write_texts(out / "texts.txt", texts)
+    # The full corpus runs through the tiny bundle; a second bundle with the other options
+    # (no multi-word tokens, no lexicon, no gate, newlines skipped, la_ittb and zh rules, small
+    # batches) sees the edge cases and a share of the corpus.
+    bundles = {
+        "tiny": ({}, range(len(texts))),
+        "plain": ({"use_mwt": False, "use_dictionary": False,
+                   "config_overrides": {"hier_invtemp": 0.0, "skip_newline": True, "shorthand": "la_ittb",
+                                        "lang": "zh", "batch_size": 5}},
+                  list(range(0, len(corpus), 10)) + list(range(len(corpus), len(texts)))),
+    }
+    for name, (options, chosen) in bundles.items():
+        bundle = write_tokenizer_bundle(out / name, size="tiny", calibration_texts=texts[:80], **options)
+        tokenizer = ReferenceTokenizer(bundle)
+        with open(out / f"expected_{name}.txt", "w", encoding="utf-8") as stream:
+            for k in chosen:
+                text = texts[k]
+                stream.write(f"TEXT {k}\n")
+                paragraphs = tokenizer.paragraphs(text)
+                all_labels = []
+                for units in paragraphs:
+                    labels, margins = tokenizer.predict(units)
+                    all_labels.append(labels)
+                    stream.write(f"R {units[0].offset} {units[-1].offset + 1}\n")
+                    stream.write("P " + "".join(map(str, labels)) + "\n")
+                    stream.write("N " + " ".join(f"{u}:{m:.3g}" for u, m in enumerate(margins) if m < NEAR_TIE) + "\n")
+                stream.write("DOC\n" + format_document(tokenizer.build(text, paragraphs, all_labels)) + "END\n")
+
+
+def write_texts(path: pathlib.Path, texts: list[str]) -> None:
+    with open(path, "wb") as stream:
+        for text in texts:
+            data = text.encode("utf-8")
+            stream.write(f"{len(data)}\n".encode() + data + b"\n")
+
+
+def read_texts(path: pathlib.Path) -> list[str]:
+    data, texts, p = path.read_bytes(), [], 0
+    while p < len(data):
+        newline = data.index(b"\n", p)
+        length = int(data[p:newline])
+        texts.append(data[newline + 1:newline + 1 + length].decode("utf-8"))
+        p = newline + 1 + length + 1
+    return texts
+
+
+def bench_setup(out: pathlib.Path, conllu: pathlib.Path) -> None:
+    """The realistic bundle and the corpus texts of the benchmark."""
+    from tokenizer_bundle import write_tokenizer_bundle
+
+    torch.set_num_threads(1)
+    texts = corpus_texts(conllu)
+    write_texts(out / "texts.txt", texts)
+    write_tokenizer_bundle(out / "realistic", size="realistic", calibration_texts=texts[:80])
+
+
+def bench(out: pathlib.Path, threads: int) -> None:
+    """Times the reference on the benchmark texts: text by text, then in bulk."""
+    import time
+
+    torch.set_num_threads(threads)
+    texts = read_texts(out / "texts.txt")
+    tokenizer = ReferenceTokenizer(out / "realistic")
+    tokenizer.process(texts[0])  # warm-up
+    start = time.perf_counter()
+    for text in texts:
+        tokenizer.process(text)
+    middle = time.perf_counter()
+    tokenizer.process_bulk(texts)
+    end = time.perf_counter()
+    print(f"process_seconds {middle - start}")
+    print(f"bulk_seconds {end - middle}")
+
+
+if __name__ == "__main__":
+    import sys
+
+    # Usage: tokenizer_reference.py compare OUT_DIR [CONLLU] | bench-setup OUT_DIR CONLLU |
+    #        bench OUT_DIR THREADS
+    command, out = sys.argv[1], pathlib.Path(sys.argv[2])
+    if command == "compare":
+        write_comparison(out, pathlib.Path(sys.argv[3]) if len(sys.argv) > 3 else None)
+    elif command == "bench-setup":
+        bench_setup(out, pathlib.Path(sys.argv[3]))
+    elif command == "bench":
+        bench(out, int(sys.argv[3]))
+    else:
+        raise SystemExit(f"unknown command: {command}")
