@@ -1,6 +1,7 @@
 // The tokenizer's public operations: split the text into paragraphs, predict their labels
 // (one by one, or batched across documents) and build the result documents.
 
+#include <algorithm>
 #include <utility>
 
 #include "tokenize/document_builder.hpp"
@@ -52,8 +53,9 @@ std::vector<Document> TokenizerPlan::process_bulk(const std::vector<Document>& d
   const auto batch_limit = static_cast<std::size_t>(state.batch_size);
   std::vector<const detail::TokenizerParagraph*> pending;
   std::vector<std::size_t> pending_index;
-  pending.reserve(batch_limit);
-  pending_index.reserve(batch_limit);
+  // A bundle may ask for huge batches; never reserve more than there are paragraphs.
+  pending.reserve(std::min(batch_limit, all_paragraphs.size()));
+  pending_index.reserve(std::min(batch_limit, all_paragraphs.size()));
   auto flush = [&] {
     if (pending.empty()) return;
     std::vector<std::vector<std::int64_t>> batch = detail::tokenizer_predict_labels_batched(state, pending);

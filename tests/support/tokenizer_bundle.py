@@ -84,8 +84,8 @@ def default_units(texts: list[str]) -> list[str]:
 
 
 def calibrate(net: TokenizerNetwork, config: dict, vocab: dict, lexicon: list[str], texts: list[str]) -> None:
-    """Sets the classifier biases so that about a third of the units end a token, a tenth of
-    those a sentence, and an eighth of them a multi-word token."""
+    """Sets the classifier biases so that about a third of the units end a token, and a few of
+    those a sentence or a multi-word token."""
     import tokenizer_reference as ref
 
     lex = ref.Lexicon(lexicon) if config.get("use_dictionary") else None
@@ -94,29 +94,24 @@ def calibrate(net: TokenizerNetwork, config: dict, vocab: dict, lexicon: list[st
     ids = [torch.tensor([vocab.get(u.text, vocab["<UNK>"]) for u in p]) for p in paragraphs]
     feats = [ref.unit_features(config, lex, p) for p in paragraphs]
 
-    def first_and_total(clf, clf2, hook):
-        firsts, totals = [], []
+    def scores(clf, clf2) -> torch.Tensor:
+        """First- plus second-stage scores of one classifier over every calibration unit."""
+        totals = []
         with torch.no_grad():
             for i, f in zip(ids, feats):
                 x = torch.cat([net.embeddings(i.unsqueeze(0)), f.unsqueeze(0)], -1)
                 out = net.rnn(x)[0]
-                tok = net.tok_clf(out)
-                gate = out * (1 - torch.sigmoid(-tok * config["hier_invtemp"]))
-                out2 = net.rnn2(gate)[0]
-                first = clf(out)
-                firsts.append(first.flatten())
-                totals.append((first + clf2(out2)).flatten())
-        return torch.cat(firsts), torch.cat(totals)
+                gate = 1 - torch.sigmoid(-net.tok_clf(out) * config["hier_invtemp"])
+                out2 = net.rnn2(out * gate)[0]
+                totals.append((clf(out) + clf2(out2)).flatten())
+        return torch.cat(totals)
 
     with torch.no_grad():
         for _ in range(2):  # the token bias moves the gate, so settle it in two rounds
-            _, total = first_and_total(net.tok_clf, net.tok_clf2, None)
-            net.tok_clf.bias -= torch.quantile(total, 0.66)
-        _, total = first_and_total(net.sent_clf, net.sent_clf2, None)
-        net.sent_clf.bias -= torch.quantile(total, 0.92)
+            net.tok_clf.bias -= torch.quantile(scores(net.tok_clf, net.tok_clf2), 0.66)
+        net.sent_clf.bias -= torch.quantile(scores(net.sent_clf, net.sent_clf2), 0.92)
         if config["use_mwt"]:
-            _, total = first_and_total(net.mwt_clf, net.mwt_clf2, None)
-            net.mwt_clf.bias -= torch.quantile(total, 0.95)
+            net.mwt_clf.bias -= torch.quantile(scores(net.mwt_clf, net.mwt_clf2), 0.95)
 
 
 def write_tokenizer_bundle(directory: str | pathlib.Path, *, size: str = "tiny", seed: int = 1,

@@ -29,6 +29,7 @@ const std::vector<LoadCase>& load_cases() {
       {"no_mwt_tensors", R"({"bundle": {"use_mwt": false}})", ""},
       {"empty_feature_list", R"({"config": {"feat_funcs": []}})", ""},
       {"wrong_feature_width", R"({"config": {"feat_dim": 99}})", ""},
+      {"huge_batch", R"({"config": {"batch_size": 1000000000000000}})", ""},
       {"pos_bundle", R"({"processor": "pos"})", "expected a tokenize bundle, got 'pos'"},
       {"batch_zero", R"({"config": {"batch_size": 0}})", "tokenizer batch size must be positive"},
       {"batch_float", R"({"config": {"batch_size": 8.0}})", "expected JSON integer at assets.config.batch_size"},
@@ -162,6 +163,16 @@ TEST_F(TokenizerBundleLoading, FeatureWidthIsCheckedOnTheFirstParagraph) {
   } catch (const velmora::TokenizerModelError& error) {
     EXPECT_STREQ(error.what(), "tokenizer feature dimension does not match feat_funcs");
   }
+}
+
+TEST_F(TokenizerBundleLoading, HugeBatchSizeOnlyBoundsTheBatches) {
+  const velmora::TokenizerPlan huge(dir_ / "huge_batch", false);
+  const velmora::TokenizerPlan base(dir_ / "base", false);
+  const std::vector<velmora::Document> documents = {velmora::Document("One. Two.\n\nThree"), velmora::Document("Four")};
+  const auto expected = base.process_bulk(documents);
+  const auto bulk = huge.process_bulk(documents);
+  ASSERT_EQ(bulk.size(), 2U);
+  for (std::size_t k = 0; k < bulk.size(); ++k) EXPECT_EQ(format_document(bulk[k]), format_document(expected[k]));
 }
 
 TEST_F(TokenizerBundleLoading, WithoutMultiWordClassifiersNoMultiWordLabelOccurs) {
