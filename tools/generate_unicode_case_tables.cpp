@@ -113,8 +113,8 @@ void print_expansion_tables(const std::vector<Mapping>& mappings) {
   std::vector<std::string> records;
   for (const Mapping& mapping : mappings) {
     if (mapping.to.size() == 1) continue;
-    records.push_back("{" + hex(mapping.from) + ", kUppercaseExpansionCodePoints + " + std::to_string(code_points.size()) +
-                      ", " + std::to_string(mapping.to.size()) + "}");
+    records.push_back("{" + hex(mapping.from) + ", kUppercaseExpansionCodePoints + " +
+                      std::to_string(code_points.size()) + ", " + std::to_string(mapping.to.size()) + "}");
     for (UChar32 code_point : mapping.to) code_points.push_back(hex(code_point));
   }
   std::printf("constexpr char32_t kUppercaseExpansionCodePoints[] = {\n");
@@ -131,7 +131,8 @@ void print_range_table(const char* name, UProperty property) {
     entries.push_back("{" + hex(first) + ", " + hex(last) + "}");
     code_points += static_cast<std::size_t>(last - first + 1);
   }
-  std::printf("// %zu ranges, %zu code points.\nconstexpr CodePointRange %s[] = {\n", entries.size(), code_points, name);
+  std::printf("// %zu ranges, %zu code points.\nconstexpr CodePointRange %s[] = {\n", entries.size(), code_points,
+              name);
   print_entries(entries, 4);
   std::printf("};\n\n");
 }
