@@ -3,7 +3,7 @@
 // reference doing the same work on the same bundle and thread count, and the share of native
 // time spent matching the regular-expression features.
 //
-// Usage: bench_tokenizer [THREADS] [CONLLU]   (defaults: 1, shared/data/en_ewt-ud-dev.conllu
+// Usage: tokenizer_bench [THREADS] [CONLLU]   (defaults: 1, shared/data/en_ewt-ud-dev.conllu
 // found above the source tree)
 
 #include <ATen/Parallel.h>
