@@ -5,18 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <locale.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <algorithm>
-#include <vector>
-#include <locale.h>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "velmora/json.hpp"
 

@@ -15,7 +15,16 @@
 
 namespace {
 
-std::filesystem::path make_bundle_dir() {
+// The bundle directory of this process, removed when the fuzzer exits normally.
+struct BundleDir {
+  std::filesystem::path path;
+  ~BundleDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
+BundleDir make_bundle_dir() {
   const std::filesystem::path base =
       std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
   const std::filesystem::path dir = base / ("velmora_fuzz_manifest_" + std::to_string(::getpid()));
@@ -26,13 +35,14 @@ std::filesystem::path make_bundle_dir() {
   std::ofstream(dir / "tensors.bin", std::ios::binary) << tensors;
   std::ofstream(dir / "sub" / "model.pt2", std::ios::binary) << "artifact";
   std::ofstream(dir / "empty.bin", std::ios::binary);
-  return dir;
+  return BundleDir{dir};
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::filesystem::path dir = make_bundle_dir();
+  static const BundleDir bundle_dir = make_bundle_dir();
+  const std::filesystem::path& dir = bundle_dir.path;
   {
     std::ofstream manifest(dir / "manifest.json", std::ios::binary | std::ios::trunc);
     manifest.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
