@@ -1,0 +1,2 @@
+#include "bindings.hpp"
+namespace velmora::detail { void define_documents(nanobind::module_) {} }
