@@ -1,0 +1,25 @@
+#pragma once
+
+// Pieces of the CoNLL-U writer behind Document::to_conll and Sentence::to_conll.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora {
+class DocumentStorage;
+}
+
+namespace velmora::detail {
+
+/// A LEMMA/UPOS/XPOS/FEATS/DEPREL/DEPS (or range-line MISC) column: "_" for no value or the
+/// empty string, the pooled string otherwise.
+std::string conll_field(const std::vector<std::string>& strings, std::uint32_t id);
+
+/// The ten-column line of one word or empty word, without a line end.
+std::string conll_word_line(const DocumentStorage& storage, std::uint32_t row);
+
+/// Appends one sentence block (comments, generated lines, data lines) to `out`.
+void append_conll_sentence(std::string& out, const DocumentStorage& storage, std::uint32_t sentence);
+
+}  // namespace velmora::detail
