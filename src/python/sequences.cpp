@@ -9,6 +9,7 @@
 
 #include "bindings.hpp"
 #include "velmora/constituency_tree.hpp"
+#include "velmora/document.hpp"
 
 namespace nb = nanobind;
 
@@ -67,6 +68,10 @@ void define_sequence(nb::module_ m, const char* iterator_name, const char* seque
 }  // namespace
 
 void define_sequences(nb::module_ m) {
+  define_sequence<SentenceSequence, Sentence>(m, "_SentenceIterator", "SentenceSequence");
+  define_sequence<TokenSequence, Token>(m, "_TokenIterator", "TokenSequence");
+  define_sequence<WordSequence, Word>(m, "_WordIterator", "WordSequence");
+  define_sequence<SpanSequence, Span>(m, "_SpanIterator", "SpanSequence");
   define_sequence<TreeSequence, ConstituencyTree>(m, "_TreeIterator", "TreeSequence");
 }
 
