@@ -1,0 +1,364 @@
+// Strict recursive-descent JSON reader: one pass over the bytes, first error wins, every
+// syntax error carries the byte offset where reading stopped.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <locale.h>
+#include <string>
+#include <utility>
+
+#include "velmora/json.hpp"
+
+namespace velmora::detail {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+  if (code_point < 0x80) {
+    out += static_cast<char>(code_point);
+  } else if (code_point < 0x800) {
+    out += static_cast<char>(0xC0 | (code_point >> 6));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    out += static_cast<char>(0xE0 | (code_point >> 12));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code_point >> 18));
+    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+}
+
+// Converts a decimal token to the nearest double. from_chars reports both overflow and
+// underflow as out of range; an underflow is a valid zero or subnormal, so the rare out-of-
+// range token is converted again by strtod under the C locale, which rounds underflow
+// correctly and overflows to infinity.
+bool to_double(std::string_view token, double& value) {
+  auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+  if (ec == std::errc() && end == token.data() + token.size()) return std::isfinite(value);
+  if (ec != std::errc::result_out_of_range) return false;
+  locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  if (c_locale == static_cast<locale_t>(0)) return false;
+  std::string copy(token);
+  char* copy_end = nullptr;
+  value = strtod_l(copy.c_str(), &copy_end, c_locale);
+  freelocale(c_locale);
+  return copy_end == copy.c_str() + copy.size() && std::isfinite(value);
+}
+
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : data_(text.data()), size_(text.size()) {}
+
+  JsonValue parse_document() {
+    skip_whitespace();
+    JsonValue value = parse_value();
+    skip_whitespace();
+    if (pos_ < size_) fail("unexpected trailing data");
+    return value;
+  }
+
+ private:
+  [[noreturn]] void fail(std::string_view message) const {
+    std::string text(message);
+    text += " at JSON byte ";
+    text += std::to_string(pos_);
+    throw JsonError(text);
+  }
+
+  bool at_end() const { return pos_ >= size_; }
+
+  void skip_whitespace() {
+    while (pos_ < size_) {
+      char c = data_[pos_];
+      if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return;
+      ++pos_;
+    }
+  }
+
+  void expect(char c) {
+    if (at_end() || data_[pos_] != c) {
+      std::string message = "expected '";
+      message += c;
+      message += "'";
+      fail(message);
+    }
+    ++pos_;
+  }
+
+  JsonValue parse_value() {
+    if (at_end()) fail("unexpected end of JSON");
+    switch (data_[pos_]) {
+      case '{':
+        return parse_object();
+      case '[':
+        return parse_array();
+      case '"': {
+        std::string text;
+        parse_string(text);
+        return JsonValue(std::move(text));
+      }
+      case 't':
+        parse_literal("true");
+        return JsonValue(true);
+      case 'f':
+        parse_literal("false");
+        return JsonValue(false);
+      case 'n':
+        parse_literal("null");
+        return JsonValue();
+      default:
+        if (data_[pos_] == '-' || is_digit(data_[pos_])) return parse_number();
+        fail("unexpected JSON token");
+    }
+  }
+
+  void parse_literal(std::string_view word) {
+    if (size_ - pos_ < word.size() || std::string_view(data_ + pos_, word.size()) != word) {
+      fail("invalid JSON literal");
+    }
+    pos_ += word.size();
+  }
+
+  // Nesting is bounded so that hostile input cannot exhaust the stack.
+  void enter_container() {
+    if (++depth_ > kMaxJsonDepth) fail("JSON nesting too deep");
+  }
+
+  JsonValue parse_object() {
+    enter_container();
+    ++pos_;
+    JsonValue::Object members;
+    skip_whitespace();
+    if (!at_end() && data_[pos_] == '}') {
+      ++pos_;
+      --depth_;
+      return JsonValue(std::move(members));
+    }
+    while (true) {
+      skip_whitespace();
+      if (at_end() || data_[pos_] != '"') fail("expected object key");
+      std::string key;
+      parse_string(key);
+      skip_whitespace();
+      expect(':');
+      skip_whitespace();
+      JsonValue value = parse_value();
+      // Keys written in ascending order (the common case for generated files) append at the
+      // end in constant time; any other order falls back to a search.
+      if (members.empty() || members.rbegin()->first < key) {
+        members.emplace_hint(members.end(), std::move(key), std::move(value));
+      } else if (!members.try_emplace(std::move(key), std::move(value)).second) {
+        fail("duplicate object key");
+      }
+      skip_whitespace();
+      if (!at_end() && data_[pos_] == '}') {
+        ++pos_;
+        --depth_;
+        return JsonValue(std::move(members));
+      }
+      expect(',');
+    }
+  }
+
+  JsonValue parse_array() {
+    enter_container();
+    ++pos_;
+    JsonValue::Array elements;
+    skip_whitespace();
+    if (!at_end() && data_[pos_] == ']') {
+      ++pos_;
+      --depth_;
+      return JsonValue(std::move(elements));
+    }
+    while (true) {
+      skip_whitespace();
+      elements.push_back(parse_value());
+      skip_whitespace();
+      if (!at_end() && data_[pos_] == ']') {
+        ++pos_;
+        --depth_;
+        return JsonValue(std::move(elements));
+      }
+      expect(',');
+    }
+  }
+
+  std::uint32_t read_hex4() {
+    if (size_ - pos_ < 4) fail("truncated Unicode escape");
+    std::uint32_t unit = 0;
+    for (int i = 0; i < 4; ++i) {
+      int digit = hex_value(data_[pos_++]);
+      if (digit < 0) fail("invalid Unicode escape");
+      unit = (unit << 4) | static_cast<std::uint32_t>(digit);
+    }
+    return unit;
+  }
+
+  void parse_string(std::string& out) {
+    ++pos_;  // opening quotation mark
+    while (true) {
+      // Copy the run of plain bytes in one append.
+      std::size_t run = pos_;
+      while (run < size_) {
+        unsigned char c = static_cast<unsigned char>(data_[run]);
+        if (c == '"' || c == '\\' || c < 0x20) break;
+        ++run;
+      }
+      out.append(data_ + pos_, run - pos_);
+      pos_ = run;
+      if (at_end()) fail("unterminated string");
+      unsigned char c = static_cast<unsigned char>(data_[pos_++]);
+      if (c == '"') return;
+      if (c < 0x20) fail("unescaped control character in string");
+      // A backslash escape.
+      if (at_end()) fail("truncated string escape");
+      char escape = data_[pos_++];
+      switch (escape) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': parse_unicode_escape(out); break;
+        default: fail("invalid string escape");
+      }
+    }
+  }
+
+  void parse_unicode_escape(std::string& out) {
+    std::uint32_t unit = read_hex4();
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (size_ - pos_ < 6 || data_[pos_] != '\\' || data_[pos_ + 1] != 'u') {
+        fail("missing low surrogate");
+      }
+      pos_ += 2;
+      std::uint32_t low = read_hex4();
+      if (low < 0xDC00 || low > 0xDFFF) fail("invalid low surrogate");
+      append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+      return;
+    }
+    if (unit >= 0xDC00 && unit <= 0xDFFF) fail("unpaired low surrogate");
+    append_utf8(out, unit);
+  }
+
+  JsonValue parse_number() {
+    std::size_t start = pos_;
+    bool negative = data_[pos_] == '-';
+    if (negative) ++pos_;
+    if (at_end()) fail("truncated number");
+    // The magnitude is accumulated while scanning; `fits` stays true while it can still be
+    // a signed 64-bit integer.
+    std::uint64_t magnitude = 0;
+    bool fits = true;
+    const std::uint64_t limit = negative ? 9223372036854775808ULL : 9223372036854775807ULL;
+    if (data_[pos_] == '0') {
+      ++pos_;
+      if (!at_end() && is_digit(data_[pos_])) fail("leading zero in number");
+    } else if (is_digit(data_[pos_])) {
+      while (!at_end() && is_digit(data_[pos_])) {
+        std::uint64_t digit = static_cast<std::uint64_t>(data_[pos_] - '0');
+        if (fits && magnitude <= (limit - digit) / 10) {
+          magnitude = magnitude * 10 + digit;
+        } else {
+          fits = false;
+        }
+        ++pos_;
+      }
+    } else {
+      fail("invalid number");
+    }
+    bool integral = true;
+    if (!at_end() && data_[pos_] == '.') {
+      integral = false;
+      ++pos_;
+      if (at_end() || !is_digit(data_[pos_])) fail("missing fractional digits");
+      while (!at_end() && is_digit(data_[pos_])) ++pos_;
+    }
+    if (!at_end() && (data_[pos_] == 'e' || data_[pos_] == 'E')) {
+      integral = false;
+      ++pos_;
+      if (!at_end() && (data_[pos_] == '+' || data_[pos_] == '-')) ++pos_;
+      if (at_end() || !is_digit(data_[pos_])) fail("missing exponent digits");
+      while (!at_end() && is_digit(data_[pos_])) ++pos_;
+    }
+    if (integral && fits) {
+      if (!negative) return JsonValue(static_cast<long long>(magnitude));
+      // Negate in unsigned arithmetic so that the minimum value does not overflow.
+      return JsonValue(static_cast<long long>(0 - magnitude));
+    }
+    double value = 0.0;
+    if (!to_double(std::string_view(data_ + start, pos_ - start), value)) {
+      fail("invalid floating-point number");
+    }
+    return JsonValue(value);
+  }
+
+  const char* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+  std::size_t depth_ = 0;
+};
+
+// Closes a descriptor on every exit path.
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+JsonValue parse_json(std::string_view text) { return Reader(text).parse_document(); }
+
+std::string load_text_file(const std::filesystem::path& path) {
+  // Non-blocking open so that a FIFO cannot stall us before the regular-file check.
+  FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+  if (file.fd < 0) throw JsonError("cannot open JSON file: " + path.string());
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) throw JsonError("cannot read JSON file: " + path.string());
+  if (!S_ISREG(info.st_mode)) throw JsonError("JSON file is not a regular file: " + path.string());
+  std::string content;
+  content.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
+  while (true) {
+    if (filled == content.size()) content.resize(content.size() + 4096 + content.size() / 2);
+    ssize_t got = ::read(file.fd, content.data() + filled, content.size() - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw JsonError("cannot read JSON file: " + path.string());
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  content.resize(filled);
+  return content;
+}
+
+JsonValue load_json(const std::filesystem::path& path) { return parse_json(load_text_file(path)); }
+
+}  // namespace velmora::detail

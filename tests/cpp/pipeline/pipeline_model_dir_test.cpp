@@ -1,0 +1,124 @@
+// Building a pipeline against a model directory: argument checks come first, then every
+// requested processor's bundle is resolved from the index in request order, and only then
+// are requirements checked.
+
+#include <gtest/gtest.h>
+
+#include <velmora/pipeline.hpp>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "pipeline/pipeline_request.hpp"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using pipeline_test::Failure;
+using pipeline_test::PackageMap;
+
+/// A model directory under the system temporary directory, removed at the end of the test.
+class ModelDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "velmora-pipeline-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  /// Writes `<root>/<resources version>/<language>/index.json` with the given bundle entries
+  /// (JSON objects), declaring the given identity.
+  void write_index(const std::string& resources_version, const std::string& directory,
+                   const std::string& bundles, const std::string& declared_language = "") {
+    const fs::path language_dir = root_ / resources_version / directory;
+    fs::create_directories(language_dir);
+    std::ofstream(language_dir / "index.json")
+        << R"({"format": "velmora-model-index", "format_version": 1, "resources_version": ")"
+        << resources_version << R"(", "language": ")"
+        << (declared_language.empty() ? directory : declared_language)
+        << R"(", "bundles": [)" << bundles << "]}";
+  }
+
+  fs::path index_path(const std::string& resources_version, const std::string& language) const {
+    return fs::absolute(root_) / resources_version / language / "index.json";
+  }
+
+  Failure build_failure(pipeline_test::PipelineRequest request) const {
+    request.model_dir = root_;
+    return pipeline_test::build_failure(request);
+  }
+
+  fs::path root_;
+};
+
+const std::string tokenize_entries =
+    R"({"processor": "tokenize", "package": "ewt", "path": "tokenize/ewt"},
+       {"processor": "tokenize", "package": "gum", "path": "tokenize/gum"},
+       {"processor": "mwt", "package": "ewt", "path": "mwt/ewt"})";
+
+TEST_F(ModelDirectory, ArgumentChecksComeBeforeAnyIndexIsRead) {
+  EXPECT_EQ(build_failure({.processors = {"tokenize", "tokenize"}}),
+            (Failure{"invalid argument",
+                     "a processor may only appear once in a pipeline: 'tokenize'"}));
+  EXPECT_EQ(build_failure({.processors = {"tokenize"}, .package = PackageMap{{"ner", "x"}}}),
+            (Failure{"invalid argument", "package was specified for unrequested processor: 'ner'"}));
+}
+
+TEST_F(ModelDirectory, AnUnknownNameIsRefusedWithoutResolvingIt) {
+  EXPECT_EQ(build_failure({.processors = {"parser"}}),
+            (Failure{"invalid argument", "unknown processor: 'parser'"}));
+}
+
+TEST_F(ModelDirectory, ALanguageWithoutADirectoryHasNoIndex) {
+  write_index("1.14.0", "en", tokenize_entries);
+  EXPECT_EQ(build_failure({.language = "fr", .processors = {"tokenize"}}),
+            (Failure{"bundle", "cannot open JSON file: " + index_path("1.14.0", "fr").string()}));
+  EXPECT_EQ(build_failure({.processors = {"tokenize"}, .resources_version = "1.13.0"}),
+            (Failure{"bundle", "cannot open JSON file: " + index_path("1.13.0", "en").string()}));
+}
+
+TEST_F(ModelDirectory, ResolutionRefusesUnsafeIdentities) {
+  EXPECT_EQ(build_failure({.language = "en/x", .processors = {"tokenize"}}),
+            (Failure{"bundle", "invalid language: en/x"}));
+  EXPECT_EQ(build_failure({.processors = {"tokenize"}, .package = ".."}),
+            (Failure{"bundle", "invalid package: .."}));
+}
+
+TEST_F(ModelDirectory, AnIndexDeclaringAnotherLanguageIsRefused) {
+  write_index("1.14.0", "en", tokenize_entries, "fr");
+  EXPECT_EQ(build_failure({.processors = {"tokenize"}}),
+            (Failure{"bundle", "model index identity does not match requested model"}));
+}
+
+TEST_F(ModelDirectory, TheDefaultPackageIsAmbiguousAmongSeveralEntries) {
+  write_index("1.14.0", "en", tokenize_entries);
+  EXPECT_EQ(build_failure({.processors = {"tokenize"}}),
+            (Failure{"bundle", "package 'default' is ambiguous for converted processor 'tokenize'"}));
+}
+
+TEST_F(ModelDirectory, AProcessorWithoutAnEntryHasNoBundle) {
+  write_index("1.14.0", "en", tokenize_entries);
+  // Resolution runs before the requirement check, so pos alone fails on its missing bundle.
+  EXPECT_EQ(build_failure({.processors = {"pos"}}),
+            (Failure{"bundle", "no converted bundle for en/pos/default"}));
+  EXPECT_EQ(build_failure({.processors = {"tokenize"}, .package = "craft"}),
+            (Failure{"bundle", "no converted bundle for en/tokenize/craft"}));
+}
+
+TEST_F(ModelDirectory, ProcessorsAreResolvedInRequestOrderWithTheirOwnPackage) {
+  write_index("1.14.0", "en", tokenize_entries);
+  EXPECT_EQ(build_failure({.processors = {"pos", "ner"}}),
+            (Failure{"bundle", "no converted bundle for en/pos/default"}));
+  EXPECT_EQ(build_failure({.processors = {"ner", "pos"}}),
+            (Failure{"bundle", "no converted bundle for en/ner/default"}));
+  EXPECT_EQ(build_failure({.processors = {"tokenize"}, .package = PackageMap{{"tokenize", "craft"}}}),
+            (Failure{"bundle", "no converted bundle for en/tokenize/craft"}));
+  // A processor the map does not name asks for "default".
+  EXPECT_EQ(build_failure({.processors = {"pos", "ner"}, .package = PackageMap{{"ner", "conll"}}}),
+            (Failure{"bundle", "no converted bundle for en/pos/default"}));
+}
+
+}  // namespace
+}  // namespace velmora
