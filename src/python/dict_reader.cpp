@@ -177,12 +177,16 @@ SentenceInput parse_sentence(nb::handle sentence, const EntryKeys& keys) {
   // The token that a multi-word-token range opened, and the last id it covers.
   std::optional<std::size_t> open_token;
   std::int32_t open_end = 0;
+  // The id of the last regular word read. A range always comes before its first word and
+  // an empty word N.M after word N, so a pair (N, M) with M > N whose N was already read
+  // (or is 0) is an empty word: the writer gives empty words 0.1 or 1.2 that form.
+  std::int32_t last_word_id = 0;
   for_each_item(sentence, [&](nb::handle entry) {
     if (!PyDict_Check(entry.ptr())) throw std::invalid_argument("each sentence entry must be a dictionary");
     PyObject* id_value = entry_value(entry, keys.id);
     if (id_value == nullptr) throw std::invalid_argument("every token entry must contain an id");
     EntryId id = parse_entry_id(id_value);
-    if (id.is_pair && id.b > id.a) {
+    if (id.is_pair && id.b > id.a && id.a > last_word_id) {
       input.tokens.push_back(parse_token_fields(entry, keys, id.a, id.b));
       open_token = input.tokens.size() - 1;
       open_end = id.b;
@@ -190,6 +194,7 @@ SentenceInput parse_sentence(nb::handle sentence, const EntryKeys& keys) {
       input.empty_words.push_back(parse_word_fields(entry, keys, id));
     } else {
       WordInput word = parse_word_fields(entry, keys, id);
+      last_word_id = id.a;
       if (open_token && id.a <= open_end) {
         input.tokens[*open_token].words.push_back(std::move(word));
         if (id.a == open_end) open_token.reset();
