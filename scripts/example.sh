@@ -4,5 +4,5 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 bash scripts/setup.sh
-python3 -m pip install -q --no-build-isolation --no-deps .
+python3 -m pip install -q --root-user-action=ignore --no-build-isolation --no-deps .
 python3 examples/annotate.py

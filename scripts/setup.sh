@@ -35,5 +35,5 @@ for line in open(sys.argv[1]):
 PY
 then
   echo "setup: installing Python packages"
-  "$python" -m pip install -q -r "$here/requirements-dev.txt"
+  "$python" -m pip install -q --root-user-action=ignore -r "$here/requirements-dev.txt"
 fi

@@ -18,7 +18,8 @@ ConstituencyTree leaf(const std::string& word) { return ConstituencyTree(word); 
 ConstituencyTree pre(const std::string& tag, const std::string& word) { return ConstituencyTree(tag, {leaf(word)}); }
 
 ConstituencyTree sample_sentence() {
-  return ConstituencyTree("S", {ConstituencyTree("NP", {pre("PRP", "I")}), ConstituencyTree("VP", {pre("VBP", "run")})});
+  return ConstituencyTree("S", {ConstituencyTree("NP", {pre("PRP", "I")}),  //
+                                ConstituencyTree("VP", {pre("VBP", "run")})});
 }
 
 template <class Fn>
@@ -61,7 +62,8 @@ TEST(ConstituencyTree, PrintsBracketsWithOneSpaceBeforeEachChild) {
 }
 
 TEST(ConstituencyTree, LeafLabelsAreLeftToRight) {
-  const ConstituencyTree tree("ROOT", {sample_sentence(), ConstituencyTree("X", {leaf("a"), pre("P", "b"), leaf("c")})});
+  const ConstituencyTree tree("ROOT",
+                              {sample_sentence(), ConstituencyTree("X", {leaf("a"), pre("P", "b"), leaf("c")})});
   EXPECT_EQ(tree.leaf_labels(), (std::vector<std::string>{"I", "run", "a", "b", "c"}));
 }
 
@@ -79,6 +81,14 @@ TEST(ConstituencyTree, SubtreesAreSharedNotCopied) {
   EXPECT_TRUE(tree.children().at(1).same_node(np));
   EXPECT_EQ(tree.to_string(), "(NP (NN dog) (NN dog))");
   EXPECT_EQ(tree.leaf_labels(), (std::vector<std::string>{"dog", "dog"}));
+}
+
+TEST(ConstituencyTree, ReleasingOneParentKeepsASharedSubtree) {
+  const ConstituencyTree shared("NP", {pre("DT", "the"), pre("NN", "dog")});
+  const ConstituencyTree kept("S", {shared});
+  { const ConstituencyTree dropped("S", {ConstituencyTree("X", {shared}), pre("VB", "ran")}); }
+  EXPECT_EQ(kept.to_string(), "(S (NP (DT the) (NN dog)))");
+  EXPECT_EQ(shared.leaf_labels(), (std::vector<std::string>{"the", "dog"}));
 }
 
 TEST(ConstituencyTree, IdentityIsTheNodeNotTheStructure) {
