@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "velmora/constituency_tree.hpp"
+#include "velmora/document.hpp"
+
 namespace velmora {
 
-class Document;
-class ConstituencyTree;
-
+// Each stage holds its model plan by pointer; the plan types belong to their own models.
 class LangIDPlan;
 class TokenizerPlan;
 class MWTPlan;
@@ -92,6 +93,13 @@ class Processor {
 
   /// Throws the error of a model operation called on a processor without a model.
   [[noreturn]] void throw_no_model() const;
+
+  /// The plan of a model operation; without one, throws as throw_no_model() does.
+  template <class Plan>
+  const Plan& loaded(const std::shared_ptr<const Plan>& plan) const {
+    if (!plan) throw_no_model();
+    return *plan;
+  }
 
  private:
   std::string name_;

@@ -9,7 +9,8 @@
 
 namespace velmora {
 
-ConstituencyProcessor::ConstituencyProcessor() : Processor(detail::processor_row_spec(detail::ProcessorKind::constituency)) {}
+ConstituencyProcessor::ConstituencyProcessor()
+    : Processor(detail::processor_row_spec(detail::ProcessorKind::constituency)) {}
 
 bool ConstituencyProcessor::implemented() const { return plan_ != nullptr; }
 
@@ -21,7 +22,9 @@ std::vector<Document> ConstituencyProcessor::process_bulk(std::vector<Document> 
   return Processor::process_bulk(std::move(documents));
 }
 
-std::optional<std::filesystem::path> ConstituencyProcessor::bundle_path() const { return std::nullopt; }
+std::optional<std::filesystem::path> ConstituencyProcessor::bundle_path() const {
+  return std::nullopt;
+}
 
 bool ConstituencyProcessor::uses_xpos() const { throw_no_model(); }
 

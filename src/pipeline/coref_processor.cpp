@@ -9,7 +9,8 @@
 
 namespace velmora {
 
-CorefProcessor::CorefProcessor() : Processor(detail::processor_row_spec(detail::ProcessorKind::coref)) {}
+CorefProcessor::CorefProcessor()
+    : Processor(detail::processor_row_spec(detail::ProcessorKind::coref)) {}
 
 bool CorefProcessor::implemented() const { return plan_ != nullptr; }
 

@@ -9,7 +9,8 @@
 
 namespace velmora {
 
-DepparseProcessor::DepparseProcessor() : Processor(detail::processor_row_spec(detail::ProcessorKind::depparse)) {}
+DepparseProcessor::DepparseProcessor()
+    : Processor(detail::processor_row_spec(detail::ProcessorKind::depparse)) {}
 
 bool DepparseProcessor::implemented() const { return plan_ != nullptr; }
 

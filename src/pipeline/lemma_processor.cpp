@@ -9,7 +9,8 @@
 
 namespace velmora {
 
-LemmaProcessor::LemmaProcessor() : Processor(detail::processor_row_spec(detail::ProcessorKind::lemma)) {}
+LemmaProcessor::LemmaProcessor()
+    : Processor(detail::processor_row_spec(detail::ProcessorKind::lemma)) {}
 
 bool LemmaProcessor::implemented() const { return plan_ != nullptr; }
 

@@ -9,7 +9,8 @@
 
 namespace velmora {
 
-MorphSegProcessor::MorphSegProcessor() : Processor(detail::processor_row_spec(detail::ProcessorKind::morphseg)) {}
+MorphSegProcessor::MorphSegProcessor()
+    : Processor(detail::processor_row_spec(detail::ProcessorKind::morphseg)) {}
 
 bool MorphSegProcessor::implemented() const { return plan_ != nullptr; }
 

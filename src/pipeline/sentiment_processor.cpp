@@ -9,7 +9,8 @@
 
 namespace velmora {
 
-SentimentProcessor::SentimentProcessor() : Processor(detail::processor_row_spec(detail::ProcessorKind::sentiment)) {}
+SentimentProcessor::SentimentProcessor()
+    : Processor(detail::processor_row_spec(detail::ProcessorKind::sentiment)) {}
 
 bool SentimentProcessor::implemented() const { return plan_ != nullptr; }
 
@@ -21,7 +22,9 @@ std::vector<Document> SentimentProcessor::process_bulk(std::vector<Document> doc
   return Processor::process_bulk(std::move(documents));
 }
 
-std::optional<std::filesystem::path> SentimentProcessor::bundle_path() const { return std::nullopt; }
+std::optional<std::filesystem::path> SentimentProcessor::bundle_path() const {
+  return std::nullopt;
+}
 
 std::int64_t SentimentProcessor::classify(const std::vector<std::string>&) const {
   throw_no_model();

@@ -9,7 +9,8 @@
 
 namespace velmora {
 
-TokenizeProcessor::TokenizeProcessor() : Processor(detail::processor_row_spec(detail::ProcessorKind::tokenize)) {}
+TokenizeProcessor::TokenizeProcessor()
+    : Processor(detail::processor_row_spec(detail::ProcessorKind::tokenize)) {}
 
 bool TokenizeProcessor::implemented() const { return plan_ != nullptr; }
 

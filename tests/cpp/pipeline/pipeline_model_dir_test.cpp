@@ -28,17 +28,17 @@ class ModelDirectory : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  /// Writes `<root>/<resources version>/<language>/index.json` with the given bundle entries
-  /// (JSON objects), declaring the given identity.
-  void write_index(const std::string& resources_version, const std::string& directory,
-                   const std::string& bundles, const std::string& declared_language = "") {
-    const fs::path language_dir = root_ / resources_version / directory;
-    fs::create_directories(language_dir);
-    std::ofstream(language_dir / "index.json")
-        << R"({"format": "velmora-model-index", "format_version": 1, "resources_version": ")"
-        << resources_version << R"(", "language": ")"
-        << (declared_language.empty() ? directory : declared_language)
-        << R"(", "bundles": [)" << bundles << "]}";
+  /// Writes an index.json through the test bundle library: `bundles` is a Python list of
+  /// entries and `options` the keyword arguments of its write_index.
+  void write_index(const std::string& bundles, const std::string& options = "") {
+    const fs::path script = root_ / "write_index.py";
+    std::ofstream(script) << "import sys\n"
+                          << "sys.path.insert(0, r'" VELMORA_SOURCE_DIR "/tests/support')\n"
+                          << "from bundle_writer import write_index\n"
+                          << "write_index(r'" << root_.string() << "', " << bundles << ", "
+                          << options << ")\n";
+    const std::string command = std::string(VELMORA_PYTHON) + " " + script.string();
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
 
   fs::path index_path(const std::string& resources_version, const std::string& language) const {
@@ -54,16 +54,17 @@ class ModelDirectory : public ::testing::Test {
 };
 
 const std::string tokenize_entries =
-    R"({"processor": "tokenize", "package": "ewt", "path": "tokenize/ewt"},
-       {"processor": "tokenize", "package": "gum", "path": "tokenize/gum"},
-       {"processor": "mwt", "package": "ewt", "path": "mwt/ewt"})";
+    R"([{"processor": "tokenize", "package": "ewt", "path": "tokenize/ewt"},
+        {"processor": "tokenize", "package": "gum", "path": "tokenize/gum"},
+        {"processor": "mwt", "package": "ewt", "path": "mwt/ewt"}])";
 
 TEST_F(ModelDirectory, ArgumentChecksComeBeforeAnyIndexIsRead) {
   EXPECT_EQ(build_failure({.processors = {"tokenize", "tokenize"}}),
             (Failure{"invalid argument",
                      "a processor may only appear once in a pipeline: 'tokenize'"}));
   EXPECT_EQ(build_failure({.processors = {"tokenize"}, .package = PackageMap{{"ner", "x"}}}),
-            (Failure{"invalid argument", "package was specified for unrequested processor: 'ner'"}));
+            (Failure{"invalid argument",
+                     "package was specified for unrequested processor: 'ner'"}));
 }
 
 TEST_F(ModelDirectory, AnUnknownNameIsRefusedWithoutResolvingIt) {
@@ -72,7 +73,7 @@ TEST_F(ModelDirectory, AnUnknownNameIsRefusedWithoutResolvingIt) {
 }
 
 TEST_F(ModelDirectory, ALanguageWithoutADirectoryHasNoIndex) {
-  write_index("1.14.0", "en", tokenize_entries);
+  write_index(tokenize_entries);
   EXPECT_EQ(build_failure({.language = "fr", .processors = {"tokenize"}}),
             (Failure{"bundle", "cannot open JSON file: " + index_path("1.14.0", "fr").string()}));
   EXPECT_EQ(build_failure({.processors = {"tokenize"}, .resources_version = "1.13.0"}),
@@ -87,19 +88,20 @@ TEST_F(ModelDirectory, ResolutionRefusesUnsafeIdentities) {
 }
 
 TEST_F(ModelDirectory, AnIndexDeclaringAnotherLanguageIsRefused) {
-  write_index("1.14.0", "en", tokenize_entries, "fr");
+  write_index(tokenize_entries, "edit_index=lambda index: index.update(language='fr')");
   EXPECT_EQ(build_failure({.processors = {"tokenize"}}),
             (Failure{"bundle", "model index identity does not match requested model"}));
 }
 
 TEST_F(ModelDirectory, TheDefaultPackageIsAmbiguousAmongSeveralEntries) {
-  write_index("1.14.0", "en", tokenize_entries);
+  write_index(tokenize_entries);
   EXPECT_EQ(build_failure({.processors = {"tokenize"}}),
-            (Failure{"bundle", "package 'default' is ambiguous for converted processor 'tokenize'"}));
+            (Failure{"bundle",
+                     "package 'default' is ambiguous for converted processor 'tokenize'"}));
 }
 
 TEST_F(ModelDirectory, AProcessorWithoutAnEntryHasNoBundle) {
-  write_index("1.14.0", "en", tokenize_entries);
+  write_index(tokenize_entries);
   // Resolution runs before the requirement check, so pos alone fails on its missing bundle.
   EXPECT_EQ(build_failure({.processors = {"pos"}}),
             (Failure{"bundle", "no converted bundle for en/pos/default"}));
@@ -107,14 +109,21 @@ TEST_F(ModelDirectory, AProcessorWithoutAnEntryHasNoBundle) {
             (Failure{"bundle", "no converted bundle for en/tokenize/craft"}));
 }
 
+TEST_F(ModelDirectory, AnEntryOfTheRequestedProcessorMustNameItsPackage) {
+  write_index(R"([{"processor": "pos", "path": "pos"}])");
+  EXPECT_EQ(build_failure({.processors = {"pos"}}),
+            (Failure{"bundle", "missing JSON key 'package' at index.bundles[]"}));
+}
+
 TEST_F(ModelDirectory, ProcessorsAreResolvedInRequestOrderWithTheirOwnPackage) {
-  write_index("1.14.0", "en", tokenize_entries);
+  write_index(tokenize_entries);
   EXPECT_EQ(build_failure({.processors = {"pos", "ner"}}),
             (Failure{"bundle", "no converted bundle for en/pos/default"}));
   EXPECT_EQ(build_failure({.processors = {"ner", "pos"}}),
             (Failure{"bundle", "no converted bundle for en/ner/default"}));
-  EXPECT_EQ(build_failure({.processors = {"tokenize"}, .package = PackageMap{{"tokenize", "craft"}}}),
-            (Failure{"bundle", "no converted bundle for en/tokenize/craft"}));
+  EXPECT_EQ(
+      build_failure({.processors = {"tokenize"}, .package = PackageMap{{"tokenize", "craft"}}}),
+      (Failure{"bundle", "no converted bundle for en/tokenize/craft"}));
   // A processor the map does not name asks for "default".
   EXPECT_EQ(build_failure({.processors = {"pos", "ner"}, .package = PackageMap{{"ner", "conll"}}}),
             (Failure{"bundle", "no converted bundle for en/pos/default"}));

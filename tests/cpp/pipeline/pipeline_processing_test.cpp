@@ -22,7 +22,7 @@ TEST(PipelineProcessing, WithoutProcessorsTheGivenDocumentComesBack) {
 
   const Document from_text = pipeline.process(std::string("Hello world."));
   EXPECT_EQ(from_text.text(), "Hello world.");
-  EXPECT_TRUE(from_text.sentences().empty());
+  EXPECT_EQ(from_text.sentences().size(), 0u);
 }
 
 TEST(PipelineProcessing, WithoutProcessorsAListComesBackInOrder) {
@@ -33,7 +33,8 @@ TEST(PipelineProcessing, WithoutProcessorsAListComesBackInOrder) {
   EXPECT_TRUE(result[0].same_storage(given[0]));
   EXPECT_TRUE(result[1].same_storage(given[1]));
 
-  const std::vector<Document> texts = pipeline.process_bulk(std::vector<std::string>{"x", "y", "z"});
+  const std::vector<Document> texts =
+      pipeline.process_bulk(std::vector<std::string>{"x", "y", "z"});
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[0].text(), "x");
   EXPECT_EQ(texts[1].text(), "y");

@@ -23,9 +23,9 @@ struct PipelineRequest {
   std::string language = "en";
   Names processors;
   std::variant<std::string, PackageMap> package = std::string("default");
-  std::optional<std::filesystem::path> model_dir;
+  std::optional<std::filesystem::path> model_dir = std::nullopt;
   std::string resources_version = "1.14.0";
-  Names language_subset;
+  Names language_subset = {};
 };
 
 inline Pipeline build(const PipelineRequest& request) {

@@ -58,7 +58,9 @@ TEST(PipelineValidation, RefusesFaultyRequestsWithTheFirstFailingCheck) {
       {"unknown name before the requirement check",
        {.processors = {"pos", "Tokenize"}},
        {"invalid argument", "unknown processor: 'Tokenize'"}},
-      {"pos alone", {.processors = {"pos"}}, {"requirements", "processor 'pos" + missing + "tokenize"}},
+      {"pos alone",
+       {.processors = {"pos"}},
+       {"requirements", "processor 'pos" + missing + "tokenize"}},
       {"depparse alone",
        {.processors = {"depparse"}},
        {"requirements", "processor 'depparse" + missing + "tokenize, pos, lemma"}},
@@ -132,7 +134,8 @@ TEST(PipelineValidation, APackageMapFallsBackToDefault) {
 }
 
 TEST(PipelineValidation, AnEmptyPackageMapIsStillAMapping) {
-  const Pipeline pipeline = pipeline_test::build({.processors = {"tokenize"}, .package = PackageMap{}});
+  const Pipeline pipeline =
+      pipeline_test::build({.processors = {"tokenize"}, .package = PackageMap{}});
   EXPECT_TRUE(pipeline.package_is_mapping());
   EXPECT_EQ(pipeline.package_for("tokenize"), "default");
 }
