@@ -1,3 +1,5 @@
+import importlib
+import sys
 import sysconfig
 
 import pytest
@@ -153,3 +155,37 @@ def test_standard_errors_become_the_matching_builtin_types():
         _velmora.Document().sentences[0]
     with pytest.raises(RuntimeError):
         _velmora.Pipeline("en", processors=3)
+
+
+@pytest.mark.skipif(not hasattr(sys, "_is_gil_enabled") or not sysconfig.get_config_var("Py_GIL_DISABLED"),
+                    reason="needs a free-threaded interpreter")
+def test_importing_keeps_a_free_threaded_interpreter_without_the_gil():
+    assert sys._is_gil_enabled() is False
+
+
+def subinterpreters():
+    for name in ("_interpreters", "_xxsubinterpreters"):
+        try:
+            return importlib.import_module(name)
+        except ImportError:
+            continue
+    return None
+
+
+# Interpreters before 3.12 cannot be told that a module refuses a second interpreter.
+@pytest.mark.skipif(sys.version_info < (3, 12) or subinterpreters() is None,
+                    reason="needs an interpreter that checks modules for subinterpreter support")
+def test_a_second_interpreter_cannot_import_the_module():
+    interpreters = subinterpreters()
+    interpreter = interpreters.create()
+    try:
+        code = f"import sys; sys.path[:0] = {sys.path!r}; import _velmora"
+        outcome = None
+        try:
+            outcome = interpreters.run_string(interpreter, code)
+        except Exception as error:  # raised by the older interface
+            outcome = error
+        assert outcome is not None
+        assert "_velmora" in str(outcome) or "ImportError" in str(outcome)
+    finally:
+        interpreters.destroy(interpreter)
