@@ -41,9 +41,12 @@ def test_model_less_processors_show_their_table_row(name, cls):
 @pytest.mark.parametrize("name,cls", STAGES)
 def test_model_less_processors_refuse_to_process(name, cls):
     stage = cls()
+    document = Document("text")
     for call in (stage.process, stage, lambda d: stage.bulk_process([d])):
         with pytest.raises(ProcessorNotImplementedError, match=NOT_IMPLEMENTED.format(name)):
-            call(Document("text"))
+            call(document)
+    # The call got a copy of the handle; the Python object still holds its storage.
+    assert document.text == "text"
     assert stage.bulk_process([]) == []
 
 
