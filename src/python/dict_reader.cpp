@@ -22,10 +22,11 @@ namespace {
 
 // The keys of an entry, made once per conversion so that lookups hash no new strings.
 struct EntryKeys {
-  nb::str id{"id"}, text{"text"}, lemma{"lemma"}, upos{"upos"}, xpos{"xpos"}, feats{"feats"}, head{"head"},
-      deprel{"deprel"}, deps{"deps"}, misc{"misc"}, ner{"ner"}, multi_ner{"multi_ner"}, start_char{"start_char"},
-      end_char{"end_char"}, manual_expansion{"manual_expansion"}, spaces_before{"spaces_before"},
-      spaces_after{"spaces_after"}, morphemes{"morphemes"};
+  nb::str id{"id"}, text{"text"}, lemma{"lemma"}, upos{"upos"}, xpos{"xpos"}, feats{"feats"};
+  nb::str head{"head"}, deprel{"deprel"}, deps{"deps"}, misc{"misc"}, ner{"ner"};
+  nb::str multi_ner{"multi_ner"}, start_char{"start_char"}, end_char{"end_char"};
+  nb::str manual_expansion{"manual_expansion"}, spaces_before{"spaces_before"};
+  nb::str spaces_after{"spaces_after"}, morphemes{"morphemes"};
 };
 
 struct EntryId {
@@ -73,7 +74,8 @@ std::vector<std::string> read_string_list(nb::handle entry, const nb::str& key) 
 
 // Offsets are code-point positions stored in 32 bits; a value that does not fit is refused
 // rather than cut to its low bits (which could turn it into "no offset" or a small number).
-std::optional<std::int32_t> read_nonnegative_int(nb::handle entry, const nb::str& key, const char* name) {
+std::optional<std::int32_t> read_nonnegative_int(nb::handle entry, const nb::str& key,
+                                                 const char* name) {
   PyObject* value = entry_value(entry, key);
   if (value == nullptr) return std::nullopt;
   auto number = nb::cast<std::int64_t>(nb::handle(value));
@@ -102,7 +104,8 @@ EntryId parse_entry_id(PyObject* value) {
   if (PyLong_Check(value)) return EntryId{to_int32(value), 0, false};
   Py_ssize_t length = PyObject_Length(value);
   if (length < 0) throw nb::python_error();
-  if (length != 1 && length != 2) throw std::invalid_argument("an id must be an int or a one/two-element sequence");
+  if (length != 1 && length != 2)
+    throw std::invalid_argument("an id must be an int or a one/two-element sequence");
   auto item = [value](Py_ssize_t i) {
     nb::object element = nb::steal(PySequence_GetItem(value, i));
     if (!element.is_valid()) throw nb::python_error();
@@ -132,7 +135,8 @@ WordInput parse_word_fields(nb::handle entry, const EntryKeys& keys, const Entry
   return word;
 }
 
-TokenInput parse_token_fields(nb::handle entry, const EntryKeys& keys, std::int32_t first, std::int32_t last) {
+TokenInput parse_token_fields(nb::handle entry, const EntryKeys& keys, std::int32_t first,
+                              std::int32_t last) {
   TokenInput token;
   token.id_start = first;
   token.id_end = last;
@@ -182,7 +186,8 @@ SentenceInput parse_sentence(nb::handle sentence, const EntryKeys& keys) {
   // (or is 0) is an empty word: the writer gives empty words 0.1 or 1.2 that form.
   std::int32_t last_word_id = 0;
   for_each_item(sentence, [&](nb::handle entry) {
-    if (!PyDict_Check(entry.ptr())) throw std::invalid_argument("each sentence entry must be a dictionary");
+    if (!PyDict_Check(entry.ptr()))
+      throw std::invalid_argument("each sentence entry must be a dictionary");
     PyObject* id_value = entry_value(entry, keys.id);
     if (id_value == nullptr) throw std::invalid_argument("every token entry must contain an id");
     EntryId id = parse_entry_id(id_value);
@@ -218,7 +223,8 @@ Document document_from_dict(nb::handle sentences, nb::handle text) {
   Py_ssize_t count = PyObject_LengthHint(sentences.ptr(), 0);
   if (count < 0) throw nb::python_error();
   records.reserve(static_cast<std::size_t>(count));
-  for_each_item(sentences, [&](nb::handle sentence) { records.push_back(parse_sentence(sentence, keys)); });
+  for_each_item(sentences,
+                [&](nb::handle sentence) { records.push_back(parse_sentence(sentence, keys)); });
   std::string document_text = text.is_none() ? std::string() : utf8(text.ptr());
   return Document(std::move(document_text), std::move(records));
 }

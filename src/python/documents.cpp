@@ -28,8 +28,12 @@ nb::object json_text(const Document& document, bool indented) {
 void define_document(nb::module_ m) {
   nb::class_<Document>(m, "Document")
       .def(nb::init<std::string>(), nb::arg("text") = "")
-      .def_static("from_dict", [](nb::sequence sentences, nb::object text) { return document_from_dict(sentences, text); },
-                  nb::arg("sentences"), nb::arg("text") = nb::none())
+      .def_static(
+          "from_dict",
+          [](nb::sequence sentences, nb::object text) {
+            return document_from_dict(sentences, text);
+          },
+          nb::arg("sentences"), nb::arg("text") = nb::none())
       .def_prop_ro("text", &Document::text)
       .def_prop_ro("codepoint_count", &Document::codepoint_count)
       .def("byte_offset", &Document::byte_offset, nb::arg("codepoint_index"))
@@ -47,7 +51,9 @@ void define_document(nb::module_ m) {
             for (const auto& chain : document.coref()) chains.append(nb::cast(chain));
             return chains;
           },
-          [](Document& document, const std::vector<CorefChain>& chains) { document.set_coref(chains); })
+          [](Document& document, const std::vector<CorefChain>& chains) {
+            document.set_coref(chains);
+          })
       .def("iter_words", &Document::words)
       .def("iter_tokens", &Document::tokens)
       .def("rebuild_entities", &Document::rebuild_entities)

@@ -23,7 +23,8 @@ void define_exceptions(nb::module_ m) {
                                                PyExc_NotImplementedError);
   exception_type<ProcessorRequirementsError>(m, "ProcessorRequirementsError", PyExc_ValueError);
 
-  nb::object bundle_error = exception_type<ModelBundleError>(m, "ModelBundleError", PyExc_RuntimeError);
+  nb::object bundle_error =
+      exception_type<ModelBundleError>(m, "ModelBundleError", PyExc_RuntimeError);
   exception_type<TokenizerModelError>(m, "TokenizerModelError", bundle_error);
   exception_type<Seq2SeqModelError>(m, "Seq2SeqModelError", bundle_error);
   exception_type<MWTModelError>(m, "MWTModelError", bundle_error);

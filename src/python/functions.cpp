@@ -19,7 +19,8 @@ namespace {
 // runs only through a loaded processor, so the table reports it as not implemented.
 bool implemented_by_name(std::string_view name) {
   constexpr std::array<std::string_view, 10> kImplemented = {
-      "langid", "tokenize", "mwt", "pos", "lemma", "depparse", "ner", "sentiment", "constituency", "morphseg"};
+      "langid", "tokenize", "mwt",       "pos",          "lemma",
+      "depparse", "ner",    "sentiment", "constituency", "morphseg"};
   for (std::string_view implemented : kImplemented)
     if (name == implemented) return true;
   return false;

@@ -9,7 +9,9 @@ namespace {
 constexpr std::string_view kNoBreakSpace = "\xC2\xA0";
 constexpr std::string_view kNoBreakSpaceEscape = "\\u00A0";
 
-bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
 
 std::string_view after_equals(std::string_view piece) { return piece.substr(piece.find('=') + 1); }
 

@@ -28,7 +28,9 @@ namespace {
 using Packages = std::map<std::string, std::string>;
 
 // The ASCII white space of the C locale, whatever the process locale says.
-bool is_ascii_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool is_ascii_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 std::string_view trim_ascii_space(std::string_view piece) {
   while (!piece.empty() && is_ascii_space(piece.front())) piece.remove_prefix(1);
@@ -64,7 +66,8 @@ Packages package_mapping(nb::handle mapping) {
   Packages packages;
   for (nb::handle item : items) {
     // Anything but a (key, value) pair is refused like a non-string name.
-    if (!PyTuple_Check(item.ptr()) || PyTuple_GET_SIZE(item.ptr()) != 2) throw nb::type_error(message);
+    if (!PyTuple_Check(item.ptr()) || PyTuple_GET_SIZE(item.ptr()) != 2)
+      throw nb::type_error(message);
     nb::handle key = PyTuple_GET_ITEM(item.ptr(), 0);
     nb::handle value = PyTuple_GET_ITEM(item.ptr(), 1);
     std::string name, package;
@@ -76,33 +79,40 @@ Packages package_mapping(nb::handle mapping) {
   return packages;
 }
 
-void construct_pipeline(Pipeline* self, std::string lang, nb::handle processors, nb::handle package,
-                        std::optional<std::filesystem::path> model_dir, std::string resources_version,
-                        bool verify_model_checksums, std::vector<std::string> langid_lang_subset) {
+void construct_pipeline(Pipeline* self, std::string lang, nb::handle processors,
+                        nb::handle package, std::optional<std::filesystem::path> model_dir,
+                        std::string resources_version, bool verify_model_checksums,
+                        std::vector<std::string> langid_lang_subset) {
   std::vector<std::string> names = processor_names(processors);
   if (package.is_none()) throw nb::next_overload();
   if (PyUnicode_Check(package.ptr())) {
-    new (self) Pipeline(std::move(lang), std::move(names), nb::cast<std::string>(package), std::move(model_dir),
-                        std::move(resources_version), verify_model_checksums, std::move(langid_lang_subset));
+    new (self) Pipeline(std::move(lang), std::move(names), nb::cast<std::string>(package),
+                        std::move(model_dir), std::move(resources_version), verify_model_checksums,
+                        std::move(langid_lang_subset));
     return;
   }
   nb::object mapping_type = nb::module_::import_("collections.abc").attr("Mapping");
   int is_mapping = PyObject_IsInstance(package.ptr(), mapping_type.ptr());
   if (is_mapping < 0) throw nb::python_error();
-  if (is_mapping == 0) throw nb::type_error("package must be a string or mapping from processor names to package names");
-  new (self) Pipeline(std::move(lang), std::move(names), package_mapping(package), std::move(model_dir),
-                      std::move(resources_version), verify_model_checksums, std::move(langid_lang_subset));
+  if (is_mapping == 0)
+    throw nb::type_error(
+        "package must be a string or mapping from processor names to package names");
+  new (self) Pipeline(std::move(lang), std::move(names), package_mapping(package),
+                      std::move(model_dir), std::move(resources_version), verify_model_checksums,
+                      std::move(langid_lang_subset));
 }
 
 nb::object package_of(const Pipeline& pipeline) {
   if (!pipeline.package_is_mapping()) return nb::cast(pipeline.package());
   nb::dict packages;
-  for (const auto& [name, package] : pipeline.processor_packages()) packages[nb::cast(name)] = nb::cast(package);
+  for (const auto& [name, package] : pipeline.processor_packages())
+    packages[nb::cast(name)] = nb::cast(package);
   return packages;
 }
 
 std::string pipeline_repr(const Pipeline& pipeline) {
-  return "<Pipeline lang=" + pipeline.language() + " processors=" + std::to_string(pipeline.processors().size()) + ">";
+  return "<Pipeline lang=" + pipeline.language() +
+         " processors=" + std::to_string(pipeline.processors().size()) + ">";
 }
 
 // The four processing forms; documents are passed as copies of their handle.
@@ -125,9 +135,10 @@ std::vector<Document> process_documents(const Pipeline& pipeline, std::vector<Do
 void define_pipeline(nb::module_ m) {
   nb::class_<Pipeline>(m, "Pipeline")
       .def("__init__", &construct_pipeline, nb::arg("lang"),
-           nb::arg("processors") = "tokenize,mwt,pos,lemma,depparse", nb::arg("package") = "default",
-           nb::arg("model_dir") = nb::none(), nb::arg("resources_version") = "1.14.0",
-           nb::arg("verify_model_checksums") = false, nb::arg("langid_lang_subset") = std::vector<std::string>())
+           nb::arg("processors") = "tokenize,mwt,pos,lemma,depparse",
+           nb::arg("package") = "default", nb::arg("model_dir") = nb::none(),
+           nb::arg("resources_version") = "1.14.0", nb::arg("verify_model_checksums") = false,
+           nb::arg("langid_lang_subset") = std::vector<std::string>())
       .def_prop_ro("lang", &Pipeline::language)
       .def_prop_ro("package", &package_of)
       .def_prop_ro("model_dir", &Pipeline::model_dir)

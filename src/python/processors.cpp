@@ -24,7 +24,8 @@ namespace velmora::detail {
 namespace {
 
 std::string processor_repr(const Processor& processor) {
-  return "<" + processor.name() + " processor implemented=" + (processor.implemented() ? "True>" : "False>");
+  return "<" + processor.name() +
+         " processor implemented=" + (processor.implemented() ? "True>" : "False>");
 }
 
 void define_processor_base(nb::module_ m) {
@@ -55,11 +56,13 @@ template <class Stage>
 nb::class_<Stage, Processor> stage_class(nb::module_ m, const char* name) {
   nb::class_<Stage, Processor> stage(m, name);
   stage.def(nb::init<>());
-  if constexpr (std::is_constructible_v<Stage, std::filesystem::path, bool, std::vector<std::string>>) {
-    stage.def(nb::init<std::filesystem::path, bool, std::vector<std::string>>(), nb::arg("model_path"),
-              nb::arg("verify_checksums") = false, nb::arg("lang_subset") = std::vector<std::string>());
-  } else if constexpr (std::is_constructible_v<Stage, std::filesystem::path, bool>) {
-    stage.def(nb::init<std::filesystem::path, bool>(), nb::arg("model_path"), nb::arg("verify_checksums") = false);
+  using Path = std::filesystem::path;
+  using Subset = std::vector<std::string>;
+  if constexpr (std::is_constructible_v<Stage, Path, bool, Subset>) {
+    stage.def(nb::init<Path, bool, Subset>(), nb::arg("model_path"),
+              nb::arg("verify_checksums") = false, nb::arg("lang_subset") = Subset());
+  } else if constexpr (std::is_constructible_v<Stage, Path, bool>) {
+    stage.def(nb::init<Path, bool>(), nb::arg("model_path"), nb::arg("verify_checksums") = false);
   }
   stage.def_prop_ro("bundle_path", &Stage::bundle_path);
   return stage;
@@ -72,16 +75,20 @@ void define_stages(nb::module_ m) {
   stage_class<LangIDProcessor>(m, "LangIDProcessor")
       .def_prop_ro("lang_subset", &LangIDProcessor::language_subset)
       .def("identify",
-           [](const LangIDProcessor& stage, std::string text) { return detached([&] { return stage.identify(text); }); })
+           [](const LangIDProcessor& stage, std::string text) {
+             return detached([&] { return stage.identify(text); });
+           })
       .def("identify_many", [](const LangIDProcessor& stage, Words texts) {
         return detached([&] { return stage.identify_many(texts); });
       });
-  stage_class<TokenizeProcessor>(m, "TokenizeProcessor").def("predict_labels", [](const TokenizeProcessor& stage, std::string text) {
-    return detached([&] { return stage.predict_labels(text); });
-  });
-  stage_class<MWTProcessor>(m, "MWTProcessor").def("expand", [](const MWTProcessor& stage, std::string token) {
-    return detached([&] { return stage.expand(token); });
-  });
+  stage_class<TokenizeProcessor>(m, "TokenizeProcessor")
+      .def("predict_labels", [](const TokenizeProcessor& stage, std::string text) {
+        return detached([&] { return stage.predict_labels(text); });
+      });
+  stage_class<MWTProcessor>(m, "MWTProcessor")
+      .def("expand", [](const MWTProcessor& stage, std::string token) {
+        return detached([&] { return stage.expand(token); });
+      });
   stage_class<POSProcessor>(m, "POSProcessor");
   stage_class<LemmaProcessor>(m, "LemmaProcessor")
       .def(
@@ -93,12 +100,17 @@ void define_stages(nb::module_ m) {
   stage_class<DepparseProcessor>(m, "DepparseProcessor");
   stage_class<NERProcessor>(m, "NERProcessor")
       .def(
-          "tag", [](const NERProcessor& stage, Words tokens) { return detached([&] { return stage.tag(tokens); }); },
+          "tag",
+          [](const NERProcessor& stage, Words tokens) {
+            return detached([&] { return stage.tag(tokens); });
+          },
           nb::arg("tokens"));
   stage_class<SentimentProcessor>(m, "SentimentProcessor")
       .def(
           "classify",
-          [](const SentimentProcessor& stage, Words tokens) { return detached([&] { return stage.classify(tokens); }); },
+          [](const SentimentProcessor& stage, Words tokens) {
+            return detached([&] { return stage.classify(tokens); });
+          },
           nb::arg("tokens"))
       .def(
           "classify_many",
@@ -126,11 +138,15 @@ void define_stages(nb::module_ m) {
   stage_class<MorphSegProcessor>(m, "MorphSegProcessor")
       .def(
           "segment",
-          [](const MorphSegProcessor& stage, std::string word) { return detached([&] { return stage.segment(word); }); },
+          [](const MorphSegProcessor& stage, std::string word) {
+            return detached([&] { return stage.segment(word); });
+          },
           nb::arg("word"))
       .def(
           "segment_many",
-          [](const MorphSegProcessor& stage, Words words) { return detached([&] { return stage.segment_many(words); }); },
+          [](const MorphSegProcessor& stage, Words words) {
+            return detached([&] { return stage.segment_many(words); });
+          },
           nb::arg("words"));
 }
 

@@ -71,7 +71,8 @@ void define_sentence(nb::module_ m) {
       .def_prop_ro("all_words", &Sentence::all_words)
       .def_prop_ro("ents", &Sentence::ents)
       .def_prop_ro("entities", &Sentence::ents)
-      .def_prop_rw("sentiment", &Sentence::sentiment, &Sentence::set_sentiment, nb::arg("sentiment").none())
+      .def_prop_rw("sentiment", &Sentence::sentiment, &Sentence::set_sentiment,
+                   nb::arg("sentiment").none())
       .def_prop_rw("constituency", &Sentence::constituency, &Sentence::set_constituency,
                    nb::arg("constituency").none())
       .def_prop_ro("comments", &Sentence::comments)
@@ -84,7 +85,8 @@ void define_sentence(nb::module_ m) {
              if (selects_conll(spec)) return nb::cast(sentence.to_conll());
              return nb::repr(sentence_to_dict(sentence));
            })
-      .def("__repr__", [](const Sentence& sentence) { return nb::repr(sentence_to_dict(sentence)); })
+      .def("__repr__",
+           [](const Sentence& sentence) { return nb::repr(sentence_to_dict(sentence)); })
       .def("__eq__", &Sentence::same_view);
 }
 

@@ -51,15 +51,20 @@ void define_sequence(nb::module_ m, const char* iterator_name, const char* seque
   nb::class_<Sequence>(m, sequence_name)
       .def("__len__", [](const Sequence& sequence) { return sequence.size(); })
       .def("__getitem__",
-           [](const Sequence& sequence, const nb::int_& index) { return sequence.at(sequence_index(index)); })
+           [](const Sequence& sequence, const nb::int_& index) {
+             return sequence.at(sequence_index(index));
+           })
       .def("__getitem__",
            [](const Sequence& sequence, const nb::slice& slice) {
              auto [start, stop, step, length] = slice.compute(sequence.size());
              return sequence.slice(start, step, length);
            })
       .def("__iter__", [](const Sequence& sequence) { return Iterator{sequence, 0}; })
-      .def("__reversed__", [](const Sequence& sequence) { return Iterator{sequence.reversed(), 0}; })
-      .def("__contains__", [](const Sequence& sequence, const Element& element) { return sequence.contains(element); })
+      .def("__reversed__",
+           [](const Sequence& sequence) { return Iterator{sequence.reversed(), 0}; })
+      .def("__contains__", [](const Sequence& sequence, const Element& element) {
+        return sequence.contains(element);
+      })
       .def("__repr__", [repr_prefix](const Sequence& sequence) {
         return repr_prefix + std::to_string(sequence.size()) + ">";
       });

@@ -21,10 +21,12 @@ namespace {
 
 // A plain int is a boundary between regular words; a pair (N, M) names the empty word N.M.
 CorefWordPosition word_position_from_python(nb::handle position) {
-  if (PyLong_Check(position.ptr())) return CorefWordPosition{nb::cast<std::int32_t>(position), std::nullopt};
+  if (PyLong_Check(position.ptr()))
+    return CorefWordPosition{nb::cast<std::int32_t>(position), std::nullopt};
   Py_ssize_t length = PyObject_Length(position.ptr());
   if (length < 0) throw nb::python_error();
-  if (length != 2) throw std::invalid_argument("a zero-anaphora word position must contain two integers");
+  if (length != 2)
+    throw std::invalid_argument("a zero-anaphora word position must contain two integers");
   nb::object word = nb::steal(PySequence_GetItem(position.ptr(), 0));
   if (!word.is_valid()) throw nb::python_error();
   nb::object empty_index = nb::steal(PySequence_GetItem(position.ptr(), 1));
@@ -48,8 +50,14 @@ void define_coref_mention(nb::module_ m) {
           },
           nb::arg("sentence"), nb::arg("start_word"), nb::arg("end_word"))
       .def_prop_ro("sentence", &CorefMention::sentence)
-      .def_prop_ro("start_word", [](const CorefMention& mention) { return word_position_to_python(mention.start_word()); })
-      .def_prop_ro("end_word", [](const CorefMention& mention) { return word_position_to_python(mention.end_word()); })
+      .def_prop_ro("start_word",
+                   [](const CorefMention& mention) {
+                     return word_position_to_python(mention.start_word());
+                   })
+      .def_prop_ro("end_word",
+                   [](const CorefMention& mention) {
+                     return word_position_to_python(mention.end_word());
+                   })
       .def("__repr__", [](const CorefMention& mention) {
         return "<CorefMention sentence=" + std::to_string(mention.sentence()) + ">";
       });
@@ -57,8 +65,9 @@ void define_coref_mention(nb::module_ m) {
 
 void define_coref_chain(nb::module_ m) {
   nb::class_<CorefChain>(m, "CorefChain")
-      .def(nb::init<int, std::vector<CorefMention>, std::string, std::optional<int>>(), nb::arg("index"),
-           nb::arg("mentions"), nb::arg("representative_text"), nb::arg("representative_index") = nb::none())
+      .def(nb::init<int, std::vector<CorefMention>, std::string, std::optional<int>>(),
+           nb::arg("index"), nb::arg("mentions"), nb::arg("representative_text"),
+           nb::arg("representative_index") = nb::none())
       .def_prop_ro("index", &CorefChain::index)
       .def_prop_ro("mentions",
                    [](nb::handle self) {
@@ -81,9 +90,10 @@ void define_coref_attachment(nb::module_ m) {
   nb::class_<CorefAttachment>(m, "CorefAttachment")
       .def(
           "__init__",
-          [](CorefAttachment* self, const CorefChain& chain, bool is_start, bool is_end, bool is_representative) {
-            new (self) CorefAttachment(std::make_shared<const CorefChain>(chain), is_start, is_end,
-                                       is_representative);
+          [](CorefAttachment* self, const CorefChain& chain, bool is_start, bool is_end,
+             bool is_representative) {
+            new (self) CorefAttachment(std::make_shared<const CorefChain>(chain), is_start,
+                                       is_end, is_representative);
           },
           nb::arg("chain"), nb::arg("is_start"), nb::arg("is_end"), nb::arg("is_representative"))
       .def_prop_ro("chain", [](const CorefAttachment& attachment) { return attachment.chain(); })

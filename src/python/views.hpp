@@ -18,6 +18,8 @@ void define_span(nanobind::module_ m);
 namespace velmora::detail {
 
 /// Whether a format spec asks for CoNLL-U: its first character is 'c' or 'C'.
-inline bool selects_conll(const std::string& spec) { return !spec.empty() && (spec[0] == 'c' || spec[0] == 'C'); }
+inline bool selects_conll(const std::string& spec) {
+  return !spec.empty() && (spec[0] == 'c' || spec[0] == 'C');
+}
 
 }  // namespace velmora::detail

@@ -22,7 +22,9 @@ nb::object word_id(const Word& word) {
   return nb::int_(word.id());
 }
 
-std::string pretty_print(const Span& span) { return "<Span text=" + span.text() + ";type=" + span.type() + ">"; }
+std::string pretty_print(const Span& span) {
+  return "<Span text=" + span.text() + ";type=" + span.type() + ">";
+}
 
 }  // namespace
 
