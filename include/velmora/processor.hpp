@@ -132,6 +132,8 @@ class LangIDProcessor : public Processor {
 class TokenizeProcessor : public Processor {
  public:
   TokenizeProcessor();
+  /// Loads the tokenizer model from a "tokenize" bundle directory.
+  TokenizeProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;

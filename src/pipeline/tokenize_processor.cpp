@@ -1,10 +1,12 @@
-// The tokenization stage. Its model constructor and the forwarding to TokenizerPlan
-// arrive with that model; until then the stage exists only without a model.
+// The tokenization stage: forwards to the tokenizer model, which builds a new document from
+// the text of the one it is given.
 
 #include <velmora/document.hpp>
+#include <velmora/tokenizer.hpp>
 
 #include <utility>
 
+#include "pipeline/plan_access.hpp"
 #include "pipeline/processor_table.hpp"
 
 namespace velmora {
@@ -12,20 +14,29 @@ namespace velmora {
 TokenizeProcessor::TokenizeProcessor()
     : Processor(detail::processor_row_spec(detail::ProcessorKind::tokenize)) {}
 
+TokenizeProcessor::TokenizeProcessor(std::filesystem::path bundle_path, bool verify_checksums)
+    : TokenizeProcessor() {
+  plan_ = std::make_shared<const TokenizerPlan>(std::move(bundle_path), verify_checksums);
+}
+
 bool TokenizeProcessor::implemented() const { return plan_ != nullptr; }
 
 Document TokenizeProcessor::process(Document document) const {
-  return Processor::process(std::move(document));
+  if (!plan_) return Processor::process(std::move(document));
+  return plan_->process(document);
 }
 
 std::vector<Document> TokenizeProcessor::process_bulk(std::vector<Document> documents) const {
-  return Processor::process_bulk(std::move(documents));
+  if (!plan_) return Processor::process_bulk(std::move(documents));
+  return plan_->process_bulk(documents);
 }
 
-std::optional<std::filesystem::path> TokenizeProcessor::bundle_path() const { return std::nullopt; }
+std::optional<std::filesystem::path> TokenizeProcessor::bundle_path() const {
+  return detail::plan_bundle_path(plan_);
+}
 
-std::vector<std::int64_t> TokenizeProcessor::predict_labels(const std::string&) const {
-  throw_no_model();
+std::vector<std::int64_t> TokenizeProcessor::predict_labels(const std::string& text) const {
+  return loaded(plan_).predict_labels(text);
 }
 
 }  // namespace velmora

@@ -94,28 +94,6 @@ TEST(ModelLessProcessor, EmptyListComesBackEmpty) {
   }
 }
 
-TEST(ModelLessProcessor, DefaultConstructedClassesMatchTheFactory) {
-  const std::vector<std::shared_ptr<Processor>> constructed = {
-      std::make_shared<LangIDProcessor>(),       std::make_shared<TokenizeProcessor>(),
-      std::make_shared<MWTProcessor>(),          std::make_shared<POSProcessor>(),
-      std::make_shared<LemmaProcessor>(),        std::make_shared<DepparseProcessor>(),
-      std::make_shared<NERProcessor>(),          std::make_shared<SentimentProcessor>(),
-      std::make_shared<ConstituencyProcessor>(), std::make_shared<CorefProcessor>(),
-      std::make_shared<MorphSegProcessor>(),
-  };
-  const std::vector<ProcessorSpec> specs = processor_specs();
-  ASSERT_EQ(constructed.size(), specs.size());
-  for (std::size_t index = 0; index < specs.size(); ++index) {
-    SCOPED_TRACE(specs[index].name);
-    const Processor& processor = *constructed[index];
-    EXPECT_EQ(processor.name(), specs[index].name);
-    EXPECT_EQ(processor.requirements(), specs[index].requirements);
-    EXPECT_EQ(processor.provides(), specs[index].provides);
-    EXPECT_EQ(processor.module(), specs[index].module);
-    EXPECT_FALSE(processor.implemented());
-  }
-}
-
 TEST(ModelLessProcessor, ModelOperationsReportTheMissingBundle) {
   const std::vector<std::string> words = {"a", "b"};
   const std::vector<std::vector<std::string>> sentences = {words};
@@ -151,10 +129,6 @@ TEST(ModelLessProcessor, ModelOperationsReportTheMissingBundle) {
 
 TEST(ModelLessProcessor, LanguageSubsetIsEmptyWithoutAModel) {
   EXPECT_TRUE(LangIDProcessor().language_subset().empty());
-}
-
-TEST(ModelLessProcessor, RefusalIsALogicError) {
-  EXPECT_THROW(POSProcessor().process(Document("x")), std::logic_error);
 }
 
 }  // namespace

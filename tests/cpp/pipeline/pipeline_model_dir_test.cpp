@@ -6,9 +6,7 @@
 
 #include <velmora/pipeline.hpp>
 
-#include <cstdlib>
-#include <fstream>
-
+#include "pipeline/model_directory.hpp"
 #include "pipeline/pipeline_request.hpp"
 
 namespace velmora {
@@ -18,27 +16,14 @@ namespace fs = std::filesystem;
 using pipeline_test::Failure;
 using pipeline_test::PackageMap;
 
-/// A model directory under the system temporary directory, removed at the end of the test.
 class ModelDirectory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "velmora-pipeline-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  /// Writes an index.json through the test bundle library: `bundles` is a Python list of
-  /// entries and `options` the keyword arguments of its write_index.
+  /// Writes the index.json of a resources version and language through the test bundle
+  /// library: `bundles` is a Python list of entries, `options` keyword arguments of
+  /// write_index.
   void write_index(const std::string& bundles, const std::string& options = "") {
-    const fs::path script = root_ / "write_index.py";
-    std::ofstream(script) << "import sys\n"
-                          << "sys.path.insert(0, r'" VELMORA_SOURCE_DIR "/tests/support')\n"
-                          << "from bundle_writer import write_index\n"
-                          << "write_index(r'" << root_.string() << "', " << bundles << ", "
-                          << options << ")\n";
-    const std::string command = std::string(VELMORA_PYTHON) + " " + script.string();
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_TRUE(directory_.run_python("from bundle_writer import write_index\n"
+                                      "write_index(root, " + bundles + ", " + options + ")"));
   }
 
   fs::path index_path(const std::string& resources_version, const std::string& language) const {
@@ -50,7 +35,8 @@ class ModelDirectory : public ::testing::Test {
     return pipeline_test::build_failure(request);
   }
 
-  fs::path root_;
+  pipeline_test::TemporaryModelDirectory directory_;
+  const fs::path root_ = directory_.root();
 };
 
 const std::string tokenize_entries =

@@ -1,0 +1,167 @@
+// Tokenizer throughput on the English dev corpus with a bundle of realistic dimensions:
+// native `process` (text by text) and `process_bulk` (the whole corpus) beside the PyTorch
+// reference doing the same work on the same bundle and thread count, and the share of native
+// time spent matching the regular-expression features.
+//
+// Usage: bench_tokenizer [THREADS] [CONLLU]   (defaults: 1, shared/data/en_ewt-ud-dev.conllu
+// found above the source tree)
+
+#include <ATen/Parallel.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tokenize/features.hpp"
+#include "tokenize/model_loading.hpp"
+#include "tokenize/network.hpp"
+#include "tokenize/patterns.hpp"
+#include "tokenize/units.hpp"
+#include "velmora/document.hpp"
+#include "velmora/tokenizer.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+std::string python_command(const std::string& arguments) {
+  const auto support = std::filesystem::path(VELMORA_SOURCE_DIR) / "tests" / "support";
+  return "PYTHONPATH=" + quoted(support.string()) + " " + quoted(VELMORA_PYTHON) + " " +
+         quoted((support / "tokenizer_reference.py").string()) + " " + arguments;
+}
+
+std::vector<std::string> read_texts(const std::filesystem::path& path) {
+  std::ifstream stream(path, std::ios::binary);
+  std::ostringstream content;
+  content << stream.rdbuf();
+  const std::string data = content.str();
+  std::vector<std::string> texts;
+  for (std::size_t p = 0; p < data.size();) {
+    const std::size_t newline = data.find('\n', p);
+    const std::size_t length = std::stoul(data.substr(p, newline - p));
+    texts.push_back(data.substr(newline + 1, length));
+    p = newline + 1 + length + 1;
+  }
+  return texts;
+}
+
+std::filesystem::path find_corpus() {
+  for (auto dir = std::filesystem::path(VELMORA_SOURCE_DIR);; dir = dir.parent_path()) {
+    const auto candidate = dir / "shared" / "data" / "en_ewt-ud-dev.conllu";
+    if (std::filesystem::exists(candidate)) return candidate;
+    if (dir == dir.parent_path()) return {};
+  }
+}
+
+// Time spent in the pattern matching that one `process` pass does: the four feature patterns
+// over every paragraph, and the address pattern over paragraphs holding '@' or '.'.
+double regex_seconds(const std::vector<std::string>& texts) {
+  using namespace velmora::detail;
+  const FeaturePatterns& patterns = feature_patterns();
+  const BytePattern& address = address_pattern();
+  std::vector<std::string> paragraphs;
+  std::vector<std::size_t> unit_counts;
+  for (const std::string& text : texts) {
+    for (const auto& paragraph : split_tokenizer_paragraphs(text, false)) {
+      paragraphs.push_back(paragraph_text(paragraph));
+      unit_counts.push_back(paragraph.size());
+    }
+  }
+  const auto start = Clock::now();
+  for (std::size_t k = 0; k < paragraphs.size(); ++k) {
+    std::vector<float> marks(unit_counts[k], 0.0F);
+    for (const BytePattern* pattern : {&patterns.labeled_field, &patterns.phone_id, &patterns.date, &patterns.currency}) {
+      mark_regex_matches(paragraphs[k], *pattern, marks);
+    }
+    if (paragraphs[k].find_first_of("@.") != std::string::npos) mark_regex_matches(paragraphs[k], address, marks);
+  }
+  return seconds_since(start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
+  const std::filesystem::path corpus = argc > 2 ? std::filesystem::path(argv[2]) : find_corpus();
+  if (corpus.empty() || !std::filesystem::exists(corpus)) {
+    std::cerr << "corpus not found; pass the path of en_ewt-ud-dev.conllu\n";
+    return 2;
+  }
+  const auto dir = std::filesystem::temp_directory_path() / "velmora-bench-tokenizer";
+  std::filesystem::create_directories(dir);
+  if (std::system(python_command("bench-setup " + quoted(dir.string()) + " " + quoted(corpus.string())).c_str()) != 0) {
+    std::cerr << "writing the benchmark bundle failed\n";
+    return 1;
+  }
+
+  at::set_num_threads(threads);
+  const std::vector<std::string> texts = read_texts(dir / "texts.txt");
+  std::size_t characters = 0;
+  std::vector<velmora::Document> documents;
+  for (const std::string& text : texts) {
+    documents.emplace_back(text);
+    characters += velmora::Utf8Text(text).codepoint_count();
+  }
+  const velmora::TokenizerPlan plan(dir / "realistic", false);
+  plan.process(documents.front());  // warm-up
+
+  auto start = Clock::now();
+  for (const auto& document : documents) plan.process(document);
+  const double native_process = seconds_since(start);
+  start = Clock::now();
+  plan.process_bulk(documents);
+  const double native_bulk = seconds_since(start);
+  const double regex = regex_seconds(texts);
+
+  // Where native `process` time goes: features alone, and the whole label prediction.
+  const auto state = velmora::detail::load_tokenizer_model(dir / "realistic", false);
+  std::vector<velmora::detail::TokenizerParagraph> paragraphs;
+  for (const std::string& text : texts) {
+    for (auto& paragraph : velmora::detail::split_tokenizer_paragraphs(text, false)) paragraphs.push_back(std::move(paragraph));
+  }
+  start = Clock::now();
+  for (const auto& paragraph : paragraphs) velmora::detail::tokenizer_unit_features(*state, paragraph);
+  const double features = seconds_since(start);
+  start = Clock::now();
+  for (const auto& paragraph : paragraphs) velmora::detail::tokenizer_predict_labels(*state, paragraph);
+  const double prediction = seconds_since(start);
+
+  const std::string command = python_command("bench " + quoted(dir.string()) + " " + std::to_string(threads));
+  FILE* pipe = popen(command.c_str(), "r");
+  double reference_process = 0.0;
+  double reference_bulk = 0.0;
+  char line[256];
+  while (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
+    std::sscanf(line, "process_seconds %lf", &reference_process);
+    std::sscanf(line, "bulk_seconds %lf", &reference_bulk);
+  }
+  if (pipe == nullptr || pclose(pipe) != 0) {
+    std::cerr << "the reference benchmark failed\n";
+    return 1;
+  }
+
+  const auto rate = [&](double seconds) { return static_cast<double>(characters) / seconds; };
+  std::printf("tokenizer benchmark: %zu texts, %zu characters, realistic bundle, %d intra-op thread(s)\n", texts.size(),
+              characters, threads);
+  std::printf("%-22s %14s %14s %9s\n", "operation", "native ch/s", "reference ch/s", "speed-up");
+  std::printf("%-22s %14.0f %14.0f %8.1fx\n", "process (per text)", rate(native_process), rate(reference_process),
+              reference_process / native_process);
+  std::printf("%-22s %14.0f %14.0f %8.1fx\n", "process_bulk (corpus)", rate(native_bulk), rate(reference_bulk),
+              reference_bulk / native_bulk);
+  std::printf("regular-expression features: %.4f s, %.1f%% of native process time\n", regex,
+              100.0 * regex / native_process);
+  std::printf("native process breakdown: features %.3f s (regex included), network with finishing %.3f s, "
+              "splitting and document building %.3f s, of %.3f s\n",
+              features, prediction - features, native_process - prediction, native_process);
+  return 0;
+}

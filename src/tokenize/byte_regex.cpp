@@ -1,0 +1,103 @@
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include "tokenize/byte_regex.hpp"
+
+#include <pcre2.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "velmora/errors.hpp"
+
+namespace velmora::detail {
+namespace {
+
+// The JIT first runs on its small default stack; a text that needs more gets a private stack
+// of up to this size for that call only.
+constexpr std::size_t kLargeJitStack = std::size_t{256} << 20;
+
+struct MatchDataDeleter {
+  void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
+};
+struct JitStackDeleter {
+  void operator()(pcre2_jit_stack* stack) const { pcre2_jit_stack_free(stack); }
+};
+struct MatchContextDeleter {
+  void operator()(pcre2_match_context* context) const { pcre2_match_context_free(context); }
+};
+
+std::string pcre2_message(int code) {
+  PCRE2_UCHAR buffer[256];
+  const int length = pcre2_get_error_message(code, buffer, sizeof buffer);
+  return length < 0 ? "error " + std::to_string(code) : std::string(reinterpret_cast<char*>(buffer));
+}
+
+}  // namespace
+
+struct BytePattern::Compiled {
+  pcre2_code* code = nullptr;
+  ~Compiled() { pcre2_code_free(code); }
+};
+
+BytePattern::BytePattern(std::string_view pattern) : compiled_(std::make_unique<Compiled>()) {
+  int error = 0;
+  PCRE2_SIZE error_offset = 0;
+  compiled_->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), 0, &error,
+                                  &error_offset, nullptr);
+  if (compiled_->code == nullptr) {
+    throw std::invalid_argument("invalid regular expression: " + pcre2_message(error));
+  }
+  // Without JIT support matching falls back to the interpreter, which is slower but equal.
+  pcre2_jit_compile(compiled_->code, PCRE2_JIT_COMPLETE);
+}
+
+BytePattern::~BytePattern() = default;
+
+std::vector<ByteMatch> BytePattern::find_all(std::string_view text) const {
+  std::vector<ByteMatch> matches;
+  std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
+      pcre2_match_data_create_from_pattern(compiled_->code, nullptr));
+  if (!data) throw std::bad_alloc();
+  std::unique_ptr<pcre2_match_context, MatchContextDeleter> context;
+  std::unique_ptr<pcre2_jit_stack, JitStackDeleter> stack;
+  const auto* subject = reinterpret_cast<PCRE2_SPTR>(text.data());
+
+  // One attempt at `offset`; retries once on a large JIT stack when the default one is short.
+  auto match_at = [&](std::size_t offset, std::uint32_t options) {
+    int rc = pcre2_match(compiled_->code, subject, text.size(), offset, options, data.get(), context.get());
+    if (rc == PCRE2_ERROR_JIT_STACKLIMIT && !stack) {
+      context.reset(pcre2_match_context_create(nullptr));
+      stack.reset(pcre2_jit_stack_create(32 * 1024, kLargeJitStack, nullptr));
+      if (!context || !stack) throw std::bad_alloc();
+      pcre2_jit_stack_assign(context.get(), nullptr, stack.get());
+      rc = pcre2_match(compiled_->code, subject, text.size(), offset, options, data.get(), context.get());
+    }
+    if (rc < 0 && rc != PCRE2_ERROR_NOMATCH) {
+      throw TokenizerModelError("regular expression matching failed: " + pcre2_message(rc));
+    }
+    return rc >= 0;
+  };
+
+  // std::regex_iterator: after an empty match, first look for a non-empty match anchored at
+  // the same position, then search again one byte further on.
+  std::size_t offset = 0;
+  bool after_empty = false;
+  while (offset <= text.size()) {
+    bool found = false;
+    if (after_empty) {
+      found = match_at(offset, PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED);
+      if (!found) {
+        if (offset == text.size()) break;
+        ++offset;
+      }
+    }
+    if (!found) found = match_at(offset, 0);
+    if (!found) break;
+    const PCRE2_SIZE* span = pcre2_get_ovector_pointer(data.get());
+    matches.push_back(ByteMatch{span[0], span[1]});
+    after_empty = span[0] == span[1];
+    offset = span[1];
+  }
+  return matches;
+}
+
+}  // namespace velmora::detail

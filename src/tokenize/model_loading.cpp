@@ -1,0 +1,142 @@
+// Loading a tokenize bundle into the tokenizer's model state.
+
+#include <array>
+#include <unordered_set>
+
+#include "models/lstm_parameters.hpp"
+#include "models/model_config.hpp"
+#include "models/tensor_view.hpp"
+#include "tokenize/features.hpp"
+#include "tokenize/model_loading.hpp"
+#include "velmora/model_bundle.hpp"
+
+namespace velmora::detail {
+namespace {
+
+constexpr std::string_view kConfigPath = "assets.config";
+
+bool is_known_feature(std::string_view name) {
+  static const std::unordered_set<std::string_view> known_features{
+      "space_before",  "capitalized", "numeric",      "end_of_para", "start_of_para",
+      "labeled_field", "phone_id",    "date_pattern", "currency"};
+  return known_features.contains(name);
+}
+
+void read_config(TokenizerPlan::Impl& state, const JsonValue& root, const JsonValue& config) {
+  state.emb_dim = config.at("emb_dim", kConfigPath).as_integer("");
+  state.hidden_dim = config.at("hidden_dim", kConfigPath).as_integer("");
+  state.feat_dim = config.at("feat_dim", kConfigPath).as_integer("");
+  state.rnn_layers = config.at("rnn_layers", kConfigPath).as_integer("");
+  state.hierarchical = config.at("hierarchical", kConfigPath).as_bool("");
+  state.use_mwt = config.at("use_mwt", kConfigPath).as_bool("");
+  state.hier_invtemp = config.at("hier_invtemp", kConfigPath).as_number("");
+  state.skip_newline = config.at("skip_newline", kConfigPath).as_bool("");
+  state.shorthand = config.at("shorthand", kConfigPath).as_string("");
+  state.lang = config.at("lang", kConfigPath).as_string("");
+
+  if (const JsonValue* batch_size = config.find("batch_size")) {
+    state.batch_size = batch_size->as_integer("assets.config.batch_size");
+    if (state.batch_size <= 0) throw TokenizerModelError("tokenizer batch size must be positive");
+  }
+  if (const JsonValue* charlm = config.find("charlm_forward_file"); charlm != nullptr && !charlm->is_null()) {
+    throw TokenizerModelError("character-LM tokenizers are not supported by this profile");
+  }
+  if (const JsonValue* conv_res = config.find("conv_res"); conv_res != nullptr && !conv_res->is_null()) {
+    throw TokenizerModelError("convolutional residual tokenizers are not supported");
+  }
+  if (state.rnn_layers != 1 || !state.hierarchical) {
+    throw TokenizerModelError("this tokenizer profile requires a one-layer hierarchical model");
+  }
+
+  if (const JsonValue* use_dictionary = config.find("use_dictionary")) state.use_dictionary = use_dictionary->as_bool("");
+  if (state.use_dictionary) {
+    state.num_dict_feat = config.at("num_dict_feat", kConfigPath).as_integer("");
+    if (state.num_dict_feat <= 0) throw TokenizerModelError("dictionary tokenizer feature window must be positive");
+    for (const JsonValue& entry : root.at("lexicon", "assets").as_array("assets.lexicon")) {
+      add_lexicon_entry(state, entry.as_string("assets.lexicon[]"));
+    }
+  }
+
+  for (const JsonValue& name : config.at("feat_funcs", kConfigPath).as_array("assets.config.feat_funcs")) {
+    state.feat_funcs.push_back(name.as_string("assets.config.feat_funcs[]"));
+  }
+  for (const std::string& name : state.feat_funcs) {
+    if (!is_known_feature(name)) throw TokenizerModelError("unsupported tokenizer feature: " + name);
+  }
+}
+
+void read_vocabulary(TokenizerPlan::Impl& state, const JsonValue& vocab) {
+  const JsonValue::Object& members = vocab.at("_unit2id", "assets.vocab").as_object("assets.vocab._unit2id");
+  state.unit_to_id.reserve(members.size());
+  for (const auto& [unit, id] : members) state.unit_to_id.emplace(unit, id.as_integer("assets.vocab._unit2id"));
+  const auto pad = state.unit_to_id.find("<PAD>");
+  const auto unk = state.unit_to_id.find("<UNK>");
+  if (pad == state.unit_to_id.end() || unk == state.unit_to_id.end()) {
+    throw TokenizerModelError("tokenizer vocabulary lacks <PAD> or <UNK>");
+  }
+  state.pad_id = pad->second;
+  state.unk_id = unk->second;
+}
+
+constexpr std::array<std::string_view, 26> kRequiredTensors{
+    "embeddings.weight",
+    "rnn.weight_ih_l0",  "rnn.weight_hh_l0",  "rnn.bias_ih_l0",  "rnn.bias_hh_l0",
+    "rnn.weight_ih_l0_reverse",  "rnn.weight_hh_l0_reverse",  "rnn.bias_ih_l0_reverse",  "rnn.bias_hh_l0_reverse",
+    "tok_clf.weight",    "tok_clf.bias",      "sent_clf.weight", "sent_clf.bias",
+    "mwt_clf.weight",    "mwt_clf.bias",
+    "rnn2.weight_ih_l0", "rnn2.weight_hh_l0", "rnn2.bias_ih_l0", "rnn2.bias_hh_l0",
+    "rnn2.weight_ih_l0_reverse", "rnn2.weight_hh_l0_reverse", "rnn2.bias_ih_l0_reverse", "rnn2.bias_hh_l0_reverse",
+    "tok_clf2.weight",   "sent_clf2.weight",  "mwt_clf2.weight"};
+
+void bind_tensors(TokenizerPlan::Impl& state) {
+  for (const TensorDescriptor& descriptor : state.bundle->tensors()) {
+    if (descriptor.dtype != "float32") throw TokenizerModelError("the native tokenizer currently requires float32 weights");
+    state.tensors.insert_or_assign(descriptor.name, bundle_tensor_view<TokenizerModelError>(*state.bundle, descriptor));
+  }
+  auto require = [&](std::string_view name) {
+    if (!state.tensors.contains(name)) {
+      throw TokenizerModelError("tokenizer bundle lacks required tensor: '" + std::string(name) + "'");
+    }
+  };
+  for (std::string_view name : kRequiredTensors) {
+    if (!state.use_mwt && name.starts_with("mwt_")) continue;
+    require(name);
+  }
+  auto weight = [&](const std::string& name) { return state.weight(name); };
+  state.rnn_parameters = lstm_parameters(weight, "rnn.", 1, true);
+  state.rnn2_parameters = lstm_parameters(weight, "rnn2.", 1, true);
+  const at::Tensor zeros = at::zeros({2, 1, state.hidden_dim}, at::kFloat);
+  state.initial_state = {zeros, zeros.clone()};
+}
+
+// Every vocabulary id must name a row of the embedding table, so that no unit can read outside
+// the mapped weights.
+void check_vocabulary_ids(const TokenizerPlan::Impl& state) {
+  const at::Tensor& embedding = state.weight("embeddings.weight");
+  const std::int64_t rows = embedding.dim() == 2 ? embedding.size(0) : 0;
+  for (const auto& [unit, id] : state.unit_to_id) {
+    if (id < 0 || id >= rows) throw TokenizerModelError("tokenizer vocabulary id is outside the embedding table: " + unit);
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<TokenizerPlan::Impl> load_tokenizer_model(std::filesystem::path bundle_path, bool verify_checksums) {
+  auto state = std::make_unique<TokenizerPlan::Impl>();
+  state->bundle = std::make_shared<ModelBundle>(std::move(bundle_path), verify_checksums);
+  if (state->bundle->processor() != "tokenize") {
+    throw TokenizerModelError("expected a tokenize bundle, got '" + state->bundle->processor() + "'");
+  }
+  with_model_error<TokenizerModelError>([&] {
+    const JsonValue root = parse_json(state->bundle->assets_json());
+    const JsonValue& config = root.at("config", "assets");
+    const JsonValue& vocab = root.at("vocab", "assets");
+    read_config(*state, root, config);
+    read_vocabulary(*state, vocab);
+  });
+  bind_tensors(*state);
+  check_vocabulary_ids(*state);
+  return state;
+}
+
+}  // namespace velmora::detail

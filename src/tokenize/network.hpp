@@ -1,0 +1,26 @@
+#pragma once
+
+// Label prediction with the tokenizer's hierarchical recurrent network.
+
+#include <cstdint>
+#include <vector>
+
+#include "tokenize/model_state.hpp"
+#include "tokenize/units.hpp"
+
+namespace velmora::detail {
+
+/// The labels of one paragraph, predicted over windows of at most 1000 units; each window that
+/// stops short of the paragraph's end keeps its labels up to its last sentence end. The
+/// paragraph is then finished (last unit ends a sentence, addresses repaired).
+std::vector<std::int64_t> tokenizer_predict_labels(const TokenizerPlan::Impl& state, const TokenizerParagraph& units);
+
+/// The labels of several non-empty paragraphs in one padded, packed pass (no windows), in the
+/// order given, each finished as by tokenizer_predict_labels.
+std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_batched(
+    const TokenizerPlan::Impl& state, const std::vector<const TokenizerParagraph*>& paragraphs);
+
+/// Paragraphs up to this many units run in one pass; longer ones are cut into windows.
+inline constexpr std::size_t kTokenizerWindow = 1000;
+
+}  // namespace velmora::detail

@@ -1,0 +1,36 @@
+#pragma once
+
+// The tokenizer's fixed regular expressions: four unit-feature patterns and the web-address and
+// e-mail pattern of the label repair. Each is compiled once per process, on first use.
+
+#include <string_view>
+
+#include "tokenize/byte_regex.hpp"
+
+namespace velmora::detail {
+
+inline constexpr std::string_view kLabeledFieldPattern = R"re(\b[A-Z][a-zA-Z]*(?:\s[A-Z][a-zA-Z]*){0,2}\s*:)re";
+inline constexpr std::string_view kPhoneIdPattern =
+    R"re((?:\([0-9]{3}\)\s?[0-9]{3}-[0-9]{4})|(?:\b[0-9]{3}-[0-9]{3}-[0-9]{4}\b)|(?:\bx[0-9]{3,5}\b))re";
+inline constexpr std::string_view kDatePattern =
+    R"re((?:\b[0-9]{1,2}/[0-9]{1,2}/[0-9]{2,4}\b)|(?:\b(?:January|February|March|April|May|June|July|August|September|October|November|December)\s+[0-9]{1,2},?\s+[0-9]{4}\b))re";
+inline constexpr std::string_view kCurrencyPattern = R"re(\$\s?[0-9][0-9,]*(?:\.[0-9]+)?)re";
+inline constexpr std::string_view kAddressPattern =
+    R"re((?:(?:[a-z0-9!#$%&'*+/=?^_`{|}~-]+(?:\.[a-z0-9!#$%&'*+/=?^_`{|}~-]+)*|"(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21\x23-\x5b\x5d-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])*")@(?:(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?\.)+[a-z0-9](?:[a-z0-9-]*[a-z0-9])?|\[(?:(?:(?:2(?:5[0-5]|[0-4][0-9])|1[0-9][0-9]|[1-9]?[0-9]))\.){3}(?:(?:2(?:5[0-5]|[0-4][0-9])|1[0-9][0-9]|[1-9]?[0-9])|[a-z0-9-]*[a-z0-9]:(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21-\x5a\x53-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])+)\]))|(?:(?:https?:\/\/(?:www\.|(?!www))[a-zA-Z0-9][a-zA-Z0-9-]+[a-zA-Z0-9]\.[^\s"]{2,}|www\.[a-zA-Z0-9][a-zA-Z0-9-]+[a-zA-Z0-9]\.[^\s"]{2,}|https?:\/\/(?:www\.|(?!www))[a-zA-Z0-9]+\.[^\s"]{2,}|www\.[a-zA-Z0-9]+\.[^\s"]{2,})|[a-zA-Z0-9]+\.(?:gov|org|edu|net|com|co)(?:\.[^\s"]{2,})))re";
+
+/// The four unit-feature patterns, compiled together on first use.
+struct FeaturePatterns {
+  BytePattern labeled_field{kLabeledFieldPattern};
+  BytePattern phone_id{kPhoneIdPattern};
+  BytePattern date{kDatePattern};
+  BytePattern currency{kCurrencyPattern};
+};
+
+const FeaturePatterns& feature_patterns();
+const BytePattern& address_pattern();
+
+/// Sets marks[u] = 1 for every unit u covered by a match of `pattern` in `text`, the
+/// concatenated texts of the units that `marks` indexes; other entries are left alone.
+void mark_regex_matches(std::string_view text, const BytePattern& pattern, std::vector<float>& marks);
+
+}  // namespace velmora::detail

@@ -1,0 +1,195 @@
+// Loading a tokenize bundle: the supported profile, the configuration checks in their order,
+// the vocabulary and the weights (dtype, alignment, required names, ids inside the embedding).
+
+#include <ATen/Parallel.h>
+#include <gtest/gtest.h>
+
+#include "tokenize/model_loading.hpp"
+#include "tokenizer_test_support.hpp"
+#include "velmora/model_bundle.hpp"
+#include "velmora/tokenizer.hpp"
+
+namespace {
+
+using namespace tokenizer_test;
+
+struct LoadCase {
+  const char* name;
+  const char* variant;  // edits of the tiny bundle, see tests/support/tokenizer_bundle.py
+  const char* error;    // empty when the bundle loads
+};
+
+const std::vector<LoadCase>& load_cases() {
+  static const std::vector<LoadCase> cases = {
+      {"base", R"({})", ""},
+      {"no_batch_size", R"({"config": {"batch_size": "<delete>"}})", ""},
+      {"integer_invtemp", R"({"config": {"hier_invtemp": 1}})", ""},
+      {"dictionary_off_ignores_its_keys",
+       R"({"bundle": {"use_dictionary": false}, "config": {"num_dict_feat": "x"}, "assets": {"lexicon": 5}})", ""},
+      {"no_mwt_tensors", R"({"bundle": {"use_mwt": false}})", ""},
+      {"empty_feature_list", R"({"config": {"feat_funcs": []}})", ""},
+      {"wrong_feature_width", R"({"config": {"feat_dim": 99}})", ""},
+      {"huge_batch", R"({"config": {"batch_size": 1000000000000000}})", ""},
+      {"pos_bundle", R"({"processor": "pos"})", "expected a tokenize bundle, got 'pos'"},
+      {"batch_zero", R"({"config": {"batch_size": 0}})", "tokenizer batch size must be positive"},
+      {"batch_float", R"({"config": {"batch_size": 8.0}})", "expected JSON integer at assets.config.batch_size"},
+      {"emb_float", R"({"config": {"emb_dim": 64.0}})", "expected JSON integer"},
+      {"no_lang", R"({"config": {"lang": "<delete>"}})", "missing JSON key 'lang' at assets.config"},
+      {"null_shorthand", R"({"config": {"shorthand": null}})", "expected JSON string"},
+      {"no_config", R"({"assets": {"config": "<delete>"}})", "missing JSON key 'config' at assets"},
+      {"conv_res_false", R"({"config": {"conv_res": false}})", "convolutional residual tokenizers are not supported"},
+      {"charlm_empty", R"({"config": {"charlm_forward_file": ""}})",
+       "character-LM tokenizers are not supported by this profile"},
+      {"two_layers", R"({"config": {"rnn_layers": 2}})", "this tokenizer profile requires a one-layer hierarchical model"},
+      {"flat", R"({"config": {"hierarchical": false, "conv_res": "<delete>"}})",
+       "this tokenizer profile requires a one-layer hierarchical model"},
+      {"dictionary_window_zero", R"({"config": {"num_dict_feat": 0}})",
+       "dictionary tokenizer feature window must be positive"},
+      {"dictionary_without_lexicon", R"({"assets": {"lexicon": "<delete>"}})", "missing JSON key 'lexicon' at assets"},
+      {"lexicon_not_strings", R"({"assets": {"lexicon": ["ab", 3]}})", "expected JSON string at assets.lexicon[]"},
+      {"unknown_feature", R"({"config": {"feat_funcs": ["space_before", "foo"]}})", "unsupported tokenizer feature: foo"},
+      {"feature_not_string", R"({"config": {"feat_funcs": [1]}})", "expected JSON string at assets.config.feat_funcs[]"},
+      {"no_unk", R"({"vocab": {"<UNK>": "<delete>"}})", "tokenizer vocabulary lacks <PAD> or <UNK>"},
+      {"float16_tensor", R"({"extra_tensors": {"unused": "float16"}})",
+       "the native tokenizer currently requires float32 weights"},
+      {"lacks_mwt_clf2", R"({"drop_tensors": ["mwt_clf2.weight"]})",
+       "tokenizer bundle lacks required tensor: 'mwt_clf2.weight'"},
+      {"lacks_rnn2", R"({"drop_tensors": ["rnn2.bias_hh_l0_reverse"]})",
+       "tokenizer bundle lacks required tensor: 'rnn2.bias_hh_l0_reverse'"},
+      {"id_past_the_embedding", R"({"vocab": {"zz": 100000}})",
+       "tokenizer vocabulary id is outside the embedding table: zz"},
+      {"negative_id", R"({"vocab": {"zz": -1}})", "tokenizer vocabulary id is outside the embedding table: zz"},
+      {"misaligned_weight", R"({"misalign": true})", "tensor data is misaligned for its dtype: 'mwt_clf2.weight'"},
+  };
+  return cases;
+}
+
+class TokenizerBundleLoading : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    at::set_num_threads(1);
+    dir_ = fresh_dir("tokenizer-bundles");
+    std::string variants = "{";
+    for (const auto& test : load_cases()) {
+      variants += std::string(variants.size() > 1 ? "," : "") + "\"" + test.name + "\":" + test.variant;
+    }
+    write_file(dir_ / "variants.json", variants + "}");
+    ready_ = run_support_script("tokenizer_bundle.py", quoted((dir_ / "variants.json").string()) + " " +
+                                                           quoted(dir_.string()));
+  }
+  static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
+  void SetUp() override { ASSERT_TRUE(ready_) << "writing the test bundles failed"; }
+
+  static inline std::filesystem::path dir_;
+  static inline bool ready_ = false;
+};
+
+TEST_F(TokenizerBundleLoading, AcceptsTheProfileAndRefusesEverythingElseWithItsMessage) {
+  for (const auto& test : load_cases()) {
+    try {
+      velmora::TokenizerPlan plan(dir_ / test.name, false);
+      EXPECT_STREQ(test.error, "") << test.name << " loaded";
+    } catch (const velmora::TokenizerModelError& error) {
+      EXPECT_EQ(std::string(error.what()), test.error) << test.name;
+    }
+  }
+}
+
+TEST_F(TokenizerBundleLoading, ReadsTheConfigurationIntoTheModelState) {
+  const auto base = velmora::detail::load_tokenizer_model(dir_ / "base", true);
+  EXPECT_EQ(base->batch_size, 32);
+  EXPECT_TRUE(base->use_mwt);
+  EXPECT_TRUE(base->use_dictionary);
+  EXPECT_EQ(base->num_dict_feat, 2);
+  EXPECT_EQ(base->feat_funcs.size(), 9U);
+  EXPECT_EQ(base->rnn_parameters.size(), 8U);
+  EXPECT_EQ(base->initial_state.at(1).sizes(), (std::vector<std::int64_t>{2, 1, base->hidden_dim}));
+  EXPECT_TRUE(base->lexicon_words.contains("don't"));
+  EXPECT_TRUE(base->lexicon_prefixes.contains("caf"));
+  EXPECT_TRUE(base->lexicon_suffixes.contains("\xC3\xA9"));  // the last unit of "café"
+  EXPECT_FALSE(base->lexicon_words.contains("a"));           // one-unit entries add nothing
+  // Weights are views over the mapped file, not copies.
+  const auto& bundle = *base->bundle;
+  EXPECT_EQ(static_cast<const void*>(base->weight("tok_clf.bias").data_ptr()),
+            static_cast<const void*>(bundle.tensor_data("tok_clf.bias")));
+  EXPECT_THROW(base->weight("nope"), velmora::TokenizerModelError);
+
+  EXPECT_EQ(velmora::detail::load_tokenizer_model(dir_ / "no_batch_size", false)->batch_size, 32);
+  EXPECT_DOUBLE_EQ(velmora::detail::load_tokenizer_model(dir_ / "integer_invtemp", false)->hier_invtemp, 1.0);
+  const auto plain = velmora::detail::load_tokenizer_model(dir_ / "dictionary_off_ignores_its_keys", false);
+  EXPECT_EQ(plain->num_dict_feat, 0);
+  EXPECT_TRUE(plain->lexicon_words.empty());
+}
+
+TEST_F(TokenizerBundleLoading, OperationsOnTextsWithoutParagraphsAndOnSeveralParagraphs) {
+  const velmora::TokenizerPlan plan(dir_ / "base", false);
+  EXPECT_TRUE(plan.predict_labels("").empty());
+  EXPECT_TRUE(plan.predict_labels(" \n\t\n").empty());
+  const auto labels = plan.predict_labels("hello world!");
+  ASSERT_EQ(labels.size(), 12U);
+  EXPECT_TRUE(labels.back() == 2 || labels.back() == 4);
+  EXPECT_EQ(plan.predict_labels("a\nb").size(), 3U);
+  try {
+    plan.predict_labels("a\n\nb");
+    ADD_FAILURE() << "two paragraphs accepted";
+  } catch (const velmora::TokenizerModelError& error) {
+    EXPECT_STREQ(error.what(), "predict_labels expects text containing one tokenizer paragraph");
+  }
+  EXPECT_THROW(plan.predict_labels("ab\xC3"), velmora::TokenizerModelError);
+
+  velmora::Document input(" \n\n\t");
+  input.set_lang("fr");
+  const velmora::Document output = plan.process(input);
+  EXPECT_FALSE(output.same_storage(input));
+  EXPECT_EQ(output.text(), input.text());
+  EXPECT_EQ(output.sentences().size(), 0U);
+  EXPECT_EQ(output.lang(), std::optional<std::string>("en"));
+  EXPECT_EQ(input.lang(), std::optional<std::string>("fr"));
+
+  EXPECT_TRUE(plan.process_bulk({}).empty());
+  const auto bulk = plan.process_bulk({velmora::Document(""), velmora::Document("One two.\n\nThree four.")});
+  ASSERT_EQ(bulk.size(), 2U);
+  EXPECT_EQ(bulk[0].sentences().size(), 0U);
+  EXPECT_GE(bulk[1].sentences().size(), 2U);  // a sentence never crosses a paragraph break
+  EXPECT_EQ(bulk[1].lang(), std::optional<std::string>("en"));
+}
+
+TEST_F(TokenizerBundleLoading, FeatureWidthIsCheckedOnTheFirstParagraph) {
+  const velmora::TokenizerPlan plan(dir_ / "wrong_feature_width", false);
+  EXPECT_TRUE(plan.predict_labels("").empty());
+  try {
+    plan.predict_labels("a");
+    ADD_FAILURE() << "a paragraph ran with the wrong feature width";
+  } catch (const velmora::TokenizerModelError& error) {
+    EXPECT_STREQ(error.what(), "tokenizer feature dimension does not match feat_funcs");
+  }
+}
+
+TEST_F(TokenizerBundleLoading, HugeBatchSizeOnlyBoundsTheBatches) {
+  const velmora::TokenizerPlan huge(dir_ / "huge_batch", false);
+  const velmora::TokenizerPlan base(dir_ / "base", false);
+  const std::vector<velmora::Document> documents = {velmora::Document("One. Two.\n\nThree"), velmora::Document("Four")};
+  const auto expected = base.process_bulk(documents);
+  const auto bulk = huge.process_bulk(documents);
+  ASSERT_EQ(bulk.size(), 2U);
+  for (std::size_t k = 0; k < bulk.size(); ++k) EXPECT_EQ(format_document(bulk[k]), format_document(expected[k]));
+}
+
+TEST_F(TokenizerBundleLoading, WithoutMultiWordClassifiersNoMultiWordLabelOccurs) {
+  const velmora::TokenizerPlan plan(dir_ / "no_mwt_tensors", false);
+  std::string text;
+  for (int k = 0; k < 40; ++k) text += "The quick brown Fox can't jump over 12 lazy dogs, e-mail me. ";
+  for (const auto label : plan.predict_labels(text)) EXPECT_LE(label, 2);
+}
+
+TEST_F(TokenizerBundleLoading, MovedPlanKeepsWorking) {
+  velmora::TokenizerPlan first(dir_ / "base", false);
+  const auto expected = first.predict_labels("Moving plans around.");
+  velmora::TokenizerPlan second(std::move(first));
+  EXPECT_EQ(second.predict_labels("Moving plans around."), expected);
+  velmora::TokenizerPlan third(dir_ / "no_mwt_tensors", false);
+  third = std::move(second);
+  EXPECT_EQ(third.predict_labels("Moving plans around."), expected);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// The tokenizer's regular-expression matcher gives the matches of std::regex (ECMAScript,
+// classic locale, over bytes) and survives inputs on which std::regex overflows the stack.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <regex>
+
+#include "tokenize/patterns.hpp"
+
+namespace {
+
+using velmora::detail::BytePattern;
+
+std::vector<std::pair<std::size_t, std::size_t>> std_matches(const std::regex& pattern, const std::string& text) {
+  std::vector<std::pair<std::size_t, std::size_t>> out;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern); it != std::sregex_iterator(); ++it) {
+    out.emplace_back(static_cast<std::size_t>(it->position()), static_cast<std::size_t>(it->position() + it->length()));
+  }
+  return out;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> our_matches(const BytePattern& pattern, const std::string& text) {
+  std::vector<std::pair<std::size_t, std::size_t>> out;
+  for (const auto& match : pattern.find_all(text)) out.emplace_back(match.begin, match.end);
+  return out;
+}
+
+struct NamedPattern {
+  const char* name;
+  std::string_view source;
+  // Pieces the generator strings together: fragments that make the pattern match, and noise.
+  std::vector<std::string> pieces;
+};
+
+std::vector<NamedPattern> all_patterns() {
+  const std::vector<std::string> common = {" ", "  ", "\t", "\n", "a", "Z", "_", "0", "9", "-", ".", ",", ":", "\"",
+                                           "\xC3\xA9", "\xE2\x80\x94", "\xF0\x9F\x98\x80", "\xC2\xA0", "x"};
+  auto with = [&](std::vector<std::string> extra) {
+    extra.insert(extra.end(), common.begin(), common.end());
+    return extra;
+  };
+  return {
+      {"labeled_field", velmora::detail::kLabeledFieldPattern,
+       with({"Name", "Date Of Birth", "To", "A", "b", "Xy", "ab", ":", " :", "Name:", "To :"})},
+      {"phone_id", velmora::detail::kPhoneIdPattern,
+       with({"(555)", "123", "4567", "555-123-4567", "x123", "x12345", "x123456", "(12)", "1234"})},
+      {"date_pattern", velmora::detail::kDatePattern,
+       with({"3/4/2020", "12/31/99", "/", "March", "May", "December", "3,", "2020", "1", "12", "123456"})},
+      {"currency", velmora::detail::kCurrencyPattern, with({"$", "$ ", "1,200", ".50", "12", "$1", ".", "5"})},
+      {"address", velmora::detail::kAddressPattern,
+       with({"jo@example.com", "@", "www.", "http://", "https://", "example", ".com", ".org", ".co", ".uk", "a.b",
+             "\"q\\\"\"", "[1.2.3.4]", "[255.", "250", "a-b", "!#$%", "/", "A@b", "ex.net.de", "~", "`", "{|}",
+             "www", "?", "=", "[a:b]", "\\", "\x01", "\x7f"})},
+  };
+}
+
+std::string random_text(std::mt19937& rng, const std::vector<std::string>& pieces) {
+  std::uniform_int_distribution<std::size_t> count(0, 12);
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  std::string text;
+  for (std::size_t k = count(rng); k > 0; --k) text += pieces[pick(rng)];
+  return text;
+}
+
+TEST(TokenizerRegexMatcher, FindsTheSameMatchesAsStdRegexOnGeneratedTexts) {
+  std::mt19937 rng(20261206);
+  for (const auto& pattern : all_patterns()) {
+    const std::regex reference(std::string(pattern.source), std::regex::ECMAScript | std::regex::optimize);
+    const BytePattern ours(pattern.source);
+    std::size_t with_matches = 0;
+    for (int round = 0; round < 4000; ++round) {
+      const std::string text = random_text(rng, pattern.pieces);
+      const auto expected = std_matches(reference, text);
+      with_matches += expected.empty() ? 0 : 1;
+      ASSERT_EQ(our_matches(ours, text), expected) << pattern.name << " on \"" << text << "\"";
+    }
+    // The generator must exercise matches, not only misses.
+    EXPECT_GT(with_matches, 400U) << pattern.name;
+  }
+}
+
+TEST(TokenizerRegexMatcher, SurvivesLongRepetitions) {
+  const auto& patterns = velmora::detail::feature_patterns();
+  std::string dollars(200001, '7');
+  dollars[0] = '$';
+  EXPECT_EQ(our_matches(patterns.currency, dollars), (std::vector<std::pair<std::size_t, std::size_t>>{{0, 200001}}));
+
+  std::string amount = std::string(1, '$') + std::string(100000, '1') + "." + std::string(100000, '2');
+  EXPECT_EQ(our_matches(patterns.currency, amount), (std::vector<std::pair<std::size_t, std::size_t>>{{0, 200002}}));
+
+  std::string dotted;
+  for (int k = 0; k < 50000; ++k) dotted += "ab.";
+  const std::string mail = dotted + "x@" + dotted + "com";
+  const auto found = our_matches(velmora::detail::address_pattern(), mail);
+  ASSERT_EQ(found.size(), 1U);
+  EXPECT_EQ(found[0], std::make_pair(std::size_t{0}, mail.size()));
+
+  std::string url = "http://www.example.com/";
+  url.append(300000, 'q');
+  EXPECT_EQ(our_matches(velmora::detail::address_pattern(), url),
+            (std::vector<std::pair<std::size_t, std::size_t>>{{0, url.size()}}));
+}
+
+}  // namespace
