@@ -30,6 +30,9 @@ class StringPool {
   /// Empty for kNoString, otherwise a copy of the text; std::out_of_range for an unknown id.
   std::optional<std::string> optional(unsigned int id) const;
 
+  /// Prepares room for `count` strings in total, so that interning them does not regrow.
+  void reserve(std::size_t count);
+
   std::size_t size() const noexcept { return strings_.size(); }
   /// Every pooled string, indexed by id.
   const std::vector<std::string>& strings() const noexcept { return strings_; }
@@ -43,6 +46,7 @@ class StringPool {
   static constexpr std::uint32_t kEmptySlot = kNoString;
 
   void grow();
+  void rehash(std::size_t slot_count);
 
   std::vector<std::string> strings_;
   std::vector<Slot> slots_;

@@ -1,5 +1,6 @@
 // Building a document storage from input records, and replacing its sentences.
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "velmora/document_storage.hpp"
@@ -35,6 +36,10 @@ void DocumentStorage::reserve_for(const std::vector<SentenceInput>& sentences) {
     for (const auto& token : sentence.tokens) words += token.words.size();
   }
   const std::size_t n = sentences.size();
+  // Small documents pool about three strings per word (forms, lemmas, features, enhanced
+  // dependencies, comments); large ones share more. Cap the guess so that a large document
+  // does not hold room it will not use.
+  pool.reserve(std::min<std::size_t>(3 * words + 4 * n + 16, 4096));
   for (auto* column : {&sentence_text, &sentence_sent_id, &sentence_speaker, &sentence_doc_id}) {
     column->reserve(n);
   }

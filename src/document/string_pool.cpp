@@ -1,6 +1,6 @@
 #include "velmora/string_pool.hpp"
 
-#include <functional>
+#include <cstring>
 #include <stdexcept>
 
 namespace velmora {
@@ -8,9 +8,31 @@ namespace {
 
 constexpr std::size_t kInitialSlots = 64;
 
+// Pooled strings are mostly a few bytes long (forms, tags, features), so a hash that takes
+// eight bytes per step and ends with a full avalanche (murmur's finalizer, which linear probing
+// needs in the low bits) beats the general-purpose string hash.
 std::uint32_t hash_text(std::string_view text) noexcept {
-  const std::uint64_t h = std::hash<std::string_view>{}(text);
-  return static_cast<std::uint32_t>(h ^ (h >> 32));
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  std::uint64_t chunk;
+  for (; n >= 8; n -= 8, p += 8) {
+    std::memcpy(&chunk, p, 8);
+    h = (h ^ chunk) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+  }
+  if (n) {
+    // Byte by byte: a variable-length memcpy would be a library call for at most 7 bytes.
+    chunk = 0;
+    for (std::size_t i = 0; i < n; ++i) chunk |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    h = (h ^ chunk) * 0xBF58476D1CE4E5B9ull;
+  }
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
+  return static_cast<std::uint32_t>(h);
 }
 
 }  // namespace
@@ -44,8 +66,17 @@ std::uint32_t StringPool::intern_optional(const std::optional<std::string>& text
   return text ? intern(*text) : kNoString;
 }
 
-void StringPool::grow() {
-  std::vector<Slot> bigger(slots_.size() * 2, Slot{kEmptySlot, 0});
+void StringPool::reserve(std::size_t count) {
+  strings_.reserve(count);
+  std::size_t slots = slots_.size();
+  while (slots < count * 2) slots *= 2;
+  if (slots != slots_.size()) rehash(slots);
+}
+
+void StringPool::grow() { rehash(slots_.size() * 2); }
+
+void StringPool::rehash(std::size_t slot_count) {
+  std::vector<Slot> bigger(slot_count, Slot{kEmptySlot, 0});
   const std::size_t mask = bigger.size() - 1;
   for (const Slot slot : slots_) {
     if (slot.id == kEmptySlot) continue;

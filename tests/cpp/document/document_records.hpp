@@ -38,7 +38,7 @@ inline TokenInput token(int id, std::string text, std::optional<int> start = std
   t.text = text;
   t.start_char = start;
   t.end_char = end;
-  t.spaces_after = " ";
+  t.spaces_after.assign(1, ' ');  // (assigning a literal trips a GCC 12 false warning)
   t.words.push_back(word(id, std::move(text)));
   return t;
 }
@@ -54,7 +54,7 @@ inline TokenInput mwt(int first, std::string text, std::vector<std::string> form
   t.id_start = first;
   t.id_end = first + static_cast<int>(forms.size()) - 1;
   t.text = std::move(text);
-  t.spaces_after = " ";
+  t.spaces_after.assign(1, ' ');  // (assigning a literal trips a GCC 12 false warning)
   for (std::size_t i = 0; i < forms.size(); ++i) {
     t.words.push_back(word(first + static_cast<int>(i), forms[i]));
   }

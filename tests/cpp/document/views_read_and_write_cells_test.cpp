@@ -160,22 +160,22 @@ TEST(WordView, ReadsAndWritesWordCells) {
   EXPECT_EQ(w.text(), "could");
   EXPECT_EQ(w.parent()->text(), "can't") << "the token keeps its text";
   expect_error<std::invalid_argument>([&] { w.set_text(""); }, "a word must have non-empty text");
-  w.set_lemma("");
-  EXPECT_EQ(w.lemma(), std::optional<std::string>(""));
-  w.set_lemma(std::nullopt);
-  EXPECT_FALSE(w.lemma());
-  w.set_upos("AUX");
-  w.set_xpos("MD");
-  w.set_feats("VerbForm=Fin");
-  w.set_deprel("aux");
-  w.set_deps("3:aux");
-  w.set_misc("X=1");
-  EXPECT_EQ(w.upos(), std::optional<std::string>("AUX"));
-  EXPECT_EQ(w.xpos(), std::optional<std::string>("MD"));
-  EXPECT_EQ(w.feats(), std::optional<std::string>("VerbForm=Fin"));
-  EXPECT_EQ(w.deprel(), std::optional<std::string>("aux"));
-  EXPECT_EQ(w.deps(), std::optional<std::string>("3:aux"));
-  EXPECT_EQ(w.misc(), std::optional<std::string>("X=1"));
+  // Every optional string field keeps the empty string apart from none.
+  using Getter = std::optional<std::string> (Word::*)() const;
+  using Setter = void (Word::*)(const std::optional<std::string>&);
+  const std::pair<Getter, Setter> fields[] = {
+      {&Word::lemma, &Word::set_lemma}, {&Word::upos, &Word::set_upos},
+      {&Word::xpos, &Word::set_xpos},   {&Word::feats, &Word::set_feats},
+      {&Word::deprel, &Word::set_deprel}, {&Word::deps, &Word::set_deps},
+      {&Word::misc, &Word::set_misc}};
+  for (const auto& [get, set] : fields) {
+    for (const std::optional<std::string> value : {std::optional<std::string>("v"),
+                                                   std::optional<std::string>(""),
+                                                   std::optional<std::string>()}) {
+      (w.*set)(value);
+      EXPECT_EQ((w.*get)(), value);
+    }
+  }
   for (const std::optional<int> head : {std::optional<int>(-5), std::optional<int>(1000)}) {
     w.set_head(head);
     EXPECT_EQ(w.head(), head);
