@@ -50,16 +50,17 @@ def test_a_mention_keeps_its_chain_alive():
 
 
 @pytest.mark.parametrize(
-    "args,message",
+    "index,mention_count,representative,message",
     [
-        ((-1, [], "x", 0), "a coreference chain index cannot be negative"),
-        ((0, [], "x", 0), "the representative coreference mention index is invalid"),
-        ((0, [CorefMention(0, 0, 1)], "x", -1), "the representative coreference mention index is invalid"),
+        (-1, 0, 0, "a coreference chain index cannot be negative"),
+        (0, 0, 0, "the representative coreference mention index is invalid"),
+        (0, 1, -1, "the representative coreference mention index is invalid"),
     ],
 )
-def test_chain_checks(args, message):
+def test_chain_checks(index, mention_count, representative, message):
+    mentions = [CorefMention(0, 0, 1) for _ in range(mention_count)]
     with pytest.raises(ValueError, match=message):
-        CorefChain(*args)
+        CorefChain(index, mentions, "x", representative)
 
 
 def test_chain_arguments_are_type_checked():
