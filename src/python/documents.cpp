@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bindings.hpp"
+#include "conversions.hpp"
 #include "dict_form.hpp"
 #include "views.hpp"
 #include "velmora/document.hpp"
@@ -65,7 +66,9 @@ void define_document(nb::module_ m) {
              return json_text(document, false);
            })
       .def("__repr__", [](const Document& document) { return json_text(document, true); })
-      .def("__eq__", &Document::same_storage);
+      .def("__eq__", &Document::same_storage)
+      .def("__hash__",
+           [](const Document& document) { return identity_hash(document.storage().get()); });
 }
 
 }  // namespace

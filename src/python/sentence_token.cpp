@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "conversions.hpp"
 #include "dict_form.hpp"
 #include "views.hpp"
 #include "velmora/document.hpp"
@@ -87,7 +88,10 @@ void define_sentence(nb::module_ m) {
            })
       .def("__repr__",
            [](const Sentence& sentence) { return nb::repr(sentence_to_dict(sentence)); })
-      .def("__eq__", &Sentence::same_view);
+      .def("__eq__", &Sentence::same_view)
+      .def("__hash__", [](const Sentence& sentence) {
+        return identity_hash(sentence.storage().get(), sentence.index());
+      });
 }
 
 void define_token(nb::module_ m) {
@@ -108,7 +112,9 @@ void define_token(nb::module_ m) {
       .def("is_mwt", &Token::is_mwt)
       .def("to_dict", &token_to_dict)
       .def("__repr__", [](const Token& token) { return nb::repr(token_to_dict(token)); })
-      .def("__eq__", &Token::same_view);
+      .def("__eq__", &Token::same_view)
+      .def("__hash__",
+           [](const Token& token) { return identity_hash(token.storage().get(), token.index()); });
 }
 
 }  // namespace velmora::detail

@@ -118,7 +118,9 @@ void define_constituency_tree(nb::module_ m) {
       .def("__len__", [](const ConstituencyTree& tree) { return tree.leaf_labels().size(); })
       .def("__str__", &ConstituencyTree::to_string)
       .def("__repr__", &ConstituencyTree::to_string)
-      .def("__eq__", &ConstituencyTree::same_node);
+      .def("__eq__", &ConstituencyTree::same_node)
+      .def("__hash__",
+           [](const ConstituencyTree& tree) { return identity_hash(tree.node().get()); });
 }
 
 }  // namespace

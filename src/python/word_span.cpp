@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "conversions.hpp"
 #include "dict_form.hpp"
 #include "views.hpp"
 #include "velmora/document.hpp"
@@ -50,7 +51,9 @@ void define_word(nb::module_ m) {
       .def_prop_ro("sent", &Word::sent)
       .def("to_dict", &word_to_dict)
       .def("__repr__", [](const Word& word) { return nb::repr(word_to_dict(word)); })
-      .def("__eq__", &Word::same_view);
+      .def("__eq__", &Word::same_view)
+      .def("__hash__",
+           [](const Word& word) { return identity_hash(word.storage().get(), word.index()); });
 }
 
 void define_span(nb::module_ m) {
@@ -66,7 +69,9 @@ void define_span(nb::module_ m) {
       .def("to_dict", &span_to_dict)
       .def("pretty_print", &pretty_print)
       .def("__repr__", [](const Span& span) { return nb::repr(span_to_dict(span)); })
-      .def("__eq__", &Span::same_view);
+      .def("__eq__", &Span::same_view)
+      .def("__hash__",
+           [](const Span& span) { return identity_hash(span.storage().get(), span.index()); });
 }
 
 }  // namespace velmora::detail

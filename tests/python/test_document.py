@@ -4,7 +4,7 @@ import gc
 
 import pytest
 
-from _velmora import CorefChain, CorefMention, Document
+from _velmora import ConstituencyTree, CorefChain, CorefMention, Document
 
 
 def two_sentences():
@@ -109,3 +109,21 @@ def test_coref_setter_refuses_other_objects_and_checks_mentions():
         doc.coref = CorefChain(0, [], "x")
     with pytest.raises(IndexError, match="a coreference mention has an invalid sentence index"):
         doc.coref = [CorefChain(0, [CorefMention(2, 0, 1)], "x")]
+
+
+def test_hashes_agree_with_identity_equality():
+    doc = two_sentences()
+    again = doc.sentences[0].doc
+    pairs = [
+        (doc, again),
+        (doc.sentences[1], again.sentences[-1]),
+        (doc.iter_tokens()[2], again.sentences[1].tokens[0]),
+        (doc.iter_words()[0], again.sentences[0].all_words[0]),
+        (doc.ents[0], again.sentences[0].ents[0]),
+    ]
+    for first, second in pairs:
+        assert first == second and hash(first) == hash(second)
+        assert second in {first}
+    tree = ConstituencyTree("S")
+    doc.sentences[0].constituency = tree
+    assert hash(doc.sentences[0].constituency) == hash(tree)
