@@ -35,6 +35,16 @@ def test_pairs_that_do_not_increase_are_empty_words(entry_id, empty):
     assert [w.id for w in sentence.empty_words] == [empty]
 
 
+def test_an_increasing_pair_after_its_first_word_is_an_empty_word():
+    # A range always precedes its first word, and the build refuses a range starting at 0,
+    # so these pairs can only be the empty words 0.2 and 2.3 that the writer produces.
+    doc = one_sentence({"id": (0, 2), "text": "E"}, {"id": 1, "text": "a"}, {"id": 2, "text": "b"},
+                       {"id": (2, 3), "text": "F"}, {"id": 3, "text": "c"})
+    sentence = doc.sentences[0]
+    assert [t.id for t in sentence.tokens] == [(1,), (2,), (3,)]
+    assert [w.id for w in sentence.empty_words] == [(0, 2), (2, 3)]
+
+
 @pytest.mark.parametrize("entry_id", [5, [5], (5,), "5"])
 def test_id_forms_naming_the_same_word(entry_id):
     word = one_sentence({"id": entry_id, "text": "w"}).sentences[0].words[0]
