@@ -27,26 +27,26 @@
 static bool g_counting = false;
 static std::size_t g_live_bytes = 0;
 
-void* operator new(std::size_t size) {
+static void* counted_alloc(std::size_t size) noexcept {
   void* p = std::malloc(size ? size : 1);
-  if (!p) throw std::bad_alloc();
-  if (g_counting) g_live_bytes += malloc_usable_size(p);
+  if (p && g_counting) g_live_bytes += malloc_usable_size(p);
   return p;
 }
-void operator delete(void* p) noexcept {
+static void counted_free(void* p) noexcept {
   if (!p) return;
   if (g_counting) g_live_bytes -= malloc_usable_size(p);
   std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return operator new(size);
-  } catch (...) {
-    return nullptr;
-  }
+
+void* operator new(std::size_t size) {
+  void* p = counted_alloc(size);
+  if (!p) throw std::bad_alloc();
+  return p;
 }
-void operator delete(void* p, const std::nothrow_t&) noexcept { operator delete(p); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return counted_alloc(size); }
+void operator delete(void* p) noexcept { counted_free(p); }
+void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { counted_free(p); }
 
 namespace {
 
@@ -294,11 +294,12 @@ int main(int argc, char** argv) {
     round_trip += velmora::Document(storage).to_conll();
     round_trip += "\n\n";
   }
-  const auto mismatch = std::mismatch(round_trip.begin(), round_trip.end(), data.begin(), data.end());
+  const auto mismatch =
+      std::mismatch(round_trip.begin(), round_trip.end(), data.begin(), data.end());
   const bool identical = round_trip.size() == data.size() && mismatch.first == round_trip.end();
 
-  std::printf("input: %s, %.2f MB, %zu documents, %zu sentences, %zu words, best of %d rounds\n", argv[1],
-              file_mb, documents.size(), sentences, words, rounds);
+  std::printf("input: %s, %.2f MB, %zu documents, %zu sentences, %zu words, best of %d rounds\n",
+              argv[1], file_mb, documents.size(), sentences, words, rounds);
   std::printf("baseline  copy file bytes       %10.1f MB/s\n", file_mb / copy_s);
   std::printf("baseline  parse lines->records  %10.2f M words/s  (%.1f MB/s of input)\n",
               words / parse_s / 1e6, file_mb / parse_s);

@@ -20,6 +20,7 @@ std::string conll_field(const std::vector<std::string>& strings, std::uint32_t i
 std::string conll_word_line(const DocumentStorage& storage, std::uint32_t row);
 
 /// Appends one sentence block (comments, generated lines, data lines) to `out`.
-void append_conll_sentence(std::string& out, const DocumentStorage& storage, std::uint32_t sentence);
+void append_conll_sentence(std::string& out, const DocumentStorage& storage,
+                           std::uint32_t sentence);
 
 }  // namespace velmora::detail

@@ -196,9 +196,9 @@ class Word {
   DocumentStorage& checked() const;
   // The storage of a word that may be changed: refuses ROOT, then checks the row.
   DocumentStorage& writable() const;
-  std::optional<std::string> optional_field(std::vector<std::uint32_t> DocumentStorage::*column) const;
-  void set_optional_field(std::vector<std::uint32_t> DocumentStorage::*column,
-                          const std::optional<std::string>& value);
+  using IdColumn = std::vector<std::uint32_t> DocumentStorage::*;
+  std::optional<std::string> optional_field(IdColumn column) const;
+  void set_optional_field(IdColumn column, const std::optional<std::string>& value);
 
   std::shared_ptr<DocumentStorage> storage_;
   std::uint32_t index_;

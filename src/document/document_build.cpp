@@ -48,9 +48,9 @@ void DocumentStorage::reserve_for(const std::vector<SentenceInput>& sentences) {
   sentence_sentiment.reserve(n);
   sentence_comments.reserve(n);
   sentence_tree.reserve(n);
-  for (auto* column : {&token_sentence, &token_first_word, &token_end_word, &token_text, &token_misc,
-                       &token_ner, &token_start_char, &token_end_char, &token_spaces_before,
-                       &token_spaces_after}) {
+  for (auto* column :
+       {&token_sentence, &token_first_word, &token_end_word, &token_text, &token_misc, &token_ner,
+        &token_start_char, &token_end_char, &token_spaces_before, &token_spaces_after}) {
     column->reserve(tokens);
   }
   token_id_start.reserve(tokens);

@@ -25,7 +25,9 @@ std::uint64_t Document::byte_offset(std::size_t codepoint_index) const {
   return storage_->text.byte_offset(codepoint_index);
 }
 
-std::optional<std::string> Document::lang() const { return storage_->pool.optional(storage_->lang); }
+std::optional<std::string> Document::lang() const {
+  return storage_->pool.optional(storage_->lang);
+}
 
 void Document::set_lang(const std::optional<std::string>& lang) {
   storage_->lang = storage_->pool.intern_optional(lang);

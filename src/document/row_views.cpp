@@ -158,28 +158,27 @@ void Word::set_text(std::string text) {
   doc.word_text[index_] = doc.pool.intern(text);
 }
 
-std::optional<std::string> Word::optional_field(
-    std::vector<std::uint32_t> DocumentStorage::*column) const {
+std::optional<std::string> Word::optional_field(IdColumn column) const {
   if (is_root()) return std::nullopt;
   const auto& doc = checked();
   return doc.pool.optional((doc.*column)[index_]);
 }
 
-void Word::set_optional_field(std::vector<std::uint32_t> DocumentStorage::*column,
-                              const std::optional<std::string>& value) {
+void Word::set_optional_field(IdColumn column, const std::optional<std::string>& value) {
   auto& doc = writable();
   (doc.*column)[index_] = doc.pool.intern_optional(value);
 }
 
-std::optional<std::string> Word::lemma() const { return optional_field(&DocumentStorage::word_lemma); }
-std::optional<std::string> Word::upos() const { return optional_field(&DocumentStorage::word_upos); }
-std::optional<std::string> Word::xpos() const { return optional_field(&DocumentStorage::word_xpos); }
-std::optional<std::string> Word::feats() const { return optional_field(&DocumentStorage::word_feats); }
-std::optional<std::string> Word::deprel() const {
-  return optional_field(&DocumentStorage::word_deprel);
-}
-std::optional<std::string> Word::deps() const { return optional_field(&DocumentStorage::word_deps); }
-std::optional<std::string> Word::misc() const { return optional_field(&DocumentStorage::word_misc); }
+namespace {
+using S = DocumentStorage;  // keeps the field getters on one line each
+}  // namespace
+std::optional<std::string> Word::lemma() const { return optional_field(&S::word_lemma); }
+std::optional<std::string> Word::upos() const { return optional_field(&S::word_upos); }
+std::optional<std::string> Word::xpos() const { return optional_field(&S::word_xpos); }
+std::optional<std::string> Word::feats() const { return optional_field(&S::word_feats); }
+std::optional<std::string> Word::deprel() const { return optional_field(&S::word_deprel); }
+std::optional<std::string> Word::deps() const { return optional_field(&S::word_deps); }
+std::optional<std::string> Word::misc() const { return optional_field(&S::word_misc); }
 
 void Word::set_lemma(const std::optional<std::string>& value) {
   set_optional_field(&DocumentStorage::word_lemma, value);

@@ -24,7 +24,9 @@ std::uint32_t hash_text(std::string_view text) noexcept {
   if (n) {
     // Byte by byte: a variable-length memcpy would be a library call for at most 7 bytes.
     chunk = 0;
-    for (std::size_t i = 0; i < n; ++i) chunk |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    for (std::size_t i = 0; i < n; ++i) {
+      chunk |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    }
     h = (h ^ chunk) * 0xBF58476D1CE4E5B9ull;
   }
   h ^= h >> 33;
@@ -53,7 +55,9 @@ std::uint32_t StringPool::intern(std::string_view text) {
     if (slot.id == kEmptySlot) break;
     if (slot.hash == hash && strings_[slot.id] == text) return slot.id;
   }
-  if (strings_.size() >= max_strings_) throw std::overflow_error("the document string pool is full");
+  if (strings_.size() >= max_strings_) {
+    throw std::overflow_error("the document string pool is full");
+  }
   const auto id = static_cast<std::uint32_t>(strings_.size());
   strings_.emplace_back(text);
   slots_[i] = Slot{id, hash};

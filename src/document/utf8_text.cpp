@@ -3,12 +3,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "velmora/unicode.hpp"
+
 namespace velmora {
 namespace {
-
-[[noreturn]] void throw_invalid_utf8(std::size_t offset) {
-  throw std::invalid_argument("invalid UTF-8 sequence at byte offset " + std::to_string(offset));
-}
 
 // Length of the ASCII prefix of [p, p + size), scanning eight bytes at a time.
 std::size_t ascii_prefix(const unsigned char* p, std::size_t size) {
@@ -20,35 +18,6 @@ std::size_t ascii_prefix(const unsigned char* p, std::size_t size) {
   }
   while (i < size && p[i] < 0x80) ++i;
   return i;
-}
-
-// Validates the sequence starting at lead byte `pos` and returns its byte length.
-std::size_t sequence_length(const unsigned char* p, std::size_t size, std::size_t pos) {
-  const unsigned char lead = p[pos];
-  std::size_t length;
-  std::uint32_t value;
-  std::uint32_t smallest;
-  if (lead < 0x80) {
-    return 1;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2, value = lead & 0x1F, smallest = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, value = lead & 0x0F, smallest = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, value = lead & 0x07, smallest = 0x10000;
-  } else {
-    throw_invalid_utf8(pos);
-  }
-  if (pos + length > size) throw_invalid_utf8(pos);
-  for (std::size_t k = 1; k < length; ++k) {
-    const unsigned char byte = p[pos + k];
-    if ((byte & 0xC0) != 0x80) throw_invalid_utf8(pos + k);
-    value = value * 64 + (byte & 0x3F);
-  }
-  if (value < smallest || (value >= 0xD800 && value <= 0xDFFF) || value >= 0x110000) {
-    throw_invalid_utf8(pos);
-  }
-  return length;
 }
 
 }  // namespace
@@ -65,7 +34,8 @@ Utf8Text::Utf8Text(std::string text) : text_(std::move(text)) {
   for (std::size_t i = 0; i < pos; ++i) offsets_.push_back(i);
   while (pos < size) {
     offsets_.push_back(pos);
-    pos += sequence_length(p, size, pos);
+    char32_t code_point;
+    pos += detail::decode_utf8_at(text_, pos, code_point);
   }
   offsets_.push_back(size);
   count_ = offsets_.size() - 1;

@@ -37,8 +37,8 @@ TEST(ConlluOutput, MultiWordTokensGetARangeLine) {
             "# sent_id = 0\n# text = du \n1-2\tdu\t_\t_\t_\t_\t_\t_\t_\t_\n1\tde" + kBlank +
                 "\n2\tle" + kBlank);
   t.misc = "SpaceAfter=No";
-  EXPECT_NE(Document("", {sentence_of({t})}).to_conll().find("1-2\tdu\t_\t_\t_\t_\t_\t_\t_\tSpaceAfter=No\n"),
-            std::string::npos);
+  const std::string text = Document("", {sentence_of({t})}).to_conll();
+  EXPECT_NE(text.find("1-2\tdu\t_\t_\t_\t_\t_\t_\t_\tSpaceAfter=No\n"), std::string::npos);
 }
 
 TEST(ConlluOutput, WordLinesWriteEveryColumn) {

@@ -21,7 +21,8 @@ CorefMention zero(int sentence, int word, int m, int end_word, std::optional<int
   return CorefMention(sentence, CorefWordPosition{word, m}, CorefWordPosition{end_word, end_m});
 }
 
-CorefChain chain(int index, std::vector<CorefMention> mentions, std::optional<int> rep = std::nullopt) {
+CorefChain chain(int index, std::vector<CorefMention> mentions,
+                 std::optional<int> rep = std::nullopt) {
   return CorefChain(index, std::move(mentions), "rep", rep);
 }
 
@@ -102,9 +103,9 @@ TEST(CorefStorage, BadMentionsAreRefusedAndKeepThePreviousAnnotation) {
     Document doc = three_words_with_empty_words();
     doc.set_coref({chain(0, {regular(0, 0, 1)})});
     const auto previous = doc.coref()[0];
-    expect_error<std::out_of_range>(
-        [&] { doc.set_coref({chain(1, {regular(0, 1, 2)}), chain(2, {regular(1, 0, 1), c.mention})}); },
-        c.message);
+    const std::vector<CorefChain> chains{chain(1, {regular(0, 1, 2)}),
+                                         chain(2, {regular(1, 0, 1), c.mention})};
+    expect_error<std::out_of_range>([&] { doc.set_coref(chains); }, c.message);
     ASSERT_EQ(doc.coref().size(), 1u);
     EXPECT_EQ(doc.coref()[0], previous);
     EXPECT_EQ(doc.words().at(0).coref_chains().size(), 1u);

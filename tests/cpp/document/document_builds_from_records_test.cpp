@@ -70,7 +70,8 @@ TEST(DocumentBuild, SingleWordTokenLendsItsOffsetsToTheWord) {
 TEST(DocumentBuild, SentenceTextIsSlicedOrJoined) {
   // Sliced from the text when the outer offsets are usable.
   {
-    const Document doc("Hi  there.", {sentence_of({token(1, "Hi", 0, 2), token(2, "there", 4, 9)})});
+    const Document doc("Hi  there.",
+                       {sentence_of({token(1, "Hi", 0, 2), token(2, "there", 4, 9)})});
     EXPECT_EQ(doc.sentences().at(0).text(), "Hi  there");
   }
   // Joined from the following tokens' spaces before and the last token's spaces after.
@@ -79,7 +80,8 @@ TEST(DocumentBuild, SentenceTextIsSlicedOrJoined) {
     std::string text;
   } cases[] = {{std::nullopt, "Hithere "}, {99, "Hithere "}};
   for (const auto& c : cases) {
-    const Document doc("Hi there", {sentence_of({token(1, "Hi", 0, 2), token(2, "there", 3, c.last_end)})});
+    const Document doc("Hi there",
+                       {sentence_of({token(1, "Hi", 0, 2), token(2, "there", 3, c.last_end)})});
     EXPECT_EQ(doc.sentences().at(0).text(), c.text);
   }
   // A given text is kept as it is.

@@ -76,6 +76,14 @@ inline SentenceInput sentence_of(std::vector<TokenInput> tokens) {
   return s;
 }
 
+/// `prefix` followed by the number. (Spelled out because GCC 12 warns falsely on a literal plus
+/// std::to_string.)
+inline std::string numbered(const char* prefix, long number) {
+  std::string out(prefix);
+  out += std::to_string(number);
+  return out;
+}
+
 /// Runs `action` and expects it to throw `Error` with exactly `message`.
 template <class Error, class Action>
 void expect_error(Action&& action, const std::string& message) {
@@ -92,7 +100,9 @@ void expect_error(Action&& action, const std::string& message) {
 template <class Sequence>
 std::vector<std::string> texts_of(const Sequence& sequence) {
   std::vector<std::string> out;
-  for (std::uint64_t i = 0; i < sequence.size(); ++i) out.push_back(sequence.at(static_cast<long>(i)).text());
+  for (std::uint64_t i = 0; i < sequence.size(); ++i) {
+    out.push_back(sequence.at(static_cast<long>(i)).text());
+  }
   return out;
 }
 
@@ -102,7 +112,7 @@ inline std::vector<std::string> ids_of(const velmora::WordSequence& words) {
   for (std::uint64_t i = 0; i < words.size(); ++i) {
     const velmora::Word w = words.at(static_cast<long>(i));
     std::string id = std::to_string(w.id());
-    if (w.empty_index()) id += "." + std::to_string(*w.empty_index());
+    if (w.empty_index()) id += numbered(".", *w.empty_index());
     out.push_back(id);
   }
   return out;

@@ -12,10 +12,13 @@ using velmora::SentenceSequence;
 using velmora::SequenceRange;
 using velmora::WordSequence;
 
-Document five_words() { return Document("", {sentence({"a", "b", "c", "d", "e"}), sentence({"f"})}); }
+Document five_words() {
+  return Document("", {sentence({"a", "b", "c", "d", "e"}), sentence({"f"})});
+}
 
 TEST(DocumentSequences, DefaultSequencesAreEmpty) {
-  expect_error<std::out_of_range>([] { SentenceSequence().at(0); }, "index is outside the sequence");
+  expect_error<std::out_of_range>([] { SentenceSequence().at(0); },
+                                  "index is outside the sequence");
   expect_error<std::out_of_range>([] { velmora::TokenSequence().at(-1); },
                                   "index is outside the sequence");
   expect_error<std::out_of_range>([] { WordSequence().at(0); }, "index is outside the sequence");

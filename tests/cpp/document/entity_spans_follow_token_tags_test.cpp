@@ -31,7 +31,7 @@ std::vector<SpanSummary> spans_of(const Document& doc) {
 Document tagged_sentence(const std::vector<std::string>& tags) {
   SentenceInput s;
   for (std::size_t i = 0; i < tags.size(); ++i) {
-    TokenInput t = token(static_cast<int>(i) + 1, "w" + std::to_string(i));
+    TokenInput t = token(static_cast<int>(i) + 1, numbered("w", static_cast<long>(i)));
     if (tags[i] != "-") t.ner = tags[i];
     s.tokens.push_back(t);
   }
@@ -111,7 +111,8 @@ TEST(EntitySpans, FailedRebuildKeepsTheOldSpans) {
   Document doc = tagged_sentence({"S-PER", "S-LOC"});
   auto& s = *doc.storage();
   s.token_ner[1] = 12345;  // not a pool id
-  expect_error<std::out_of_range>([&] { doc.rebuild_entities(); }, "invalid string pool identifier");
+  expect_error<std::out_of_range>([&] { doc.rebuild_entities(); },
+                                  "invalid string pool identifier");
   EXPECT_EQ(spans_of(doc), (std::vector<SpanSummary>{{0, 1, "PER"}, {1, 2, "LOC"}}));
   EXPECT_EQ(s.sentence_span_offsets, (std::vector<std::uint32_t>{0, 2}));
 }

@@ -10,7 +10,8 @@ using velmora::ConstituencyTree;
 using velmora::Document;
 
 std::vector<SentenceInput> records() {
-  SentenceInput first = sentence_of({tagged(token(1, "Ann", 0, 3), "S-PER"), token(2, "ran", 4, 7)});
+  SentenceInput first =
+      sentence_of({tagged(token(1, "Ann", 0, 3), "S-PER"), token(2, "ran", 4, 7)});
   first.empty_words = {empty_word(2, 1, "e")};
   return {first, sentence_of({token(1, ".", 7, 8)})};
 }
@@ -19,8 +20,8 @@ Document annotated() {
   Document doc("Ann ran.", records());
   doc.set_lang("en");
   doc.sentences().at(0).set_constituency(ConstituencyTree("S"));
-  doc.set_coref({velmora::CorefChain(0, {velmora::CorefMention(0, {0, std::nullopt}, {1, std::nullopt})},
-                                     "Ann", 0)});
+  const velmora::CorefMention ann(0, {0, std::nullopt}, {1, std::nullopt});
+  doc.set_coref({velmora::CorefChain(0, {ann}, "Ann", 0)});
   doc.storage()->add_empty_word(1, empty_word(1, 1, "gen"));
   return doc;
 }

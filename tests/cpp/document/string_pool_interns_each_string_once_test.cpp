@@ -29,8 +29,8 @@ TEST(StringPool, EqualStringsShareOneId) {
 
 TEST(StringPool, ManyStringsKeepTheirIdsAcrossGrowth) {
   StringPool pool;
-  for (int i = 0; i < 5000; ++i) ASSERT_EQ(pool.intern("s" + std::to_string(i)), i + 1u);
-  for (int i = 0; i < 5000; ++i) ASSERT_EQ(pool.intern("s" + std::to_string(i)), i + 1u);
+  for (int i = 0; i < 5000; ++i) ASSERT_EQ(pool.intern(doc_test::numbered("s", i)), i + 1u);
+  for (int i = 0; i < 5000; ++i) ASSERT_EQ(pool.intern(doc_test::numbered("s", i)), i + 1u);
   EXPECT_EQ(pool.size(), 5001u);
   EXPECT_EQ(pool.get(4321), "s4320");
 }

@@ -169,7 +169,7 @@ TEST(WordView, ReadsAndWritesWordCells) {
       {&Word::deprel, &Word::set_deprel}, {&Word::deps, &Word::set_deps},
       {&Word::misc, &Word::set_misc}};
   for (const auto& [get, set] : fields) {
-    for (const std::optional<std::string> value : {std::optional<std::string>("v"),
+    for (const auto& value : {std::optional<std::string>("v"),
                                                    std::optional<std::string>(""),
                                                    std::optional<std::string>()}) {
       (w.*set)(value);
@@ -242,7 +242,8 @@ TEST(Views, FullPoolLeavesTheCellUnchanged) {
   for (std::uint32_t id = 1; id < storage.pool.size(); ++id) small.intern(storage.pool.get(id));
   storage.pool = std::move(small);
   Word w = doc.words().at(0);
-  expect_error<std::overflow_error>([&] { w.set_lemma("new"); }, "the document string pool is full");
+  expect_error<std::overflow_error>([&] { w.set_lemma("new"); },
+                                    "the document string pool is full");
   EXPECT_FALSE(w.lemma());
   w.set_lemma("I");  // an existing string still fits
   EXPECT_EQ(w.lemma(), std::optional<std::string>("I"));
