@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <vector>
 #include <locale.h>
 #include <string>
 #include <utility>
@@ -145,40 +147,108 @@ class Reader {
     if (++depth_ > kMaxJsonDepth) fail("JSON nesting too deep");
   }
 
+  // Members are collected in source order and sorted once at the end: for large objects
+  // with unordered keys (vocabularies in id order) one sort over a contiguous array is far
+  // cheaper than a tree search per member. Duplicates are found after the sort, and reported
+  // at the same offset a member-by-member check would have stopped at.
+  struct Member {
+    std::string key;
+    JsonValue value;
+    std::size_t end;  // offset right after the member's value
+  };
+
   JsonValue parse_object() {
     enter_container();
     ++pos_;
-    JsonValue::Object members;
+    std::vector<Member> members;
+    bool ascending = true;
     skip_whitespace();
     if (!at_end() && data_[pos_] == '}') {
       ++pos_;
       --depth_;
-      return JsonValue(std::move(members));
+      return JsonValue(JsonValue::Object{});
     }
-    while (true) {
-      skip_whitespace();
-      if (at_end() || data_[pos_] != '"') fail("expected object key");
-      std::string key;
-      parse_string(key);
-      skip_whitespace();
-      expect(':');
-      skip_whitespace();
-      JsonValue value = parse_value();
-      // Keys written in ascending order (the common case for generated files) append at the
-      // end in constant time; any other order falls back to a search.
-      if (members.empty() || members.rbegin()->first < key) {
-        members.emplace_hint(members.end(), std::move(key), std::move(value));
-      } else if (!members.try_emplace(std::move(key), std::move(value)).second) {
-        fail("duplicate object key");
+    try {
+      while (true) {
+        skip_whitespace();
+        if (at_end() || data_[pos_] != '"') fail("expected object key");
+        std::string key;
+        parse_string(key);
+        skip_whitespace();
+        expect(':');
+        skip_whitespace();
+        JsonValue value = parse_value();
+        if (!members.empty() && !(members.back().key < key)) ascending = false;
+        members.push_back(Member{std::move(key), std::move(value), pos_});
+        skip_whitespace();
+        if (!at_end() && data_[pos_] == '}') {
+          ++pos_;
+          break;
+        }
+        expect(',');
       }
-      skip_whitespace();
-      if (!at_end() && data_[pos_] == '}') {
-        ++pos_;
-        --depth_;
-        return JsonValue(std::move(members));
-      }
-      expect(',');
+    } catch (const JsonError&) {
+      // A duplicate among the members read so far came before this error.
+      if (!ascending) build_object(members);
+      throw;
     }
+    --depth_;
+    if (ascending) {
+      JsonValue::Object object;
+      for (Member& member : members) {
+        object.emplace_hint(object.end(), std::move(member.key), std::move(member.value));
+      }
+      return JsonValue(std::move(object));
+    }
+    return JsonValue(build_object(members));
+  }
+
+  // Sorts unordered members into an object; fails with "duplicate object key" at the end of
+  // the earliest member whose key appeared before it.
+  JsonValue::Object build_object(std::vector<Member>& members) {
+    // Sort positions by key; the first eight key bytes, read big-endian, decide most
+    // comparisons without touching the strings. Ties between equal keys keep source order.
+    struct Position {
+      std::uint64_t prefix;
+      std::uint32_t index;
+    };
+    std::vector<Position> positions(members.size());
+    for (std::uint32_t i = 0; i < positions.size(); ++i) {
+      const std::string& key = members[i].key;
+      std::uint64_t prefix = 0;
+      for (std::size_t b = 0; b < 8; ++b) {
+        prefix = (prefix << 8) | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
+      }
+      positions[i] = Position{prefix, i};
+    }
+    std::sort(positions.begin(), positions.end(), [&](const Position& a, const Position& b) {
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      const int order = members[a.index].key.compare(members[b.index].key);
+      return order != 0 ? order < 0 : a.index < b.index;
+    });
+    std::vector<std::uint32_t> order(positions.size());
+    for (std::size_t i = 0; i < positions.size(); ++i) order[i] = positions[i].index;
+    std::size_t duplicate_end = 0;
+    bool duplicate = false;
+    for (std::size_t i = 1; i < order.size(); ++i) {
+      if (members[order[i]].key == members[order[i - 1]].key) {
+        // Sorted order puts the repetitions of a key after its first occurrence, in source
+        // order; every repetition's end is a candidate, the earliest one wins.
+        const std::size_t end = members[order[i]].end;
+        if (!duplicate || end < duplicate_end) duplicate_end = end;
+        duplicate = true;
+      }
+    }
+    if (duplicate) {
+      pos_ = duplicate_end;
+      fail("duplicate object key");
+    }
+    JsonValue::Object object;
+    for (std::uint32_t index : order) {
+      object.emplace_hint(object.end(), std::move(members[index].key),
+                          std::move(members[index].value));
+    }
+    return object;
   }
 
   JsonValue parse_array() {

@@ -28,6 +28,14 @@ std::string indexed(std::string_view prefix, std::size_t index) {
   return std::string(prefix) + "[" + std::to_string(index) + "]";
 }
 
+// Lets the tensor index be searched with a string_view, without building a string.
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const noexcept {
+    return std::hash<std::string_view>{}(name);
+  }
+};
+
 std::string digest_of(const MappedFile& file) {
   return sha256_hex(file.base, static_cast<std::size_t>(file.size));
 }
@@ -65,7 +73,7 @@ struct ModelBundle::Impl {
   bool checksums_verified = false;
   std::string assets_json;
   std::vector<TensorDescriptor> tensors;
-  std::unordered_map<std::string, std::size_t> tensor_index;
+  std::unordered_map<std::string, std::size_t, detail::NameHash, std::equal_to<>> tensor_index;
   std::unique_ptr<detail::MappedFile> tensor_file;
   std::vector<detail::BundleArtifact> artifacts;
 
@@ -245,7 +253,7 @@ void ModelBundle::Impl::verify(const detail::JsonValue& manifest) {
 }
 
 const TensorDescriptor& ModelBundle::Impl::find(std::string_view name) const {
-  auto found = tensor_index.find(std::string(name));
+  auto found = tensor_index.find(name);
   if (found == tensor_index.end()) {
     throw ModelBundleError("tensor is not present in bundle: " + detail::single_quoted(name));
   }

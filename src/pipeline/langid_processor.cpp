@@ -52,5 +52,4 @@ std::vector<std::string> LangIDProcessor::identify_many(const std::vector<std::s
   throw_no_model();
 }
 
-
 }  // namespace velmora

@@ -81,6 +81,29 @@ TEST(JsonReader, SyntaxErrorsReportMessageAndOffset) {
   }
 }
 
+// Objects with keys out of order are checked for duplicates only once they end; the error
+// must still be the one a member-by-member reader meets first.
+TEST(JsonReader, FirstRepeatedKeyWinsWhateverFollows) {
+  const SyntaxCase cases[] = {
+      {R"({"b":1,"a":2,"b":3,x)", "duplicate object key at JSON byte 18"},
+      {R"({"b":1,"a":2,"b":3,"c":[})", "duplicate object key at JSON byte 18"},
+      {R"({"z":1,"y":2,"z":3,"y":4})", "duplicate object key at JSON byte 18"},
+      {R"({"b":1,"a":2,"b":3,"b":4})", "duplicate object key at JSON byte 18"},
+      {R"({"b":1,"a":{"x":1,"x":2}})", "duplicate object key at JSON byte 23"},
+      {R"({"b":1,"a":2,"b":3,"c":{"x":1,"x":2}})", "duplicate object key at JSON byte 18"},
+      {R"({"b":1,"a":[1,2,x],"b":3})", "unexpected JSON token at JSON byte 16"},
+      {R"([{"b":1,"a":2}, {"a":1,"a":2}])", "duplicate object key at JSON byte 28"},
+  };
+  for (const SyntaxCase& c : cases) {
+    EXPECT_EQ(parse_error(c.text), c.message) << "input: " << c.text;
+  }
+  const JsonValue value = parse_json(R"({"c":3,"a":1,"b":2,"":0,"\u0000":5})");
+  std::vector<std::pair<std::string, long long>> members;
+  for (const auto& [key, member] : value.as_object("")) members.emplace_back(key, member.as_integer(""));
+  EXPECT_EQ(members, (std::vector<std::pair<std::string, long long>>{
+                         {"", 0}, {std::string(1, '\0'), 5}, {"a", 1}, {"b", 2}, {"c", 3}}));
+}
+
 TEST(JsonReader, IntegersAreKeptApartFromNumbers) {
   EXPECT_EQ(parse_json("9223372036854775807").as_integer(""), 9223372036854775807LL);
   EXPECT_EQ(parse_json("-9223372036854775808").as_integer(""),

@@ -14,74 +14,56 @@ namespace {
 using namespace tokenizer_test;
 
 struct LoadCase {
-  const char* name;
-  const char* variant;  // edits of the tiny bundle, see tests/support/tokenizer_bundle.py
-  const char* error;    // empty when the bundle loads
+  const char* name;   // a bundle of tests/support/tokenizer_variants.json
+  const char* error;  // empty when the bundle loads
 };
 
 const std::vector<LoadCase>& load_cases() {
   static const std::vector<LoadCase> cases = {
-      {"base", R"({})", ""},
-      {"no_batch_size", R"({"config": {"batch_size": "<delete>"}})", ""},
-      {"integer_invtemp", R"({"config": {"hier_invtemp": 1}})", ""},
-      {"dictionary_off_ignores_its_keys",
-       R"({"bundle": {"use_dictionary": false}, "config": {"num_dict_feat": "x"}, "assets": {"lexicon": 5}})", ""},
-      {"no_mwt_tensors", R"({"bundle": {"use_mwt": false}})", ""},
-      {"empty_feature_list", R"({"config": {"feat_funcs": []}})", ""},
-      {"wrong_feature_width", R"({"config": {"feat_dim": 99}})", ""},
-      {"huge_batch", R"({"config": {"batch_size": 1000000000000000}})", ""},
-      {"pos_bundle", R"({"processor": "pos"})", "expected a tokenize bundle, got 'pos'"},
-      {"batch_zero", R"({"config": {"batch_size": 0}})", "tokenizer batch size must be positive"},
-      {"batch_float", R"({"config": {"batch_size": 8.0}})", "expected JSON integer at assets.config.batch_size"},
-      {"emb_float", R"({"config": {"emb_dim": 64.0}})", "expected JSON integer"},
-      {"no_lang", R"({"config": {"lang": "<delete>"}})", "missing JSON key 'lang' at assets.config"},
-      {"null_shorthand", R"({"config": {"shorthand": null}})", "expected JSON string"},
-      {"no_config", R"({"assets": {"config": "<delete>"}})", "missing JSON key 'config' at assets"},
-      {"conv_res_false", R"({"config": {"conv_res": false}})", "convolutional residual tokenizers are not supported"},
-      {"charlm_empty", R"({"config": {"charlm_forward_file": ""}})",
-       "character-LM tokenizers are not supported by this profile"},
-      {"two_layers", R"({"config": {"rnn_layers": 2}})", "this tokenizer profile requires a one-layer hierarchical model"},
-      {"flat", R"({"config": {"hierarchical": false, "conv_res": "<delete>"}})",
-       "this tokenizer profile requires a one-layer hierarchical model"},
-      {"dictionary_window_zero", R"({"config": {"num_dict_feat": 0}})",
-       "dictionary tokenizer feature window must be positive"},
-      {"dictionary_without_lexicon", R"({"assets": {"lexicon": "<delete>"}})", "missing JSON key 'lexicon' at assets"},
-      {"lexicon_not_strings", R"({"assets": {"lexicon": ["ab", 3]}})", "expected JSON string at assets.lexicon[]"},
-      {"unknown_feature", R"({"config": {"feat_funcs": ["space_before", "foo"]}})", "unsupported tokenizer feature: foo"},
-      {"feature_not_string", R"({"config": {"feat_funcs": [1]}})", "expected JSON string at assets.config.feat_funcs[]"},
-      {"no_unk", R"({"vocab": {"<UNK>": "<delete>"}})", "tokenizer vocabulary lacks <PAD> or <UNK>"},
-      {"float16_tensor", R"({"extra_tensors": {"unused": "float16"}})",
-       "the native tokenizer currently requires float32 weights"},
-      {"lacks_mwt_clf2", R"({"drop_tensors": ["mwt_clf2.weight"]})",
-       "tokenizer bundle lacks required tensor: 'mwt_clf2.weight'"},
-      {"lacks_rnn2", R"({"drop_tensors": ["rnn2.bias_hh_l0_reverse"]})",
-       "tokenizer bundle lacks required tensor: 'rnn2.bias_hh_l0_reverse'"},
-      {"id_past_the_embedding", R"({"vocab": {"zz": 100000}})",
-       "tokenizer vocabulary id is outside the embedding table: zz"},
-      {"negative_id", R"({"vocab": {"zz": -1}})", "tokenizer vocabulary id is outside the embedding table: zz"},
-      {"misaligned_weight", R"({"misalign": true})", "tensor data is misaligned for its dtype: 'mwt_clf2.weight'"},
+      {"base", ""},
+      {"no_batch_size", ""},
+      {"integer_invtemp", ""},
+      {"dictionary_off_ignores_its_keys", ""},
+      {"no_mwt_tensors", ""},
+      {"empty_feature_list", ""},
+      {"wrong_feature_width", ""},
+      {"huge_batch", ""},
+      {"pos_bundle", "expected a tokenize bundle, got 'pos'"},
+      {"batch_zero", "tokenizer batch size must be positive"},
+      {"batch_float", "expected JSON integer at assets.config.batch_size"},
+      {"emb_float", "expected JSON integer"},
+      {"no_lang", "missing JSON key 'lang' at assets.config"},
+      {"null_shorthand", "expected JSON string"},
+      {"no_config", "missing JSON key 'config' at assets"},
+      {"conv_res_false", "convolutional residual tokenizers are not supported"},
+      {"charlm_empty", "character-LM tokenizers are not supported by this profile"},
+      {"two_layers", "this tokenizer profile requires a one-layer hierarchical model"},
+      {"flat", "this tokenizer profile requires a one-layer hierarchical model"},
+      {"dictionary_window_zero", "dictionary tokenizer feature window must be positive"},
+      {"dictionary_without_lexicon", "missing JSON key 'lexicon' at assets"},
+      {"lexicon_not_strings", "expected JSON string at assets.lexicon[]"},
+      {"unknown_feature", "unsupported tokenizer feature: foo"},
+      {"feature_not_string", "expected JSON string at assets.config.feat_funcs[]"},
+      {"no_unk", "tokenizer vocabulary lacks <PAD> or <UNK>"},
+      {"float16_tensor", "the native tokenizer currently requires float32 weights"},
+      {"lacks_mwt_clf2", "tokenizer bundle lacks required tensor: 'mwt_clf2.weight'"},
+      {"lacks_rnn2", "tokenizer bundle lacks required tensor: 'rnn2.bias_hh_l0_reverse'"},
+      {"id_past_the_embedding", "tokenizer vocabulary id is outside the embedding table: zz"},
+      {"negative_id", "tokenizer vocabulary id is outside the embedding table: zz"},
+      {"misaligned_weight", "tensor data is misaligned for its dtype: 'mwt_clf2.weight'"},
   };
   return cases;
 }
 
 class TokenizerBundleLoading : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    at::set_num_threads(1);
-    dir_ = fresh_dir("tokenizer-bundles");
-    std::string variants = "{";
-    for (const auto& test : load_cases()) {
-      variants += std::string(variants.size() > 1 ? "," : "") + "\"" + test.name + "\":" + test.variant;
-    }
-    write_file(dir_ / "variants.json", variants + "}");
-    ready_ = run_support_script("tokenizer_bundle.py", quoted((dir_ / "variants.json").string()) + " " +
-                                                           quoted(dir_.string()));
+  static void SetUpTestSuite() { at::set_num_threads(1); }
+  void SetUp() override {
+    ASSERT_TRUE(TokenizerTestData::complete()) << "writing the tokenizer test data failed";
+    dir_ = TokenizerTestData::dir() / "bundles";
   }
-  static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
-  void SetUp() override { ASSERT_TRUE(ready_) << "writing the test bundles failed"; }
 
-  static inline std::filesystem::path dir_;
-  static inline bool ready_ = false;
+  std::filesystem::path dir_;
 };
 
 TEST_F(TokenizerBundleLoading, AcceptsTheProfileAndRefusesEverythingElseWithItsMessage) {

@@ -18,18 +18,13 @@ using velmora::detail::split_tokenizer_paragraphs;
 class TokenizerDocumentBuilding : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = fresh_dir("tokenizer-builder");
-    write_file(dir_ / "variants.json", R"({"base": {"bundle": {"language": "xx"}}})");
-    if (run_support_script("tokenizer_bundle.py", quoted((dir_ / "variants.json").string()) + " " + quoted(dir_.string()))) {
-      state_ = velmora::detail::load_tokenizer_model(dir_ / "base", false).release();
+    if (TokenizerTestData::complete()) {
+      state_ = velmora::detail::load_tokenizer_model(TokenizerTestData::dir() / "bundles" / "language_xx", false);
     }
   }
-  static void TearDownTestSuite() {
-    delete state_;
-    std::filesystem::remove_all(dir_);
-  }
+  static void TearDownTestSuite() { state_.reset(); }
   void SetUp() override {
-    ASSERT_NE(state_, nullptr) << "writing the test bundle failed";
+    ASSERT_NE(state_, nullptr) << "writing the tokenizer test data failed";
     state_->shorthand = "en_test";
     state_->lang = "en";
   }
@@ -45,8 +40,7 @@ class TokenizerDocumentBuilding : public ::testing::Test {
     return build_tokenized_document(*state_, Document(text), paragraphs, values);
   }
 
-  static inline std::filesystem::path dir_;
-  static inline velmora::TokenizerPlan::Impl* state_ = nullptr;
+  static inline std::unique_ptr<velmora::TokenizerPlan::Impl> state_;
 };
 
 TEST_F(TokenizerDocumentBuilding, LabelsCutTokensAndSentences) {

@@ -18,14 +18,6 @@ namespace {
 
 using namespace tokenizer_test;
 
-std::filesystem::path find_corpus() {
-  for (auto dir = std::filesystem::path(VELMORA_SOURCE_DIR); ; dir = dir.parent_path()) {
-    const auto candidate = dir / "shared" / "data" / "en_ewt-ud-dev.conllu";
-    if (std::filesystem::exists(candidate)) return candidate;
-    if (dir == dir.parent_path()) return {};
-  }
-}
-
 std::vector<std::string> read_texts(const std::filesystem::path& path) {
   const std::string data = read_file(path);
   std::vector<std::string> texts;
@@ -87,18 +79,14 @@ std::string digits(const std::vector<std::int64_t>& labels) {
 
 class TokenizerReferenceAgreement : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    at::set_num_threads(1);
-    corpus_ = find_corpus();
-    dir_ = fresh_dir("tokenizer-reference");
-    const std::string corpus_argument = corpus_.empty() ? "" : quoted(corpus_.string());
-    ready_ = run_support_script("tokenizer_reference.py", "compare " + quoted(dir_.string()) + " " + corpus_argument);
-  }
-  static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
+  static void SetUpTestSuite() { at::set_num_threads(1); }
 
   void SetUp() override {
-    ASSERT_TRUE(ready_) << "the PyTorch reference failed to write its expectations";
-    if (corpus_.empty()) std::cout << "note: shared/data/en_ewt-ud-dev.conllu not found; comparing edge cases only\n";
+    ASSERT_TRUE(TokenizerTestData::complete()) << "the PyTorch reference failed to write its expectations";
+    dir_ = TokenizerTestData::dir() / "comparison";
+    if (read_file(TokenizerTestData::dir() / "corpus.txt") == "none") {
+      std::cout << "note: shared/data/en_ewt-ud-dev.conllu not found; comparing edge cases only\n";
+    }
   }
 
   // Compares one bundle's native documents with the reference's; where a document differs,
@@ -142,9 +130,7 @@ class TokenizerReferenceAgreement : public ::testing::Test {
               << " labels differ at near-ties\n";
   }
 
-  static inline std::filesystem::path corpus_;
-  static inline std::filesystem::path dir_;
-  static inline bool ready_ = false;
+  std::filesystem::path dir_;
 };
 
 TEST_F(TokenizerReferenceAgreement, TinyBundleOnTheCorpusAndEdgeCases) { compare_bundle("tiny"); }

@@ -83,4 +83,34 @@ inline std::string format_document(const velmora::Document& document) {
   return out;
 }
 
+// The bundles and reference expectations of tests/support/tokenizer_test_data.py: the ctest
+// fixture's directory when it is complete, otherwise written once by this process into a
+// temporary directory that is removed at exit.
+class TokenizerTestData {
+ public:
+  static const std::filesystem::path& dir() {
+    static const TokenizerTestData data;
+    return data.dir_;
+  }
+  static bool complete() { return std::filesystem::exists(dir() / "complete"); }
+
+ private:
+  TokenizerTestData() {
+    const std::filesystem::path fixture = VELMORA_TOKENIZER_DATA_DIR;
+    if (std::filesystem::exists(fixture / "complete")) {
+      dir_ = fixture;
+      return;
+    }
+    dir_ = fresh_dir("tokenizer-data");
+    owned_ = true;
+    run_support_script("tokenizer_test_data.py", quoted(dir_.string()));
+  }
+  ~TokenizerTestData() {
+    if (owned_) std::filesystem::remove_all(dir_);
+  }
+
+  std::filesystem::path dir_;
+  bool owned_ = false;
+};
+
 }  // namespace tokenizer_test

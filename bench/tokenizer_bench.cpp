@@ -3,7 +3,7 @@
 // reference doing the same work on the same bundle and thread count, and the share of native
 // time spent matching the regular-expression features.
 //
-// Usage: bench_tokenizer [THREADS] [CONLLU]   (defaults: 1, shared/data/en_ewt-ud-dev.conllu
+// Usage: tokenizer_bench [THREADS] [CONLLU]   (defaults: 1, shared/data/en_ewt-ud-dev.conllu
 // found above the source tree)
 
 #include <ATen/Parallel.h>
@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
               reference_bulk / native_bulk);
   std::printf("regular-expression features: %.4f s, %.1f%% of native process time\n", regex,
               100.0 * regex / native_process);
-  std::printf("native process breakdown: features %.3f s (regex included), network with finishing %.3f s, "
-              "splitting and document building %.3f s, of %.3f s\n",
-              features, prediction - features, native_process - prediction, native_process);
+  std::printf("native stages, timed apart: unit features %.3f s (regex included), label prediction with "
+              "features %.3f s, whole process %.3f s\n",
+              features, prediction, native_process);
   return 0;
 }
