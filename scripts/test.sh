@@ -7,12 +7,15 @@ cd "$here"
 bash scripts/setup.sh
 
 jobs="$(nproc)"
+# ctest runs one test process per core; one intra-op thread each keeps them from oversubscribing
+# the machine (libtorch's OpenMP pool would otherwise start a thread per core in every process).
+ctest_env=(env OMP_NUM_THREADS=1)
 if [ "${VELMORA_SANITIZE:-0}" = "1" ]; then
   build=build/sanitize
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_PYTHON=OFF -DVELMORA_SANITIZE=ON >/dev/null
   cmake --build "$build" -j "$jobs"
-  ctest --test-dir "$build" -j "$jobs" --output-on-failure
+  "${ctest_env[@]}" ctest --test-dir "$build" -j "$jobs" --output-on-failure
   exit 0
 fi
 
@@ -20,6 +23,6 @@ build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_PYTHON=ON >/dev/null
 cmake --build "$build" -j "$jobs"
-ctest --test-dir "$build" -j "$jobs" --output-on-failure
+"${ctest_env[@]}" ctest --test-dir "$build" -j "$jobs" --output-on-failure
 VELMORA_BUILD_DIR="$here/$build" PYTHONPATH="$here/$build/src/python${PYTHONPATH:+:$PYTHONPATH}" \
   python3 -m pytest -q tests/python
