@@ -16,7 +16,7 @@
 namespace velmora::detail {
 namespace {
 
-// The learned initial states are batch-1; every run repeats them over its batch.
+// Sentences per LSTM call of encode_many; each chunk is sorted and packed on its own.
 constexpr std::size_t kSentencesPerBatch = 64;
 
 [[noreturn]] void refuse_tensors() { throw CharLMModelError("character language model tensors do not match its assets"); }

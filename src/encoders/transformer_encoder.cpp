@@ -129,10 +129,10 @@ struct TransformerEncoder::Impl {
         if (output.size(0) < dropped) throw TransformerError("AOTInductor transformer overlap exceeds final slice");
         kept = output.slice(0, dropped);
       }
-      if (written + kept.size(0) > result.size(0)) break;  // reported below
-      result.slice(0, written, written + kept.size(0)).copy_(kept);
+      const bool overflows = written + kept.size(0) > result.size(0);
+      if (!overflows) result.slice(0, written, written + kept.size(0)).copy_(kept);
       written += kept.size(0);
-      if (end == total) break;
+      if (overflows || end == total) break;
     }
     if (written != result.size(0)) {
       throw TransformerError("AOTInductor transformer slices did not reconstruct the subword sequence");

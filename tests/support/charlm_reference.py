@@ -84,7 +84,9 @@ def reference_encode(model, forward, words, dtype=torch.float32):
         separators.reverse()
     if not words:
         return torch.zeros(0, model.hidden, dtype=dtype)
-    lstm = copy.deepcopy(model.charlstm.lstm).to(dtype)
+    lstm = model.charlstm.lstm
+    if dtype != lstm.weight_ih_l0.dtype:
+        lstm = copy.deepcopy(lstm).to(dtype)
     with torch.no_grad():
         embedded = model.char_emb.weight.to(dtype)[torch.tensor([sequence])]
         state = (model.charlstm_h_init.to(dtype), model.charlstm_c_init.to(dtype))
