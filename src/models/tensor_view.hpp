@@ -26,7 +26,7 @@ at::Tensor read_only_view(const std::byte* data, at::ScalarType type, at::IntArr
 template <class Error>
 at::Tensor bundle_tensor_view(const ModelBundle& bundle, const TensorDescriptor& descriptor) {
   const std::optional<at::ScalarType> type = bundle_scalar_type(descriptor.dtype);
-  if (!type) throw Error("unsupported tensor dtype: " + descriptor.dtype);
+  if (!type) throw Error("ATen view does not support bundle dtype: " + descriptor.dtype);
   const std::byte* data = bundle.tensor_data(descriptor.name);
   if (!descriptor.aligned() || reinterpret_cast<std::uintptr_t>(data) % at::elementSize(*type) != 0) {
     throw Error("tensor data is misaligned for its dtype: '" + descriptor.name + "'");

@@ -1,0 +1,55 @@
+// Character LM throughput: native `encode` sentence by sentence and `encode_many` over the whole
+// list, on a bundle and sentences written by bench/charlm_bench.py (which prints the PyTorch
+// baselines beside these figures).
+//
+// Usage: charlm_bench BUNDLE SENTENCES_JSON [THREADS]
+
+#include <ATen/Parallel.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "encoders/charlm_native.hpp"
+#include "velmora/json.hpp"
+#include "velmora/model_bundle.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: charlm_bench BUNDLE SENTENCES_JSON [THREADS]\n");
+    return 2;
+  }
+  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  auto bundle = std::make_shared<velmora::ModelBundle>(argv[1], false);
+  const auto assets = velmora::detail::parse_json(bundle->assets_json());
+  const velmora::detail::NativeCharLM model(bundle, "", assets);
+  std::vector<std::vector<std::string>> sentences;
+  const auto json = velmora::detail::load_json(argv[2]);
+  for (const auto& sentence : json.as_array("")) {
+    auto& words = sentences.emplace_back();
+    for (const auto& word : sentence.as_array("")) words.push_back(word.as_string(""));
+  }
+
+  model.encode(sentences.front());  // warm-up
+  auto start = Clock::now();
+  for (const auto& words : sentences) model.encode(words);
+  const double one_by_one = seconds_since(start);
+  start = Clock::now();
+  model.encode_many(sentences);
+  const double batched = seconds_since(start);
+  std::printf("native encode, sentence by sentence   %8.3f s  %8.0f sentences/s\n", one_by_one,
+              static_cast<double>(sentences.size()) / one_by_one);
+  std::printf("native encode_many                    %8.3f s  %8.0f sentences/s\n", batched,
+              static_cast<double>(sentences.size()) / batched);
+  return 0;
+}

@@ -1,0 +1,81 @@
+"""Runs bench/charlm_bench next to PyTorch baselines on the same bundle and sentences.
+
+    python bench/charlm_bench.py [--binary build/dev/bench/charlm_bench] [--threads 1]
+
+A character LM of the usual size (100-wide embedding, one 1024-unit layer, backward) and 200
+seeded sentences of 5 to 30 words are written to a temporary directory. The baselines are the
+PyTorch reference per sentence and one packed nn.LSTM call per 64 sentences.
+"""
+
+import argparse
+import json
+import pathlib
+import random
+import subprocess
+import sys
+import tempfile
+import time
+
+import torch
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "support"))
+
+from charlm_reference import CharLanguageModel, reference_encode, write_charlm_bundle  # noqa: E402
+
+
+def sentences(count, seed=5):
+    rng = random.Random(seed)
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    return [["".join(rng.choice(letters) for _ in range(rng.randint(1, 9))) for _ in range(rng.randint(5, 30))]
+            for _ in range(count)]
+
+
+def packed_baseline(model, forward, batch):
+    ids = {unit: index for index, unit in enumerate(model.units)}
+    with torch.no_grad():
+        for begin in range(0, len(batch), 64):
+            chunk = batch[begin:begin + 64]
+            rows = []
+            for words in chunk:
+                reading = words if forward else [word[::-1] for word in reversed(words)]
+                rows.append(torch.tensor([ids["\n"]] + [ids.get(c, 1) for c in " ".join(reading) + " "]))
+            lengths = torch.tensor([len(row) for row in rows])
+            padded = torch.nn.utils.rnn.pad_sequence(rows, batch_first=True)
+            packed = torch.nn.utils.rnn.pack_padded_sequence(model.char_emb(padded), lengths, batch_first=True,
+                                                             enforce_sorted=False)
+            state = tuple(s.expand(-1, len(chunk), -1).contiguous()
+                          for s in (model.charlstm_h_init, model.charlstm_c_init))
+            model.charlstm.lstm(packed, state)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", default=ROOT / "build" / "dev" / "bench" / "charlm_bench")
+    parser.add_argument("--threads", type=int, default=1)
+    args = parser.parse_args()
+    torch.set_num_threads(args.threads)
+    units = ["<PAD>", "<UNK>", "\n", " "] + [chr(c) for c in range(ord("a"), ord("z") + 1)]
+    model = CharLanguageModel(units, embedding=100, hidden=1024, layers=1, seed=3).eval()
+    batch = sentences(200)
+    with tempfile.TemporaryDirectory() as directory:
+        directory = pathlib.Path(directory)
+        write_charlm_bundle(directory / "bundle", model, False)
+        (directory / "sentences.json").write_text(json.dumps(batch))
+        start = time.perf_counter()
+        for words in batch:
+            reference_encode(model, False, words)
+        one_by_one = time.perf_counter() - start
+        start = time.perf_counter()
+        packed_baseline(model, False, batch)
+        packed = time.perf_counter() - start
+        print(f"{len(batch)} sentences, {args.threads} thread(s)")
+        print(f"PyTorch reference, sentence by sentence {one_by_one:8.3f} s  {len(batch) / one_by_one:8.0f} sentences/s")
+        print(f"PyTorch packed, 64 per call             {packed:8.3f} s  {len(batch) / packed:8.0f} sentences/s")
+        result = subprocess.run([str(args.binary), directory / "bundle", directory / "sentences.json",
+                                 str(args.threads)], check=True, capture_output=True, text=True)
+        print(result.stdout, end="")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,64 @@
+#pragma once
+
+// The character language model that taggers and parsers embed as a word feature: a character
+// embedding and a unidirectional LSTM that reads a sentence forwards or backwards, giving each
+// word the LSTM output at the separator that follows it in reading order.
+
+#include <ATen/ATen.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "models/string_hash.hpp"
+#include "velmora/json.hpp"
+
+namespace velmora {
+class ModelBundle;
+}
+
+namespace velmora::detail {
+
+class NativeCharLM {
+ public:
+  /// Reads the model's assets and binds its tensors, named `tensor_prefix` followed by the
+  /// tensor name, from `bundle`. Refusals are CharLMModelError; JSON errors pass unchanged.
+  NativeCharLM(std::shared_ptr<const ModelBundle> bundle, std::string tensor_prefix, const JsonValue& assets);
+  ~NativeCharLM();
+  NativeCharLM(const NativeCharLM&) = delete;
+  NativeCharLM& operator=(const NativeCharLM&) = delete;
+
+  bool is_forward() const noexcept { return forward_; }
+  std::int64_t hidden_size() const noexcept { return hidden_dim_; }
+
+  /// One row per word, [words, hidden], in the embedding's dtype.
+  at::Tensor encode(const std::vector<std::string>& words) const;
+  /// encode() of every sentence, batched; results in input order.
+  std::vector<at::Tensor> encode_many(const std::vector<std::vector<std::string>>& sentences) const;
+
+ private:
+  struct Ids {
+    std::vector<std::int64_t> ids;
+    std::vector<std::int64_t> positions;
+  };
+  Ids sentence_ids(const std::vector<std::string>& words) const;
+  std::int64_t unit_id(const std::string& unit, std::int64_t unknown_id) const;
+  at::Tensor empty_rows() const;
+
+  std::shared_ptr<const ModelBundle> bundle_;
+  std::string tensor_prefix_;
+  std::vector<at::Tensor> lstm_weights_;
+  StringMap<std::int64_t> unit_to_id_;
+  at::Tensor char_embedding_;
+  at::Tensor h_init_;
+  at::Tensor c_init_;
+  std::int64_t hidden_dim_ = 0;
+  std::int64_t num_layers_ = 0;
+  bool forward_ = true;
+  std::int64_t start_id_ = 0;
+  std::int64_t separator_id_ = 0;
+  std::int64_t unknown_id_ = 1;
+};
+
+}  // namespace velmora::detail

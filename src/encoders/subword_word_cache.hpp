@@ -1,0 +1,53 @@
+#pragma once
+
+// The per-word result cache shared by the subword tokenizers (8192 direct-mapped slots under
+// one reader/writer lock), and the encoding of a word list with special tokens and word
+// indices around any tokenizer's cached per-word step.
+
+#include <cstdint>
+#include <functional>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "velmora/subword.hpp"
+
+namespace velmora::detail {
+
+struct WordCacheSlot {
+  std::string key;
+  std::vector<std::int64_t> ids;
+  bool used = false;
+};
+
+class WordCache {
+ public:
+  static constexpr std::size_t kSlots = 8192;
+
+  WordCache();
+
+  /// The slot a word maps to: the low 13 bits of the standard string hash of its bytes.
+  static std::size_t slot_of(std::string_view word) noexcept;
+
+  /// The cached ids of `word`, or `encode(word)` stored in the word's slot. The encoding runs
+  /// with no lock held; an exception from it leaves the cache untouched.
+  std::vector<std::int64_t> get_or_encode(std::string_view word,
+                                          const std::function<std::vector<std::int64_t>(std::string_view)>& encode);
+
+  /// Slots that have ever been filled.
+  std::int64_t size() const;
+
+ private:
+  mutable std::shared_mutex mutex_;
+  std::vector<WordCacheSlot> slots_;
+  std::int64_t cached_words_ = 0;
+};
+
+/// Ids of every word in order, framed by the CLS and SEP ids when asked; `encode_word` is the
+/// tokenizer's cached per-word step.
+WordPieceEncoding encode_word_list(const std::vector<std::string>& words, bool add_special_tokens, std::int64_t cls_id,
+                                   std::int64_t sep_id,
+                                   const std::function<std::vector<std::int64_t>(std::string_view)>& encode_word);
+
+}  // namespace velmora::detail

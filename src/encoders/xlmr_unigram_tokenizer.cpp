@@ -1,0 +1,229 @@
+// XLM-R unigram pieces: normalisation through the precompiled character map (a double-array
+// trie of byte strings and their replacements), a word-start mark before every run between
+// whitespace, and the Viterbi segmentation of highest total piece score.
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "encoders/subword_characters.hpp"
+#include "encoders/subword_text.hpp"
+#include "encoders/subword_word_cache.hpp"
+#include "models/string_hash.hpp"
+#include "velmora/errors.hpp"
+#include "velmora/subword.hpp"
+
+namespace velmora {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& message) { throw SubwordError(message); }
+
+constexpr std::string_view kWordStart = "\xE2\x96\x81";  // U+2581
+// Clusters longer than this are normalised code point by code point.
+constexpr std::size_t kMaxClusterBytes = 5;
+
+// Double-array trie units: bit 31 leaf, bits 0-7 label, bit 8 has-leaf, bit 9 offset scale.
+std::uint32_t unit_offset(std::uint32_t unit) { return (unit >> 10) << ((unit & (1U << 9)) >> 6); }
+bool unit_has_leaf(std::uint32_t unit) { return ((unit >> 8) & 1U) != 0; }
+std::uint32_t unit_value(std::uint32_t unit) { return unit & 0x7FFFFFFFU; }
+std::uint32_t unit_label(std::uint32_t unit) { return unit & 0x800000FFU; }
+
+std::uint32_t read_le32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+}  // namespace
+
+struct XLMRobertaTokenizer::Impl {
+  std::vector<std::string> pieces;
+  std::vector<float> scores;
+  detail::StringMap<std::int64_t> piece_ids;
+  std::vector<std::uint32_t> trie_units;
+  std::string normalized_blob;
+  std::uint64_t max_piece_bytes = 0;
+  std::int64_t unknown_id = 0;
+  std::int64_t cls_id = 0;
+  std::int64_t sep_id = 0;
+  detail::WordCache cache;
+
+  // The replacement keyed by exactly these bytes. Only whole keys match: a key that is a
+  // shorter prefix of the input must not swallow the bytes after it.
+  std::optional<std::string_view> trie_lookup(std::string_view bytes) const {
+    if (trie_units.empty() || bytes.empty()) return std::nullopt;
+    std::uint64_t node = unit_offset(trie_units[0]);
+    std::uint32_t unit = 0;
+    for (const char byte : bytes) {
+      const auto c = static_cast<std::uint8_t>(byte);
+      if (c == 0) return std::nullopt;
+      const std::uint64_t next = node ^ c;
+      if (next >= trie_units.size()) return std::nullopt;
+      unit = trie_units[next];
+      if (unit_label(unit) != c) return std::nullopt;
+      node = next ^ unit_offset(unit);
+    }
+    if (!unit_has_leaf(unit) || node >= trie_units.size()) return std::nullopt;
+    const std::uint64_t value = unit_value(trie_units[node]);
+    if (value >= normalized_blob.size()) return std::nullopt;
+    const std::size_t end = normalized_blob.find('\0', value);
+    return std::string_view(normalized_blob).substr(value, end == std::string::npos ? end : end - value);
+  }
+
+  std::string normalize(std::string_view word) const {
+    const std::vector<detail::CodePointSpan> points = detail::decode_utf8_code_points(word);
+    const std::size_t n = points.size();
+    std::string out;
+    out.reserve(word.size());
+    for (std::size_t i = 0; i < n;) {
+      std::size_t j = i + 1;
+      if (points[i].code_point == 0x0D && i + 1 < n && points[i + 1].code_point == 0x0A) {
+        j = i + 2;
+      } else {
+        while (j < n && (detail::is_mark(points[j].code_point) || points[j - 1].code_point == 0x200D ||
+                         points[j].code_point == 0xFE0F)) {
+          ++j;
+        }
+      }
+      const std::string_view cluster = word.substr(points[i].begin, points[j - 1].end - points[i].begin);
+      const auto whole = cluster.size() <= kMaxClusterBytes ? trie_lookup(cluster) : std::nullopt;
+      if (whole) {
+        out.append(*whole);
+      } else {
+        for (std::size_t k = i; k < j; ++k) {
+          const std::string_view bytes = word.substr(points[k].begin, points[k].end - points[k].begin);
+          const auto replacement = trie_lookup(bytes);
+          out.append(replacement ? *replacement : bytes);
+        }
+      }
+      i = j;
+    }
+    return out;
+  }
+
+  std::vector<std::int64_t> viterbi(std::string_view text) const {
+    const std::vector<detail::CodePointSpan> points = detail::decode_utf8_code_points(text);
+    const std::size_t n = points.size();
+    std::vector<std::size_t> boundary(n + 1, 0);
+    for (std::size_t k = 0; k < n; ++k) boundary[k + 1] = points[k].end;
+    constexpr float kUnreached = -std::numeric_limits<float>::infinity();
+    std::vector<float> best(n + 1, kUnreached);
+    std::vector<std::size_t> back(n + 1, 0);
+    std::vector<std::int64_t> piece(n + 1, unknown_id);
+    best[0] = 0.0F;
+    for (std::size_t s = 0; s < n; ++s) {
+      if (!std::isfinite(best[s])) continue;
+      bool found = false;
+      for (std::size_t e = s + 1; e <= n; ++e) {
+        if (boundary[e] - boundary[s] > max_piece_bytes) break;
+        const auto match = piece_ids.find(text.substr(boundary[s], boundary[e] - boundary[s]));
+        if (match == piece_ids.end()) continue;
+        found = true;
+        const float candidate = best[s] + scores[static_cast<std::size_t>(match->second)];
+        if (candidate > best[e]) {
+          best[e] = candidate;
+          back[e] = s;
+          piece[e] = match->second;
+        }
+      }
+      if (!found) {
+        const float candidate = best[s] + scores[static_cast<std::size_t>(unknown_id)];
+        if (candidate > best[s + 1]) {
+          best[s + 1] = candidate;
+          back[s + 1] = s;
+          piece[s + 1] = unknown_id;
+        }
+      }
+    }
+    if (!std::isfinite(best[n])) return {unknown_id};
+    std::vector<std::int64_t> ids;
+    for (std::size_t k = n; k > 0; k = back[k]) ids.push_back(piece[k]);
+    std::reverse(ids.begin(), ids.end());
+    return ids;
+  }
+
+  std::vector<std::int64_t> encode_word(std::string_view word) const {
+    const std::string text = normalize(word);
+    const std::vector<detail::CodePointSpan> points = detail::decode_utf8_code_points(text);
+    std::vector<std::int64_t> ids;
+    std::string marked;
+    for (std::size_t i = 0; i < points.size();) {
+      if (detail::is_subword_whitespace(points[i].code_point)) {
+        ++i;
+        continue;
+      }
+      std::size_t j = i;
+      while (j < points.size() && !detail::is_subword_whitespace(points[j].code_point)) ++j;
+      marked.assign(kWordStart);
+      marked.append(text, points[i].begin, points[j - 1].end - points[i].begin);
+      const std::vector<std::int64_t> run = viterbi(marked);
+      ids.insert(ids.end(), run.begin(), run.end());
+      i = j;
+    }
+    return ids;
+  }
+
+  std::vector<std::int64_t> cached_encode_word(std::string_view word) {
+    return cache.get_or_encode(word, [this](std::string_view text) { return encode_word(text); });
+  }
+};
+
+XLMRobertaTokenizer::XLMRobertaTokenizer(std::vector<std::string> vocabulary, std::vector<float> scores,
+                                         std::vector<std::uint8_t> precompiled_charsmap, std::int64_t unknown_id,
+                                         std::string cls_token, std::string sep_token)
+    : impl_(std::make_unique<Impl>()) {
+  Impl& impl = *impl_;
+  if (vocabulary.empty() || vocabulary.size() != scores.size()) {
+    fail("XLM-R vocabulary and score arrays must be nonempty and equal");
+  }
+  if (unknown_id < 0 || static_cast<std::uint64_t>(unknown_id) >= vocabulary.size()) {
+    fail("XLM-R unknown id is out of range");
+  }
+  impl.unknown_id = unknown_id;
+  impl.pieces = std::move(vocabulary);
+  impl.scores = std::move(scores);
+  impl.piece_ids.max_load_factor(1.0F);
+  impl.piece_ids.reserve(impl.pieces.size());
+  for (std::size_t i = 0; i < impl.pieces.size(); ++i) {
+    impl.piece_ids.try_emplace(impl.pieces[i], static_cast<std::int64_t>(i));
+    impl.max_piece_bytes = std::max<std::uint64_t>(impl.max_piece_bytes, impl.pieces[i].size());
+  }
+  for (const std::string* token : {&cls_token, &sep_token}) {
+    const auto found = impl.piece_ids.find(*token);
+    if (found == impl.piece_ids.end()) fail("XLM-R vocabulary is missing token: " + *token);
+    (token == &cls_token ? impl.cls_id : impl.sep_id) = found->second;
+  }
+  if (precompiled_charsmap.size() < 4) fail("XLM-R precompiled charsmap is truncated");
+  const std::uint64_t trie_bytes = read_le32(precompiled_charsmap.data());
+  if (trie_bytes % 4 != 0 || trie_bytes + 4 > precompiled_charsmap.size()) {
+    fail("XLM-R precompiled charsmap has invalid trie");
+  }
+  impl.trie_units.resize(trie_bytes / 4);
+  for (std::size_t k = 0; k < impl.trie_units.size(); ++k) {
+    impl.trie_units[k] = read_le32(precompiled_charsmap.data() + 4 + 4 * k);
+  }
+  impl.normalized_blob.assign(precompiled_charsmap.begin() + static_cast<std::ptrdiff_t>(4 + trie_bytes),
+                              precompiled_charsmap.end());
+}
+
+XLMRobertaTokenizer::XLMRobertaTokenizer(XLMRobertaTokenizer&&) noexcept = default;
+XLMRobertaTokenizer& XLMRobertaTokenizer::operator=(XLMRobertaTokenizer&&) noexcept = default;
+XLMRobertaTokenizer::~XLMRobertaTokenizer() = default;
+
+WordPieceEncoding XLMRobertaTokenizer::encode(const std::vector<std::string>& words, bool add_special_tokens) const {
+  return detail::encode_word_list(words, add_special_tokens, impl_->cls_id, impl_->sep_id,
+                                  [this](std::string_view word) { return impl_->cached_encode_word(word); });
+}
+
+std::vector<std::int64_t> XLMRobertaTokenizer::tokenize(const std::string& text) const {
+  return impl_->cached_encode_word(text);
+}
+
+std::uint64_t XLMRobertaTokenizer::vocabulary_size() const { return impl_->pieces.size(); }
+
+std::int64_t XLMRobertaTokenizer::cache_size() const { return impl_->cache.size(); }
+
+bool XLMRobertaTokenizer::highway_enabled() noexcept { return true; }
+
+}  // namespace velmora

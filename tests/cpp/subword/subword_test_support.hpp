@@ -1,0 +1,97 @@
+#pragma once
+
+// Helpers of the subword tokenizer tests: the reference data of tests/support/subword_test_data.py
+// (the ctest fixture's directory, or written once by this process when the fixture did not
+// run) and tokenizers built from its arguments.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "velmora/json.hpp"
+#include "velmora/subword.hpp"
+
+namespace subword_test {
+
+using velmora::detail::JsonValue;
+
+class SubwordTestData {
+ public:
+  static const std::filesystem::path& dir() {
+    static const SubwordTestData data;
+    return data.dir_;
+  }
+  static bool complete() { return std::filesystem::exists(dir() / "complete"); }
+
+ private:
+  SubwordTestData() {
+    const std::filesystem::path fixture = VELMORA_SUBWORD_DATA_DIR;
+    if (std::filesystem::exists(fixture / "complete")) {
+      dir_ = fixture;
+      return;
+    }
+    std::random_device seed;
+    dir_ = std::filesystem::temp_directory_path() / ("velmora-subword-data-" + std::to_string(seed()));
+    owned_ = true;
+    const std::filesystem::path support = std::filesystem::path(VELMORA_SOURCE_DIR) / "tests" / "support";
+    const std::string command = "'" + std::string(VELMORA_PYTHON) + "' '" +
+                                (support / "subword_test_data.py").string() + "' '" + dir_.string() + "'";
+    (void)std::system(command.c_str());
+  }
+  ~SubwordTestData() {
+    if (owned_) std::filesystem::remove_all(dir_);
+  }
+
+  std::filesystem::path dir_;
+  bool owned_ = false;
+};
+
+inline JsonValue load_data(const std::string& name) {
+  return velmora::detail::load_json(SubwordTestData::dir() / (name + ".json"));
+}
+
+inline std::vector<std::string> strings(const JsonValue& array) {
+  std::vector<std::string> out;
+  for (const auto& value : array.as_array("")) out.push_back(value.as_string(""));
+  return out;
+}
+
+inline std::vector<std::int64_t> integers(const JsonValue& array) {
+  std::vector<std::int64_t> out;
+  for (const auto& value : array.as_array("")) out.push_back(value.as_integer(""));
+  return out;
+}
+
+inline velmora::WordPieceTokenizer make_wordpiece(const JsonValue& a) {
+  return velmora::WordPieceTokenizer(
+      strings(a.at("vocabulary", "")), a.at("lowercase", "").as_bool(""), a.at("strip_accents", "").as_bool(""),
+      a.at("unknown_token", "").as_string(""), a.at("cls_token", "").as_string(""),
+      a.at("sep_token", "").as_string(""), a.at("continuing_subword_prefix", "").as_string(""),
+      static_cast<std::uint64_t>(a.at("max_input_characters_per_word", "").as_integer("")));
+}
+
+inline velmora::ByteBPETokenizer make_bpe(const JsonValue& a) {
+  std::vector<std::pair<std::string, std::string>> merges;
+  for (const auto& merge : a.at("merges", "").as_array("")) {
+    merges.emplace_back(merge.as_array("")[0].as_string(""), merge.as_array("")[1].as_string(""));
+  }
+  return velmora::ByteBPETokenizer(strings(a.at("vocabulary", "")), std::move(merges),
+                                   a.at("unknown_token", "").as_string(""), a.at("cls_token", "").as_string(""),
+                                   a.at("sep_token", "").as_string(""), a.at("add_prefix_space", "").as_bool(""));
+}
+
+inline velmora::XLMRobertaTokenizer make_unigram(const JsonValue& a) {
+  std::vector<float> scores;
+  for (const auto& score : a.at("scores", "").as_array("")) scores.push_back(static_cast<float>(score.as_number("")));
+  std::vector<std::uint8_t> charsmap;
+  for (const auto value : integers(a.at("precompiled_charsmap", ""))) charsmap.push_back(static_cast<std::uint8_t>(value));
+  return velmora::XLMRobertaTokenizer(strings(a.at("vocabulary", "")), std::move(scores), std::move(charsmap),
+                                      a.at("unknown_id", "").as_integer(""), a.at("cls_token", "").as_string(""),
+                                      a.at("sep_token", "").as_string(""));
+}
+
+}  // namespace subword_test
