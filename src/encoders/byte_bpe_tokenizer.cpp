@@ -2,7 +2,6 @@
 // whitespace and other runs; each run's bytes become base tokens that ranked merges join.
 
 #include <array>
-#include <limits>
 #include <unordered_map>
 
 #include "encoders/subword_characters.hpp"

@@ -3,7 +3,7 @@
 // whitespace, and the Viterbi segmentation of highest total piece score.
 
 #include <algorithm>
-#include <cstring>
+#include <cmath>
 #include <limits>
 #include <optional>
 
