@@ -90,7 +90,9 @@ inline velmora::XLMRobertaTokenizer make_unigram(const JsonValue& a) {
   std::vector<float> scores;
   for (const auto& score : a.at("scores", "").as_array("")) scores.push_back(static_cast<float>(score.as_number("")));
   std::vector<std::uint8_t> charsmap;
-  for (const auto value : integers(a.at("precompiled_charsmap", ""))) charsmap.push_back(static_cast<std::uint8_t>(value));
+  for (const auto value : integers(a.at("precompiled_charsmap", ""))) {
+    charsmap.push_back(static_cast<std::uint8_t>(value));
+  }
   return velmora::XLMRobertaTokenizer(strings(a.at("vocabulary", "")), std::move(scores), std::move(charsmap),
                                       a.at("unknown_id", "").as_integer(""), a.at("cls_token", "").as_string(""),
                                       a.at("sep_token", "").as_string(""));
