@@ -2,7 +2,6 @@
 // whitespace and other runs; each run's bytes become base tokens that ranked merges join.
 
 #include <array>
-#include <limits>
 #include <unordered_map>
 
 #include "encoders/subword_characters.hpp"
@@ -159,8 +158,12 @@ struct ByteBPETokenizer::Impl {
     return ids;
   }
 
+  detail::WordEncoder word_encoder() const {
+    return [this](std::string_view text) { return encode_word(text); };
+  }
+
   std::vector<std::int64_t> cached_encode_word(std::string_view word) {
-    return cache.get_or_encode(word, [this](std::string_view text) { return encode_word(text); });
+    return cache.get_or_encode(word, word_encoder());
   }
 };
 
@@ -200,8 +203,8 @@ ByteBPETokenizer& ByteBPETokenizer::operator=(ByteBPETokenizer&&) noexcept = def
 ByteBPETokenizer::~ByteBPETokenizer() = default;
 
 WordPieceEncoding ByteBPETokenizer::encode(const std::vector<std::string>& words, bool add_special_tokens) const {
-  return detail::encode_word_list(words, add_special_tokens, impl_->cls_id, impl_->sep_id,
-                                  [this](std::string_view word) { return impl_->cached_encode_word(word); });
+  return detail::encode_word_list(words, add_special_tokens, impl_->cls_id, impl_->sep_id, impl_->cache,
+                                  impl_->word_encoder());
 }
 
 std::vector<std::int64_t> ByteBPETokenizer::tokenize(const std::string& text) const {

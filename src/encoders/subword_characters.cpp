@@ -27,8 +27,8 @@ constexpr std::array<CodePointRange, 10> kWhitespace = {{{0x09, 0x0D},
 
 // Binary search for the first range whose low exceeds the code point; the one before it decides.
 bool in_ranges(const auto& ranges, std::uint32_t code_point) noexcept {
-  const auto after = std::upper_bound(ranges.begin(), ranges.end(), code_point,
-                                      [](std::uint32_t value, const CodePointRange& range) { return value < range.first; });
+  const auto below = [](std::uint32_t value, const CodePointRange& range) { return value < range.first; };
+  const auto after = std::upper_bound(ranges.begin(), ranges.end(), code_point, below);
   return after != ranges.begin() && std::prev(after)->last >= code_point;
 }
 

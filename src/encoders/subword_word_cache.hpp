@@ -21,6 +21,9 @@ struct WordCacheSlot {
   bool used = false;
 };
 
+/// A tokenizer's uncached encoding of one word.
+using WordEncoder = std::function<std::vector<std::int64_t>(std::string_view)>;
+
 class WordCache {
  public:
   static constexpr std::size_t kSlots = 8192;
@@ -30,10 +33,13 @@ class WordCache {
   /// The slot a word maps to: the low 13 bits of the standard string hash of its bytes.
   static std::size_t slot_of(std::string_view word) noexcept;
 
-  /// The cached ids of `word`, or `encode(word)` stored in the word's slot. The encoding runs
-  /// with no lock held; an exception from it leaves the cache untouched.
-  std::vector<std::int64_t> get_or_encode(std::string_view word,
-                                          const std::function<std::vector<std::int64_t>(std::string_view)>& encode);
+  /// Appends the cached ids of `word` to `out`, or `encode(word)` after storing it in the word's
+  /// slot; returns the number of ids appended. The encoding runs with no lock held; an exception
+  /// from it leaves the cache and `out` untouched.
+  std::size_t append_encoding(std::string_view word, const WordEncoder& encode, std::vector<std::int64_t>& out);
+
+  /// The ids of `word` as append_encoding gives them.
+  std::vector<std::int64_t> get_or_encode(std::string_view word, const WordEncoder& encode);
 
   /// Slots that have ever been filled.
   std::int64_t size() const;
@@ -44,10 +50,8 @@ class WordCache {
   std::int64_t cached_words_ = 0;
 };
 
-/// Ids of every word in order, framed by the CLS and SEP ids when asked; `encode_word` is the
-/// tokenizer's cached per-word step.
+/// Ids of every word in order through the cache, framed by the CLS and SEP ids when asked.
 WordPieceEncoding encode_word_list(const std::vector<std::string>& words, bool add_special_tokens, std::int64_t cls_id,
-                                   std::int64_t sep_id,
-                                   const std::function<std::vector<std::int64_t>(std::string_view)>& encode_word);
+                                   std::int64_t sep_id, WordCache& cache, const WordEncoder& encode_word);
 
 }  // namespace velmora::detail

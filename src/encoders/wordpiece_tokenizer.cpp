@@ -130,14 +130,15 @@ struct WordPieceTokenizer::Impl {
     return ids;
   }
 
-  // A word that yields nothing stands as a hyphen, so every word keeps at least one subword.
-  std::vector<std::int64_t> cached_encode_word(std::string_view word) {
-    return cache.get_or_encode(word, [this](std::string_view text) {
+  // What the cache stores for a word: a word that yields nothing stands as a hyphen, so every
+  // word keeps at least one subword.
+  detail::WordEncoder word_encoder() const {
+    return [this](std::string_view text) {
       std::vector<std::int64_t> ids = encode_word(text);
       if (ids.empty()) ids = encode_word("-");
       if (ids.empty()) ids.push_back(unknown_id);
       return ids;
-    });
+    };
   }
 };
 
@@ -169,8 +170,8 @@ WordPieceTokenizer& WordPieceTokenizer::operator=(WordPieceTokenizer&&) noexcept
 WordPieceTokenizer::~WordPieceTokenizer() = default;
 
 WordPieceEncoding WordPieceTokenizer::encode(const std::vector<std::string>& words, bool add_special_tokens) const {
-  return detail::encode_word_list(words, add_special_tokens, impl_->cls_id, impl_->sep_id,
-                                  [this](std::string_view word) { return impl_->cached_encode_word(word); });
+  return detail::encode_word_list(words, add_special_tokens, impl_->cls_id, impl_->sep_id, impl_->cache,
+                                  impl_->word_encoder());
 }
 
 std::uint64_t WordPieceTokenizer::vocabulary_size() const { return impl_->token_ids.size(); }

@@ -3,7 +3,7 @@
 // whitespace, and the Viterbi segmentation of highest total piece score.
 
 #include <algorithm>
-#include <cstring>
+#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -164,8 +164,12 @@ struct XLMRobertaTokenizer::Impl {
     return ids;
   }
 
+  detail::WordEncoder word_encoder() const {
+    return [this](std::string_view text) { return encode_word(text); };
+  }
+
   std::vector<std::int64_t> cached_encode_word(std::string_view word) {
-    return cache.get_or_encode(word, [this](std::string_view text) { return encode_word(text); });
+    return cache.get_or_encode(word, word_encoder());
   }
 };
 
@@ -212,8 +216,8 @@ XLMRobertaTokenizer& XLMRobertaTokenizer::operator=(XLMRobertaTokenizer&&) noexc
 XLMRobertaTokenizer::~XLMRobertaTokenizer() = default;
 
 WordPieceEncoding XLMRobertaTokenizer::encode(const std::vector<std::string>& words, bool add_special_tokens) const {
-  return detail::encode_word_list(words, add_special_tokens, impl_->cls_id, impl_->sep_id,
-                                  [this](std::string_view word) { return impl_->cached_encode_word(word); });
+  return detail::encode_word_list(words, add_special_tokens, impl_->cls_id, impl_->sep_id, impl_->cache,
+                                  impl_->word_encoder());
 }
 
 std::vector<std::int64_t> XLMRobertaTokenizer::tokenize(const std::string& text) const {

@@ -14,6 +14,7 @@
 
 #include "velmora/json.hpp"
 #include "velmora/subword.hpp"
+#include "velmora/unicode.hpp"
 
 namespace subword_test {
 
@@ -38,8 +39,9 @@ class SubwordTestData {
     dir_ = std::filesystem::temp_directory_path() / ("velmora-subword-data-" + std::to_string(seed()));
     owned_ = true;
     const std::filesystem::path support = std::filesystem::path(VELMORA_SOURCE_DIR) / "tests" / "support";
-    const std::string command = "'" + std::string(VELMORA_PYTHON) + "' '" +
-                                (support / "subword_test_data.py").string() + "' '" + dir_.string() + "'";
+    std::string command = "'";
+    command.append(VELMORA_PYTHON).append("' '").append((support / "subword_test_data.py").string());
+    command.append("' '").append(dir_.string()).append("'");
     (void)std::system(command.c_str());
   }
   ~SubwordTestData() {
@@ -88,10 +90,25 @@ inline velmora::XLMRobertaTokenizer make_unigram(const JsonValue& a) {
   std::vector<float> scores;
   for (const auto& score : a.at("scores", "").as_array("")) scores.push_back(static_cast<float>(score.as_number("")));
   std::vector<std::uint8_t> charsmap;
-  for (const auto value : integers(a.at("precompiled_charsmap", ""))) charsmap.push_back(static_cast<std::uint8_t>(value));
+  for (const auto value : integers(a.at("precompiled_charsmap", ""))) {
+    charsmap.push_back(static_cast<std::uint8_t>(value));
+  }
   return velmora::XLMRobertaTokenizer(strings(a.at("vocabulary", "")), std::move(scores), std::move(charsmap),
                                       a.at("unknown_id", "").as_integer(""), a.at("cls_token", "").as_string(""),
                                       a.at("sep_token", "").as_string(""));
+}
+
+/// `leading` followed by the base token of every byte value (GPT-2's byte-to-unicode table),
+/// leaving out `skip`.
+inline std::vector<std::string> byte_level_vocabulary(std::vector<std::string> leading, const std::string& skip = "") {
+  std::uint32_t shifted = 0x100;
+  for (std::uint32_t byte = 0; byte < 256; ++byte) {
+    const bool printable = (byte >= 0x21 && byte <= 0x7E) || (byte >= 0xA1 && byte <= 0xAC) || byte >= 0xAE;
+    std::string token;
+    velmora::detail::append_utf8(token, static_cast<char32_t>(printable ? byte : shifted++));
+    if (token != skip) leading.push_back(token);
+  }
+  return leading;
 }
 
 }  // namespace subword_test
