@@ -9,6 +9,7 @@
 Usage: seq2seq_test_data.py OUT_DIR
 """
 
+import copy
 import json
 import pathlib
 import shutil
@@ -186,6 +187,7 @@ def write_load_variants(out):
             if options.get("pos"):
                 assets["vocab"]["pos"] = seq2seq_bundle.vocab_object(seq2seq_bundle.SPECIALS + seq2seq_bundle.UPOS)
         tensors = seq2seq_bundle.tensors_of(net)
+        assets = copy.deepcopy(assets)  # the edits must not reach the shared lists
         variant.get("edit", lambda a: None)(assets)
         for drop in variant.get("drop", []):
             tensors.pop(drop)
