@@ -23,7 +23,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 EDGE_WORDS = ["", "a", "zz", "Jazz", "quiz", "The", "running", "ÉTÉ", "naïve", "x-ray", "don't", "%", "Qq", "abc",
               "Kazakhstan", "mississippi"]
 MWT_DICT = {"del": "de el", "don't": "do n't", "a": "x y", "x": ""}
-POS_DICT = {"NOUN": {"dogs": "dog", "mice": "mouse", "Empty": "", "Nulled": None},
+POS_DICT = {"NOUN": {"dogs": "dog", "mice": "mouse", "Empty": "", "void": "", "Nulled": None},
             "_": {"was": "be"}, "*": {"is": "be", "are": "be"}, "VERB": {"ran": "run"}}
 
 
@@ -254,6 +254,7 @@ LOAD_VARIANTS = {
     "lemma_string_caseless": {"edit": _set(["caseless"], "yes")},
     "lemma_null_caseless": {"edit": _both(_set(["caseless"], None), _set(["config", "caseless"], True))},
     "lemma_no_pos_dict": {"edit": _set(["pos_dict"], "<delete>")},
+    "lemma_dict_only": {"edit": _both(_set(["config", "dict_only"], True), _set(["config", "caseless"], True))},
 }
 
 
