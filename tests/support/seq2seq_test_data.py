@@ -35,7 +35,7 @@ def find_corpus():
     return None
 
 
-def corpus_words(path, limit=400):
+def corpus_words(path, limit=300):
     """(form, upos) of the corpus words in order, each distinct pair once."""
     seen, words = set(), []
     for line in path.read_text(encoding="utf-8").splitlines():
