@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "velmora/json.hpp"
+#include "velmora/unicode.hpp"
 
 namespace velmora::detail {
 
@@ -30,24 +31,6 @@ int hex_value(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-void append_utf8(std::string& out, std::uint32_t code_point) {
-  if (code_point < 0x80) {
-    out += static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    out += static_cast<char>(0xC0 | (code_point >> 6));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    out += static_cast<char>(0xE0 | (code_point >> 12));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code_point >> 18));
-    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  }
 }
 
 // Converts a decimal token to the nearest double. from_chars reports both overflow and

@@ -7,6 +7,12 @@
 namespace velmora::detail {
 
 void define_attributes(nanobind::module_ m);
+void define_exceptions(nanobind::module_ m);
+void define_values(nanobind::module_ m);
+void define_documents(nanobind::module_ m);
+void define_sequences(nanobind::module_ m);
+void define_processors(nanobind::module_ m);
+void define_pipeline(nanobind::module_ m);
 void define_functions(nanobind::module_ m);
 
 }  // namespace velmora::detail

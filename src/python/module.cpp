@@ -10,8 +10,18 @@ namespace nb = nanobind;
 
 namespace velmora::detail {
 
+// The registration order is part of the module's interface: classes that others refer to
+// come first, and each family lives in its own file.
 void define_module(nb::module_ m) {
   define_attributes(m);
+  define_exceptions(m);
+  // Standalone models (tensor descriptor, model bundle, plans, subword tokenizers and the
+  // transformer encoder) are registered here, before the values.
+  define_values(m);
+  define_documents(m);
+  define_sequences(m);
+  define_processors(m);
+  define_pipeline(m);
   define_functions(m);
 }
 

@@ -12,7 +12,9 @@ namespace velmora::detail {
 namespace {
 
 // The JIT first runs on its small default stack; a text that needs more gets a private stack
-// of up to this size for that call only.
+// of up to this size for that call only. PCRE2's default match limit (ten million steps per
+// attempt) still bounds runaway backtracking; hitting it, or this stack, is reported as an
+// error rather than a crash.
 constexpr std::size_t kLargeJitStack = std::size_t{256} << 20;
 
 struct MatchDataDeleter {

@@ -93,19 +93,20 @@ std::vector<float> tokenizer_unit_features(const TokenizerPlan::Impl& state, con
   const bool start_of_para = listed(state.feat_funcs, "start_of_para");
 
   const std::size_t n = units.size();
-  std::vector<std::vector<float>> pattern_marks;
-  const std::pair<std::string_view, const BytePattern* (*)()> pattern_features[] = {
-      {"labeled_field", [] { return &feature_patterns().labeled_field; }},
-      {"phone_id", [] { return &feature_patterns().phone_id; }},
-      {"date_pattern", [] { return &feature_patterns().date; }},
-      {"currency", [] { return &feature_patterns().currency; }},
+  // Pattern columns in their fixed order, whatever the order of the feature list.
+  static constexpr std::pair<std::string_view, BytePattern FeaturePatterns::*> kPatternFeatures[] = {
+      {"labeled_field", &FeaturePatterns::labeled_field},
+      {"phone_id", &FeaturePatterns::phone_id},
+      {"date_pattern", &FeaturePatterns::date},
+      {"currency", &FeaturePatterns::currency},
   };
+  std::vector<std::vector<float>> pattern_marks;
   std::string text;
-  for (const auto& [name, pattern] : pattern_features) {
+  for (const auto& [name, pattern] : kPatternFeatures) {
     if (!listed(state.feat_funcs, name)) continue;
     if (text.empty()) text = paragraph_text(units);
     std::vector<float>& marks = pattern_marks.emplace_back(n, 0.0F);
-    mark_regex_matches(text, *pattern(), marks);
+    mark_regex_matches(text, feature_patterns().*pattern, marks);
   }
 
   const std::size_t dictionary_columns = state.use_dictionary ? 2 * static_cast<std::size_t>(state.num_dict_feat) : 0;

@@ -48,7 +48,9 @@ void read_config(TokenizerPlan::Impl& state, const JsonValue& root, const JsonVa
     throw TokenizerModelError("this tokenizer profile requires a one-layer hierarchical model");
   }
 
-  if (const JsonValue* use_dictionary = config.find("use_dictionary")) state.use_dictionary = use_dictionary->as_bool("");
+  if (const JsonValue* use_dictionary = config.find("use_dictionary")) {
+    state.use_dictionary = use_dictionary->as_bool("");
+  }
   if (state.use_dictionary) {
     state.num_dict_feat = config.at("num_dict_feat", kConfigPath).as_integer("");
     if (state.num_dict_feat <= 0) throw TokenizerModelError("dictionary tokenizer feature window must be positive");
@@ -90,17 +92,16 @@ constexpr std::array<std::string_view, 26> kRequiredTensors{
 
 void bind_tensors(TokenizerPlan::Impl& state) {
   for (const TensorDescriptor& descriptor : state.bundle->tensors()) {
-    if (descriptor.dtype != "float32") throw TokenizerModelError("the native tokenizer currently requires float32 weights");
+    if (descriptor.dtype != "float32") {
+      throw TokenizerModelError("the native tokenizer currently requires float32 weights");
+    }
     state.tensors.insert_or_assign(descriptor.name, bundle_tensor_view<TokenizerModelError>(*state.bundle, descriptor));
   }
-  auto require = [&](std::string_view name) {
+  for (std::string_view name : kRequiredTensors) {
+    if (!state.use_mwt && name.starts_with("mwt_")) continue;
     if (!state.tensors.contains(name)) {
       throw TokenizerModelError("tokenizer bundle lacks required tensor: '" + std::string(name) + "'");
     }
-  };
-  for (std::string_view name : kRequiredTensors) {
-    if (!state.use_mwt && name.starts_with("mwt_")) continue;
-    require(name);
   }
   auto weight = [&](const std::string& name) { return state.weight(name); };
   state.rnn_parameters = lstm_parameters(weight, "rnn.", 1, true);
@@ -115,7 +116,9 @@ void check_vocabulary_ids(const TokenizerPlan::Impl& state) {
   const at::Tensor& embedding = state.weight("embeddings.weight");
   const std::int64_t rows = embedding.dim() == 2 ? embedding.size(0) : 0;
   for (const auto& [unit, id] : state.unit_to_id) {
-    if (id < 0 || id >= rows) throw TokenizerModelError("tokenizer vocabulary id is outside the embedding table: " + unit);
+    if (id < 0 || id >= rows) {
+      throw TokenizerModelError("tokenizer vocabulary id is outside the embedding table: " + unit);
+    }
   }
 }
 

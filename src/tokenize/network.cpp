@@ -124,7 +124,8 @@ std::vector<std::int64_t> tokenizer_predict_labels(const Plan& state, const Toke
       c10::InferenceMode guard;
       const at::Tensor id_view = view_of(ids.data() + start, {1, window}, at::kLong);
       const at::Tensor feature_rows = feature_view(features, start, 1, window, state.feat_dim);
-      const at::Tensor result = network_labels(state, id_view, feature_rows, std::nullopt).reshape({window}).contiguous();
+      const at::Tensor result =
+          network_labels(state, id_view, feature_rows, std::nullopt).reshape({window}).contiguous();
       std::copy_n(result.data_ptr<std::int64_t>(), length, window_labels.begin());
     }
     std::size_t keep = length;

@@ -164,6 +164,21 @@ TEST_F(TokenizerBundleLoading, WithoutMultiWordClassifiersNoMultiWordLabelOccurs
   for (const auto label : plan.predict_labels(text)) EXPECT_LE(label, 2);
 }
 
+TEST_F(TokenizerBundleLoading, LongAmountsAndAddressesAreTokenizedWithoutCrashing) {
+  // std::regex overflows the stack on either text (it recurses about once per character).
+  const velmora::TokenizerPlan plan(dir_ / "base", false);
+  std::string amount(60001, '7');
+  amount[0] = '$';
+  EXPECT_EQ(plan.predict_labels(amount).size(), amount.size());
+  std::string mail;
+  for (int k = 0; k < 12000; ++k) mail += "ab.";
+  mail += "x@example.com";
+  const velmora::Document document = plan.process(velmora::Document(mail));
+  ASSERT_EQ(document.tokens().size(), 1U);  // the whole address is one token
+  EXPECT_EQ(document.tokens().at(0).text(), "<UNK>");
+  EXPECT_EQ(document.tokens().at(0).end_char(), mail.size());
+}
+
 TEST_F(TokenizerBundleLoading, MovedPlanKeepsWorking) {
   velmora::TokenizerPlan first(dir_ / "base", false);
   const auto expected = first.predict_labels("Moving plans around.");

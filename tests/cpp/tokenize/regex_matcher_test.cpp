@@ -34,8 +34,9 @@ struct NamedPattern {
 };
 
 std::vector<NamedPattern> all_patterns() {
-  const std::vector<std::string> common = {" ", "  ", "\t", "\n", "a", "Z", "_", "0", "9", "-", ".", ",", ":", "\"",
-                                           "\xC3\xA9", "\xE2\x80\x94", "\xF0\x9F\x98\x80", "\xC2\xA0", "x"};
+  const std::vector<std::string> common = {" ", "  ", "\t", "\n", "\v", "\f", "\r", "a", "Z", "_", "0", "9", "-",
+                                           ".", ",", ":", "\"", "x", "\xC3\xA9", "\xE2\x80\x94", "\xF0\x9F\x98\x80",
+                                           "\xC2\xA0", "\xC2\x85"};
   auto with = [&](std::vector<std::string> extra) {
     extra.insert(extra.end(), common.begin(), common.end());
     return extra;

@@ -1,0 +1,58 @@
+"""Dictionary form to CoNLL-U: Velmora against the ``conllu`` package, over one treebank.
+
+Velmora: ``Document.from_dict`` on the dictionary form of the whole file, then ``to_conll()``.
+Baseline: ``conllu.parse`` of the file text, then ``serialize()`` of every sentence.
+The dictionary form is built once beforehand (with ``conllu``) and not timed. Each side is
+run several times and the best time is printed.
+
+Usage: PYTHONPATH=build/dev/src/python python3 bench/dict_conllu_bench.py [file.conllu]
+"""
+
+import pathlib
+import sys
+import time
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "support"))
+
+import conllu  # noqa: E402
+import ud_corpus  # noqa: E402
+from _velmora import Document  # noqa: E402
+
+REPEATS = 5
+
+
+def best_time(run):
+    best = float("inf")
+    for _ in range(REPEATS):
+        start = time.perf_counter()
+        run()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def main():
+    if len(sys.argv) > 1:
+        path = pathlib.Path(sys.argv[1])
+    else:
+        path = ud_corpus.find_shared_data(__file__, "en_ewt-ud-dev.conllu")
+        if path is None:
+            sys.exit("no treebank given and shared/data/en_ewt-ud-dev.conllu not found")
+    text = path.read_text(encoding="utf-8")
+    entries = ud_corpus.to_dict_form(ud_corpus.parse(text))
+    words = sum(len(sentence) for sentence in entries)
+
+    def velmora():
+        return Document.from_dict(entries).to_conll()
+
+    def baseline():
+        return "\n".join(sentence.serialize() for sentence in conllu.parse(text))
+
+    ours, theirs = best_time(velmora), best_time(baseline)
+    print(f"{path.name}: {len(entries)} sentences, {words} lines of tokens, words and empty words")
+    print(f"velmora from_dict + to_conll : {ours * 1000:8.1f} ms")
+    print(f"conllu parse + serialize     : {theirs * 1000:8.1f} ms")
+    print(f"speed-up                     : {theirs / ours:8.1f}x")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,38 @@
+#pragma once
+
+// The MISC-field spacing conventions of the dictionary form: a token's spacing travels as
+// "SpaceAfter=No", "SpacesAfter=..." and "SpacesBefore=..." pieces with escaped white space.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::detail {
+
+/// The pieces between "|" separators, in order, empty pieces dropped.
+std::vector<std::string> split_misc(std::string_view misc);
+/// The pieces joined with "|".
+std::string join_misc(const std::vector<std::string>& pieces);
+/// Undoes escape_misc_spaces; unknown escapes and a final lone backslash are copied.
+std::string unescape_misc_spaces(std::string_view text);
+/// Writes tab, line feed, carriage return, space, backslash, vertical bar and no-break
+/// space as backslash escapes.
+std::string escape_misc_spaces(std::string_view text);
+/// Folds a token's spacing into its MISC: "SpaceAfter=No" or "SpacesAfter=..." unless one
+/// space follows, "SpacesBefore=..." when something precedes. Pieces are sorted byte-wise
+/// only when stored pieces were joined by added ones.
+std::optional<std::string> rebuild_token_misc(const std::optional<std::string>& misc,
+                                              std::string_view spaces_before,
+                                              std::string_view spaces_after);
+
+/// What a token's MISC says about its spacing, and the pieces that remain.
+struct CleanedMisc {
+  std::optional<std::string> misc;
+  std::optional<std::string> spaces_before;
+  std::optional<std::string> spaces_after;
+};
+/// Takes the spacing pieces out of a MISC field; the last spacing piece wins.
+CleanedMisc clean_token_misc(std::string_view misc);
+
+}  // namespace velmora::detail
