@@ -12,7 +12,7 @@ namespace {
 // Room for the output ids; a bundle may configure a huge maximum that is never reached.
 constexpr std::int64_t kReservedOutput = 256;
 
-struct BeamHypothesis {
+struct Seq2SeqBeamHypothesis {
   double score = 0.0;
   std::vector<std::int64_t> tokens;
   at::Tensor h;
@@ -43,7 +43,7 @@ std::vector<std::int64_t> greedy_decode(const Seq2SeqModel& model, const Seq2Seq
 std::vector<std::int64_t> beam_decode(const Seq2SeqModel& model, const Seq2SeqEncoding& encoding,
                                       const at::Tensor& source, std::int64_t extended_vocab_size, bool suppress_unk,
                                       std::int64_t beam_size) {
-  std::vector<BeamHypothesis> beam{{0.0, {}, encoding.h0, encoding.c0, kStartId}};
+  std::vector<Seq2SeqBeamHypothesis> beam{{0.0, {}, encoding.h0, encoding.c0, kStartId}};
   for (std::int64_t step = 0; step < model.max_dec_len; ++step) {
     const auto count = static_cast<std::int64_t>(beam.size());
     std::vector<std::int64_t> last(beam.size());
@@ -67,13 +67,13 @@ std::vector<std::int64_t> beam_decode(const Seq2SeqModel& model, const Seq2SeqEn
     auto [values, indices] = at::topk(totals.reshape({-1}), picks, /*dim=*/0, /*largest=*/true, /*sorted=*/true);
     const at::Tensor values_double = values.to(at::kDouble).contiguous();
     const at::Tensor flat = indices.contiguous();
-    std::vector<BeamHypothesis> next;
+    std::vector<Seq2SeqBeamHypothesis> next;
     next.reserve(static_cast<std::size_t>(picks));
     for (std::int64_t k = 0; k < picks; ++k) {
       const std::int64_t index = flat.data_ptr<std::int64_t>()[k];
       const std::int64_t parent = index / width;
       const std::int64_t id = index - parent * width;
-      BeamHypothesis hypothesis;
+      Seq2SeqBeamHypothesis hypothesis;
       hypothesis.score = values_double.data_ptr<double>()[k];
       hypothesis.tokens = beam[static_cast<std::size_t>(parent)].tokens;
       hypothesis.tokens.push_back(id);
