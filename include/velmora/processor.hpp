@@ -150,6 +150,8 @@ class TokenizeProcessor : public Processor {
 class MWTProcessor : public Processor {
  public:
   MWTProcessor();
+  /// Loads the expander from an "mwt" bundle directory.
+  MWTProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -180,6 +182,9 @@ class POSProcessor : public Processor {
 class LemmaProcessor : public Processor {
  public:
   LemmaProcessor();
+  /// Loads the lemmatizer from a "lemma" bundle directory; a model that reads POS tags makes
+  /// the stage require "pos" too.
+  LemmaProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;

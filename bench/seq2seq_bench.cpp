@@ -1,0 +1,67 @@
+// Seq2seq decoding throughput with a lemma bundle of realistic dimensions (copy, edit classes,
+// POS tags) on words of the English dev corpus: native single-word greedy decoding and batched
+// decoding beside the PyTorch reference doing the same work on the same thread count.
+//
+// Usage: seq2seq_bench [THREADS]   (default 1)
+
+#include <ATen/Parallel.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "velmora/seq2seq.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
+  at::set_num_threads(threads);
+  std::random_device seed;
+  const auto dir = std::filesystem::temp_directory_path() / ("velmora-seq2seq-bench-" + std::to_string(seed()));
+  std::filesystem::create_directories(dir);
+  const std::string command = "'" + std::string(VELMORA_PYTHON) + "' '" VELMORA_SOURCE_DIR "/bench/seq2seq_bench.py' '" +
+                              dir.string() + "' " + std::to_string(threads);
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "writing the benchmark bundle failed\n");
+    return 1;
+  }
+  std::vector<std::string> words;
+  std::vector<std::optional<std::string>> tags;
+  std::ifstream lines(dir / "words.txt");
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t tab = line.find('\t');
+    words.push_back(line.substr(0, tab));
+    tags.emplace_back(line.substr(tab + 1));
+  }
+  double reference_single = 0.0;
+  double reference_batched = 0.0;
+  std::ifstream(dir / "reference.txt") >> reference_single >> reference_batched;
+
+  const velmora::Seq2SeqPlan plan(dir / "bundle", false);
+  auto start = Clock::now();
+  for (std::size_t i = 0; i < words.size(); ++i) plan.predict(words[i], tags[i], std::nullopt, false);
+  const double native_single = seconds_since(start);
+  start = Clock::now();
+  plan.predict_many(words, tags, std::nullopt, false);
+  const double native_batched = seconds_since(start);
+  std::filesystem::remove_all(dir);
+
+  std::printf("seq2seq decoding of %zu words, %d thread(s)\n", words.size(), threads);
+  std::printf("%-24s %12s %12s\n", "", "native s", "reference s");
+  std::printf("%-24s %12.3f %12.3f\n", "single-word greedy", native_single, reference_single);
+  std::printf("%-24s %12.3f %12.3f\n", "batched greedy", native_batched, reference_batched);
+  return 0;
+}

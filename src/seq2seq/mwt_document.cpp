@@ -1,0 +1,210 @@
+// Expanding a whole document: copy it into input records, expand the marked tokens, renumber
+// the words of every sentence and rebuild the storage in place.
+
+#include <string_view>
+
+#include "seq2seq/mwt_model.hpp"
+#include "velmora/document.hpp"
+
+namespace velmora::detail {
+namespace {
+
+constexpr std::string_view kMark = "MWT=Yes";
+
+std::optional<std::int32_t> stored_int(std::int32_t value) {
+  return value == kNoInt ? std::nullopt : std::optional<std::int32_t>(value);
+}
+
+std::optional<std::int32_t> stored_offset(std::uint32_t value) {
+  return value == kNoOffset ? std::nullopt : std::optional<std::int32_t>(static_cast<std::int32_t>(value));
+}
+
+std::optional<bool> stored_flag(std::int8_t value) {
+  return value < 0 ? std::nullopt : std::optional<bool>(value > 0);
+}
+
+std::vector<std::string> pooled(const StringPool& pool, const std::vector<std::uint32_t>& ids) {
+  std::vector<std::string> texts;
+  texts.reserve(ids.size());
+  for (const std::uint32_t id : ids) texts.push_back(pool.get(id));
+  return texts;
+}
+
+WordInput word_record(const DocumentStorage& storage, DocumentStorage::Row row) {
+  const StringPool& pool = storage.pool;
+  WordInput word;
+  word.id = storage.word_id[row];
+  word.empty_index = stored_int(storage.word_empty_index[row]);
+  word.text = pool.get(storage.word_text[row]);
+  word.lemma = pool.optional(storage.word_lemma[row]);
+  word.upos = pool.optional(storage.word_upos[row]);
+  word.xpos = pool.optional(storage.word_xpos[row]);
+  word.feats = pool.optional(storage.word_feats[row]);
+  word.head = stored_int(storage.word_head[row]);
+  word.deprel = pool.optional(storage.word_deprel[row]);
+  word.deps = pool.optional(storage.word_deps[row]);
+  word.misc = pool.optional(storage.word_misc[row]);
+  word.start_char = stored_offset(storage.word_start_char[row]);
+  word.end_char = stored_offset(storage.word_end_char[row]);
+  word.manual_expansion = stored_flag(storage.word_manual_expansion[row]);
+  word.morphemes = pooled(pool, storage.word_morphemes[row]);
+  return word;
+}
+
+TokenInput token_record(const DocumentStorage& storage, DocumentStorage::Row row) {
+  const StringPool& pool = storage.pool;
+  TokenInput token;
+  token.id_start = storage.token_id_start[row];
+  token.id_end = storage.token_id_end[row];
+  token.text = pool.get(storage.token_text[row]);
+  token.misc = pool.optional(storage.token_misc[row]);
+  token.ner = pool.optional(storage.token_ner[row]);
+  token.multi_ner = pooled(pool, storage.token_multi_ner[row]);
+  token.start_char = stored_offset(storage.token_start_char[row]);
+  token.end_char = stored_offset(storage.token_end_char[row]);
+  token.manual_expansion = stored_flag(storage.token_manual_expansion[row]);
+  token.spaces_before = pool.get(storage.token_spaces_before[row]);
+  token.spaces_after = pool.get(storage.token_spaces_after[row]);
+  for (DocumentStorage::Row w = storage.token_first_word[row]; w < storage.token_end_word[row]; ++w) {
+    token.words.push_back(word_record(storage, w));
+  }
+  return token;
+}
+
+// The pieces of `text` between separators, empty pieces included.
+std::vector<std::string_view> split_at(std::string_view text, char separator) {
+  std::vector<std::string_view> pieces;
+  while (true) {
+    const std::size_t at = text.find(separator);
+    pieces.push_back(text.substr(0, at));
+    if (at == std::string_view::npos) return pieces;
+    text.remove_prefix(at + 1);
+  }
+}
+
+bool is_marked(const TokenInput& token) {
+  if (!token.misc) return false;
+  for (std::string_view entry : split_at(*token.misc, '|')) {
+    if (entry == kMark) return true;
+  }
+  return false;
+}
+
+std::optional<std::string> misc_without_mark(const std::string& misc) {
+  std::string kept;
+  for (std::string_view entry : split_at(misc, '|')) {
+    if (entry.empty() || entry == kMark) continue;
+    if (!kept.empty()) kept += '|';
+    kept += entry;
+  }
+  return kept.empty() ? std::nullopt : std::optional<std::string>(kept);
+}
+
+// The words of an expansion; fewer than two pieces leave the token as its own single word.
+std::vector<std::string> expansion_words(const std::string& expansion, const std::string& token_text) {
+  std::vector<std::string> words;
+  for (std::string_view piece : split_at(expansion, ' ')) {
+    if (!piece.empty()) words.emplace_back(piece);
+  }
+  if (words.size() <= 1) return {token_text};
+  return words;
+}
+
+void expand_token(TokenInput& token, const std::string& expansion, std::int32_t& last) {
+  const std::vector<std::string> words = expansion_words(expansion, token.text);
+  token.misc = misc_without_mark(*token.misc);
+  const std::int32_t next = last + 1;
+  token.words.clear();
+  token.id_start = next;
+  token.id_end = last + static_cast<std::int32_t>(words.size());
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    WordInput word;
+    word.id = next + static_cast<std::int32_t>(k);
+    word.text = words[k];
+    if (words.size() == 1) {
+      word.start_char = token.start_char;
+      word.end_char = token.end_char;
+    }
+    token.words.push_back(std::move(word));
+  }
+  last = token.id_end;
+}
+
+// A token expanded by hand keeps its words; its ids move so that it follows the word before it.
+void keep_manual_expansion(TokenInput& token, std::int32_t& last) {
+  const std::int32_t shift = last + 1 - token.id_start;
+  token.id_start += shift;
+  token.id_end += shift;
+  for (WordInput& word : token.words) word.id += shift;
+  token.manual_expansion.reset();
+  last = token.id_end;
+}
+
+// Any other token gets consecutive word ids after the word before it; renumbered words lose
+// their relations.
+void renumber_token(TokenInput& token, std::int32_t& last) {
+  if (token.words.empty()) {
+    WordInput word;
+    word.text = token.text;
+    word.start_char = token.start_char;
+    word.end_char = token.end_char;
+    token.words.push_back(std::move(word));
+  }
+  token.id_start = last + 1;
+  for (WordInput& word : token.words) {
+    word.id = ++last;
+    word.head.reset();
+    word.deprel.reset();
+    word.deps.reset();
+  }
+  token.id_end = last;
+}
+
+}  // namespace
+
+std::vector<SentenceInput> mwt_rebuild_sentences(const Document& document) {
+  const DocumentStorage& storage = *document.storage();
+  const StringPool& pool = storage.pool;
+  std::vector<SentenceInput> sentences(storage.num_sentences());
+  for (std::size_t s = 0; s < sentences.size(); ++s) {
+    SentenceInput& sentence = sentences[s];
+    sentence.text = pool.optional(storage.sentence_text[s]);
+    sentence.sent_id = pool.optional(storage.sentence_sent_id[s]);
+    sentence.speaker = pool.optional(storage.sentence_speaker[s]);
+    sentence.doc_id = pool.optional(storage.sentence_doc_id[s]);
+    sentence.sentiment = stored_int(storage.sentence_sentiment[s]);
+    sentence.comments = pooled(pool, storage.sentence_comments[s]);
+    for (DocumentStorage::Row t = storage.sentence_token_offsets[s]; t < storage.sentence_token_offsets[s + 1]; ++t) {
+      sentence.tokens.push_back(token_record(storage, t));
+    }
+    for (const DocumentStorage::Row row : storage.sentence_empty_words[s]) {
+      sentence.empty_words.push_back(word_record(storage, row));
+    }
+  }
+  return sentences;
+}
+
+}  // namespace velmora::detail
+
+namespace velmora {
+
+Document MWTPlan::process(const Document& document) const {
+  std::vector<SentenceInput> sentences = detail::mwt_rebuild_sentences(document);
+  for (SentenceInput& sentence : sentences) {
+    std::int32_t last = 0;
+    for (TokenInput& token : sentence.tokens) {
+      if (detail::is_marked(token)) {
+        detail::expand_token(token, detail::mwt_expand_token(*impl_, token.text), last);
+      } else if (token.manual_expansion.value_or(false)) {
+        detail::keep_manual_expansion(token, last);
+      } else {
+        detail::renumber_token(token, last);
+      }
+    }
+  }
+  Document result(document.storage());
+  result.storage()->replace(std::move(sentences));
+  return result;
+}
+
+}  // namespace velmora
