@@ -7,6 +7,7 @@ ctest calls this script itself for its suite, into a temporary directory.
 Usage: write_cpp_test_data.py OUT_DIR SUITE...   (suites: bundle, pipeline, tokenize)
 """
 
+import importlib
 import pathlib
 import shutil
 import sys
@@ -14,32 +15,23 @@ import sys
 HERE = pathlib.Path(__file__).resolve().parent
 
 
-def writers():
-    import model_bundle_cases
-    import pipeline_model_dirs
-    import tokenizer_test_data
-
-    return {
-        "bundle": model_bundle_cases.write,
-        "pipeline": pipeline_model_dirs.write,
-        "tokenize": tokenizer_test_data.write,
-    }
+# Suite name -> module whose write(folder) fills the suite's folder.
+WRITERS = {"bundle": "model_bundle_cases", "pipeline": "pipeline_model_dirs", "tokenize": "tokenizer_test_data"}
 
 
 def main(out: pathlib.Path, suites: list[str]) -> None:
+    unknown = [suite for suite in suites if suite not in WRITERS]
+    if unknown or not suites:
+        sys.exit(f"usage: write_cpp_test_data.py OUT_DIR SUITE... (suites: {', '.join(WRITERS)}); got {unknown}")
     import torch
 
     # ctest runs several processes at once on a shared machine.
     torch.set_num_threads(1)
-    table = writers()
-    unknown = [suite for suite in suites if suite not in table]
-    if unknown or not suites:
-        sys.exit(f"usage: write_cpp_test_data.py OUT_DIR SUITE... (suites: {', '.join(table)}); got {unknown}")
     for suite in suites:
         folder = out / suite
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
-        table[suite](folder)
+        importlib.import_module(WRITERS[suite]).write(folder)
         (folder / "complete").write_text("")
 
 
