@@ -1,22 +1,15 @@
-"""Writes everything the tokenizer's C++ tests read, once per test run:
+"""Writes everything the tokenizer's C++ tests read (see write_cpp_test_data.py):
 
 - ``bundles/<name>``: the tiny bundle changed as each entry of ``tokenizer_variants.json`` says
   (see ``tokenizer_bundle.write_variant``);
 - ``comparison/``: the texts, the two comparison bundles and the PyTorch reference's labels and
   documents (see ``tokenizer_reference.write_comparison``), over the English dev corpus when
   ``shared/data/en_ewt-ud-dev.conllu`` is found above this directory (``corpus.txt`` names it,
-  or says "none");
-- ``complete``: written last, so a reader never sees half the data.
-
-Usage: tokenizer_test_data.py OUT_DIR
+  or says "none").
 """
 
 import json
 import pathlib
-import shutil
-import sys
-
-import torch
 
 HERE = pathlib.Path(__file__).resolve().parent
 
@@ -29,13 +22,10 @@ def find_corpus() -> pathlib.Path | None:
     return None
 
 
-def main(out: pathlib.Path) -> None:
+def write(out: pathlib.Path) -> None:
     import tokenizer_bundle
     import tokenizer_reference
 
-    torch.set_num_threads(1)
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
     variants = json.loads((HERE / "tokenizer_variants.json").read_text(encoding="utf-8"))
     for name, variant in variants.items():
         tokenizer_bundle.write_variant(out / "bundles" / name, variant)
@@ -43,9 +33,3 @@ def main(out: pathlib.Path) -> None:
     (out / "comparison").mkdir()
     tokenizer_reference.write_comparison(out / "comparison", corpus)
     (out / "corpus.txt").write_text(str(corpus) if corpus else "none")
-    (out / "complete").write_text("")
-
-
-if __name__ == "__main__":
-    sys.path.insert(0, str(HERE))
-    main(pathlib.Path(sys.argv[1]))

@@ -1,5 +1,8 @@
 // Opening model bundles written by the shared Python writer: the tensor table, the
 // mappings, and every refusal with its exact message.
+//
+// Tensors "first" (float32 2x3 = 0..5), "second" (int64 [7, 8, 9]), "empty" (float32 0x7),
+// "last" (float16 scalar 1.5); 64-byte alignment leaves gaps of filler bytes between them.
 
 #include <sys/stat.h>
 
@@ -9,129 +12,79 @@
 #include <gtest/gtest.h>
 
 #include "bundle/bundle_fixtures.hpp"
+#include "support/test_data.hpp"
 #include "velmora/model_bundle.hpp"
 
 namespace {
 
 using velmora::ModelBundle;
 using velmora::ModelBundleError;
-using velmora::testing::PythonBundle;
+using velmora::testing::SuiteTestData;
 using velmora::testing::TempDir;
 using velmora::testing::write_file;
 
-// Tensors "first" (float32 2x3 = 0..5), "second" (int64 [7, 8, 9]), "empty" (float32 0x7),
-// "last" (float16 scalar 1.5); 64-byte alignment leaves gaps of filler bytes between them.
-constexpr const char* kPrelude = R"(
-T = {"first": torch.arange(6, dtype=torch.float32).reshape(2, 3),
-     "second": torch.tensor([7, 8, 9], dtype=torch.int64),
-     "empty": torch.zeros(0, 7),
-     "last": torch.tensor(1.5, dtype=torch.float16)}
-A = {"config": {"hidden": 3}, "vocab": ["a", "b"]}
-ART = {"model.pt2": b"compiled package"}
-def case(name, tensors=T, **options):
-    options.setdefault("artifacts", ART)
-    write_bundle(root / name, tensors, A, processor="pos", language="de", package="gsd",
-                 dorvek_version="1.10.0", resources_version="1.14.0", **options)
-def drop(*keys):
-    def edit(m):
-        target = m
-        for key in keys[:-1]:
-            target = target[key]
-        del target[keys[-1]]
-    return edit
-def put(value, *keys):
-    def edit(m):
-        target = m
-        for key in keys[:-1]:
-            target = target[key]
-        target[keys[-1]] = value
-    return edit
-)";
-
+// Bundles written by tests/support/model_bundle_cases.py, which breaks each failure case's
+// bundle in one way.
 struct FailureCase {
   const char* name;
-  const char* options;  // Python keyword arguments of case()
   bool verify;
   const char* message;  // "{dir}" stands for the bundle's absolute directory
 };
 
 const FailureCase kFailures[] = {
-    {"format", "corrupt='format'", false, "unsupported model bundle format"},
-    {"format_version", "corrupt='format_version'", false, "unsupported model bundle version"},
-    {"version_text", "edit_manifest=put('1', 'format_version')", false, "expected JSON integer"},
-    {"byte_order", "corrupt='byte_order'", false, "only little-endian bundles are supported"},
-    {"no_language", "edit_manifest=drop('language')", false,
-     "missing JSON key 'language' at manifest"},
-    {"no_tensors", "edit_manifest=drop('tensors')", false, "missing JSON key 'tensors' at manifest"},
-    {"alignment_0", "edit_manifest=put(0, 'tensor_alignment')", false,
-     "tensor alignment must be a non-zero power of two"},
-    {"alignment_3", "edit_manifest=put(3, 'tensor_alignment')", false,
-     "tensor alignment must be a non-zero power of two"},
-    {"alignment_negative", "edit_manifest=put(-8, 'tensor_alignment')", false,
-     "expected a non-negative integer at manifest.tensor_alignment"},
-    {"assets_absolute", "corrupt='absolute_assets_path'", false,
+    {"format", false, "unsupported model bundle format"},
+    {"format_version", false, "unsupported model bundle version"},
+    {"version_text", false, "expected JSON integer"},
+    {"byte_order", false, "only little-endian bundles are supported"},
+    {"no_language", false, "missing JSON key 'language' at manifest"},
+    {"no_tensors", false, "missing JSON key 'tensors' at manifest"},
+    {"alignment_0", false, "tensor alignment must be a non-zero power of two"},
+    {"alignment_3", false, "tensor alignment must be a non-zero power of two"},
+    {"alignment_negative", false, "expected a non-negative integer at manifest.tensor_alignment"},
+    {"assets_absolute", false,
      "bundle path must be non-empty and relative at manifest.assets.path"},
-    {"assets_empty", "edit_manifest=put('', 'assets', 'path')", false,
-     "bundle path must be non-empty and relative at manifest.assets.path"},
-    {"assets_parent", "corrupt='parent_assets_path'", false,
-     "bundle path may not traverse parents at manifest.assets.path"},
-    {"assets_inner_parent", "edit_manifest=put('sub/../assets.json', 'assets', 'path')", false,
-     "bundle path may not traverse parents at manifest.assets.path"},
-    {"assets_not_string", "edit_manifest=put(7, 'assets', 'path')", false,
-     "expected JSON string at manifest.assets.path"},
-    {"assets_missing", "corrupt='missing_assets'", false, "cannot open JSON file: {dir}/assets.json"},
-    {"tensor_file_missing", "corrupt='missing_tensor_file'", false,
+    {"assets_empty", false, "bundle path must be non-empty and relative at manifest.assets.path"},
+    {"assets_parent", false, "bundle path may not traverse parents at manifest.assets.path"},
+    {"assets_inner_parent", false, "bundle path may not traverse parents at manifest.assets.path"},
+    {"assets_not_string", false, "expected JSON string at manifest.assets.path"},
+    {"assets_missing", false, "cannot open JSON file: {dir}/assets.json"},
+    {"tensor_file_missing", false,
      "cannot open tensor file: {dir}/tensors.bin: No such file or directory"},
-    {"tensor_file_size", "corrupt='tensor_file_size'", false, "tensor file size mismatch"},
-    {"tensor_file_size_negative", "edit_manifest=put(-1, 'tensor_file', 'size')", false,
+    {"tensor_file_size", false, "tensor file size mismatch"},
+    {"tensor_file_size_negative", false,
      "expected a non-negative integer at manifest.tensor_file.size"},
-    {"tensor_file_parent", "edit_manifest=put('../tensors.bin', 'tensor_file', 'path')", false,
+    {"tensor_file_parent", false,
      "bundle path may not traverse parents at manifest.tensor_file.path"},
-    {"artifacts_null", "edit_manifest=put(None, 'artifacts')", false,
-     "expected JSON array at manifest.artifacts"},
-    {"artifact_missing", "corrupt='missing_artifact'", false,
+    {"artifacts_null", false, "expected JSON array at manifest.artifacts"},
+    {"artifact_missing", false,
      "cannot open tensor file: {dir}/model.pt2: No such file or directory"},
-    {"artifact_size", "corrupt='artifact_size'", false, "artifact file size mismatch: 'model.pt2'"},
-    {"artifact_no_digest", "edit_manifest=lambda m: m['artifacts'][0].pop('sha256')", false,
-     "missing JSON key 'sha256' at manifest.artifacts[0]"},
-    {"artifact_parent", "edit_manifest=lambda m: m['artifacts'][0].update(path='a/../../x')",
-     false, "bundle path may not traverse parents at manifest.artifacts[0].path"},
-    {"name_not_string", "edit_manifest=lambda m: m['tensors'][1].update(name=5)", false,
-     "expected JSON string at manifest.tensors[1]"},
-    {"offset_negative", "edit_manifest=lambda m: m['tensors'][0].update(offset=-64)", false,
-     "expected a non-negative integer at manifest.tensors[0].offset"},
-    {"nbytes_missing", "edit_manifest=lambda m: m['tensors'][0].pop('nbytes')", false,
-     "missing JSON key 'nbytes' at manifest.tensors[0]"},
-    {"tensor_no_digest", "edit_manifest=lambda m: m['tensors'][0].pop('sha256')", false,
-     "missing JSON key 'sha256' at manifest.tensors[0]"},
-    {"shape_float", "edit_manifest=lambda m: m['tensors'][0].update(shape=[2, 3.0])", false,
-     "expected JSON integer at manifest.tensors[0].shape"},
-    {"negative_dimension", "edit_manifest=lambda m: m['tensors'][0].update(shape=[-2, 3])", false,
-     "negative tensor dimension for 'first'"},
-    {"misaligned", "corrupt='misaligned_tensor'", false, "misaligned tensor: 'last'"},
-    {"overlapping", "corrupt='overlapping_tensor'", false, "invalid tensor range: 'second'"},
-    {"beyond_file", "edit_manifest=lambda m: m['tensors'][3].update(offset=1024)", false,
-     "invalid tensor range: 'last'"},
-    {"past_end", "edit_manifest=lambda m: m['tensors'][1].update(nbytes=2**63 - 1)", false,
-     "invalid tensor range: 'second'"},
-    {"bad_dtype", "corrupt='bad_dtype'", false, "unsupported tensor dtype: float8"},
-    {"size_overflow", "edit_manifest=lambda m: m['tensors'][0].update(shape=[2**62, 8])", false,
-     "tensor size overflow: 'first'"},
-    {"shape_mismatch", "corrupt='shape_mismatch'", false,
-     "tensor byte size does not match dtype and shape: 'first'"},
-    {"duplicate_name", "corrupt='duplicate_name'", false, "duplicate tensor name: 'first'"},
-    {"assets_digest", "corrupt='assets_digest'", true, "assets checksum mismatch"},
-    {"assets_no_digest", "edit_manifest=drop('assets', 'sha256')", true,
-     "missing JSON key 'sha256' at manifest.assets"},
-    {"tensor_file_no_digest", "edit_manifest=drop('tensor_file', 'sha256')", true,
-     "missing JSON key 'sha256' at manifest.tensor_file"},
-    {"tensor_file_digest", "corrupt='tensor_file_digest'", true, "tensor file checksum mismatch"},
-    {"uppercase_digest", "corrupt='uppercase_digest'", true, "tensor file checksum mismatch"},
-    {"flipped_tensor_byte", "corrupt='flip_tensor_byte'", true, "tensor file checksum mismatch"},
-    {"flipped_gap_byte", "corrupt='flip_gap_byte'", true, "tensor file checksum mismatch"},
-    {"tensor_digest", "corrupt='tensor_digest'", true, "tensor checksum mismatch: 'first'"},
-    {"artifact_digest", "corrupt='artifact_digest'", true,
-     "artifact checksum mismatch: 'model.pt2'"},
+    {"artifact_size", false, "artifact file size mismatch: 'model.pt2'"},
+    {"artifact_no_digest", false, "missing JSON key 'sha256' at manifest.artifacts[0]"},
+    {"artifact_parent", false,
+     "bundle path may not traverse parents at manifest.artifacts[0].path"},
+    {"name_not_string", false, "expected JSON string at manifest.tensors[1]"},
+    {"offset_negative", false, "expected a non-negative integer at manifest.tensors[0].offset"},
+    {"nbytes_missing", false, "missing JSON key 'nbytes' at manifest.tensors[0]"},
+    {"tensor_no_digest", false, "missing JSON key 'sha256' at manifest.tensors[0]"},
+    {"shape_float", false, "expected JSON integer at manifest.tensors[0].shape"},
+    {"negative_dimension", false, "negative tensor dimension for 'first'"},
+    {"misaligned", false, "misaligned tensor: 'last'"},
+    {"overlapping", false, "invalid tensor range: 'second'"},
+    {"beyond_file", false, "invalid tensor range: 'last'"},
+    {"past_end", false, "invalid tensor range: 'second'"},
+    {"bad_dtype", false, "unsupported tensor dtype: float8"},
+    {"size_overflow", false, "tensor size overflow: 'first'"},
+    {"shape_mismatch", false, "tensor byte size does not match dtype and shape: 'first'"},
+    {"duplicate_name", false, "duplicate tensor name: 'first'"},
+    {"assets_digest", true, "assets checksum mismatch"},
+    {"assets_no_digest", true, "missing JSON key 'sha256' at manifest.assets"},
+    {"tensor_file_no_digest", true, "missing JSON key 'sha256' at manifest.tensor_file"},
+    {"tensor_file_digest", true, "tensor file checksum mismatch"},
+    {"uppercase_digest", true, "tensor file checksum mismatch"},
+    {"flipped_tensor_byte", true, "tensor file checksum mismatch"},
+    {"flipped_gap_byte", true, "tensor file checksum mismatch"},
+    {"tensor_digest", true, "tensor checksum mismatch: 'first'"},
+    {"artifact_digest", true, "artifact checksum mismatch: 'model.pt2'"},
 };
 
 std::string open_error(const std::filesystem::path& dir, bool verify) {
@@ -145,30 +98,12 @@ std::string open_error(const std::filesystem::path& dir, bool verify) {
 
 class ModelBundleTest : public ::testing::Test {
  protected:
+  // A writable copy of the suite's bundles: some cases add bundles next to them.
   static void SetUpTestSuite() {
+    ASSERT_TRUE(SuiteTestData::complete("bundle")) << "writing the bundle test data failed";
     temp_ = std::make_unique<TempDir>("bundles");
-    std::vector<PythonBundle> bundles = {
-        {"valid", "case('valid')"},
-        {"no_artifacts", "case('no_artifacts', artifacts={})"},
-        {"artifacts_absent", "case('artifacts_absent', edit_manifest=drop('artifacts'))"},
-        {"extra_member", "case('extra_member', edit_manifest=put({'x': [1]}, 'converter'))"},
-        {"dot_path", "case('dot_path', edit_manifest=put('./assets.json', 'assets', 'path'))"},
-        {"no_digests", "case('no_digests', edit_manifest=lambda m: (m['assets'].pop('sha256'), "
-                       "m['tensor_file'].pop('sha256')))"},
-        {"empty_file",
-         "case('empty_file', tensors={'e': torch.zeros(0, 7), 'f': torch.zeros(3, 0, "
-         "dtype=torch.int8)}, artifacts={})"},
-        {"packed", "case('packed', alignment=1, tensors={'bytes': torch.tensor([1, 2, 3], "
-                   "dtype=torch.uint8), 'floats': torch.tensor([0.5, -2.0]), 'none': "
-                   "torch.zeros(0), 'next': torch.tensor([4], dtype=torch.int32)})"},
-        {"all_dtypes", "case('all_dtypes', tensors={str(d).split('.')[1]: torch.zeros(2, "
-                       "dtype=d) for d in DTYPE_NAMES})"},
-    };
-    for (const FailureCase& failure : kFailures) {
-      bundles.push_back({failure.name, "case('" + std::string(failure.name) + "', " +
-                                           failure.options + ")"});
-    }
-    velmora::testing::write_python_bundles(temp_->path(), kPrelude, bundles);
+    std::filesystem::copy(SuiteTestData::dir("bundle"), temp_->path(),
+                          std::filesystem::copy_options::recursive);
   }
   static void TearDownTestSuite() { temp_.reset(); }
 

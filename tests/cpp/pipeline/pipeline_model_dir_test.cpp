@@ -6,8 +6,8 @@
 
 #include <velmora/pipeline.hpp>
 
-#include "pipeline/model_directory.hpp"
 #include "pipeline/pipeline_request.hpp"
+#include "support/test_data.hpp"
 
 namespace velmora {
 namespace {
@@ -15,15 +15,14 @@ namespace {
 namespace fs = std::filesystem;
 using pipeline_test::Failure;
 using pipeline_test::PackageMap;
+using velmora::testing::SuiteTestData;
 
 class ModelDirectory : public ::testing::Test {
  protected:
-  /// Writes the index.json of a resources version and language through the test bundle
-  /// library: `bundles` is a Python list of entries, `options` keyword arguments of
-  /// write_index.
-  void write_index(const std::string& bundles, const std::string& options = "") {
-    ASSERT_TRUE(directory_.run_python("from bundle_writer import write_index\n"
-                                      "write_index(root, " + bundles + ", " + options + ")"));
+  /// Uses a model directory of tests/support/pipeline_model_dirs.py.
+  void use_model_dir(const std::string& name) {
+    ASSERT_TRUE(SuiteTestData::complete("pipeline")) << "writing the pipeline test data failed";
+    root_ = SuiteTestData::dir("pipeline") / name;
   }
 
   fs::path index_path(const std::string& resources_version, const std::string& language) const {
@@ -35,14 +34,9 @@ class ModelDirectory : public ::testing::Test {
     return pipeline_test::build_failure(request);
   }
 
-  pipeline_test::TemporaryModelDirectory directory_;
-  const fs::path root_ = directory_.root();
+  // Until a test picks one: a model directory without any index.
+  fs::path root_ = SuiteTestData::dir("pipeline") / "empty";
 };
-
-const std::string tokenize_entries =
-    R"([{"processor": "tokenize", "package": "ewt", "path": "tokenize/ewt"},
-        {"processor": "tokenize", "package": "gum", "path": "tokenize/gum"},
-        {"processor": "mwt", "package": "ewt", "path": "mwt/ewt"}])";
 
 TEST_F(ModelDirectory, ArgumentChecksComeBeforeAnyIndexIsRead) {
   EXPECT_EQ(build_failure({.processors = {"tokenize", "tokenize"}}),
@@ -59,7 +53,7 @@ TEST_F(ModelDirectory, AnUnknownNameIsRefusedWithoutResolvingIt) {
 }
 
 TEST_F(ModelDirectory, ALanguageWithoutADirectoryHasNoIndex) {
-  write_index(tokenize_entries);
+  use_model_dir("tokenize_entries");
   EXPECT_EQ(build_failure({.language = "fr", .processors = {"tokenize"}}),
             (Failure{"bundle", "cannot open JSON file: " + index_path("1.14.0", "fr").string()}));
   EXPECT_EQ(build_failure({.processors = {"tokenize"}, .resources_version = "1.13.0"}),
@@ -74,20 +68,20 @@ TEST_F(ModelDirectory, ResolutionRefusesUnsafeIdentities) {
 }
 
 TEST_F(ModelDirectory, AnIndexDeclaringAnotherLanguageIsRefused) {
-  write_index(tokenize_entries, "edit_index=lambda index: index.update(language='fr')");
+  use_model_dir("another_language");
   EXPECT_EQ(build_failure({.processors = {"tokenize"}}),
             (Failure{"bundle", "model index identity does not match requested model"}));
 }
 
 TEST_F(ModelDirectory, TheDefaultPackageIsAmbiguousAmongSeveralEntries) {
-  write_index(tokenize_entries);
+  use_model_dir("tokenize_entries");
   EXPECT_EQ(build_failure({.processors = {"tokenize"}}),
             (Failure{"bundle",
                      "package 'default' is ambiguous for converted processor 'tokenize'"}));
 }
 
 TEST_F(ModelDirectory, AProcessorWithoutAnEntryHasNoBundle) {
-  write_index(tokenize_entries);
+  use_model_dir("tokenize_entries");
   // Resolution runs before the requirement check, so pos alone fails on its missing bundle.
   EXPECT_EQ(build_failure({.processors = {"pos"}}),
             (Failure{"bundle", "no converted bundle for en/pos/default"}));
@@ -96,13 +90,13 @@ TEST_F(ModelDirectory, AProcessorWithoutAnEntryHasNoBundle) {
 }
 
 TEST_F(ModelDirectory, AnEntryOfTheRequestedProcessorMustNameItsPackage) {
-  write_index(R"([{"processor": "pos", "path": "pos"}])");
+  use_model_dir("pos_without_package");
   EXPECT_EQ(build_failure({.processors = {"pos"}}),
             (Failure{"bundle", "missing JSON key 'package' at index.bundles[]"}));
 }
 
 TEST_F(ModelDirectory, ProcessorsAreResolvedInRequestOrderWithTheirOwnPackage) {
-  write_index(tokenize_entries);
+  use_model_dir("tokenize_entries");
   EXPECT_EQ(build_failure({.processors = {"pos", "ner"}}),
             (Failure{"bundle", "no converted bundle for en/pos/default"}));
   EXPECT_EQ(build_failure({.processors = {"ner", "pos"}}),

@@ -10,8 +10,8 @@
 #include <velmora/pipeline.hpp>
 #include <velmora/tokenizer.hpp>
 
-#include "pipeline/model_directory.hpp"
 #include "pipeline/pipeline_request.hpp"
+#include "support/test_data.hpp"
 
 namespace velmora {
 namespace {
@@ -22,44 +22,21 @@ const std::string text =
     "The quick brown Fox jumps over the lazy dog. It costs $1,200.50 today!\n\n"
     "Call (555) 123-4567 now. Name: Jo wrote to jo@example.com on March 3, 2020. Don't stop.";
 
-/// An English model directory with a tokenizer, an expander (seq2seq with a dictionary) and a
-/// lemmatizer that does not read POS tags; the German one's lemmatizer does.
+/// One model directory for the whole suite (tests/support/pipeline_model_dirs.py): English and
+/// German tokenizer, expander and lemmatizer bundles; the German lemmatizer reads POS tags.
 class LoadedSeq2SeqStages : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    at::set_num_threads(1);
-    directory_ = new pipeline_test::TemporaryModelDirectory();
-    ASSERT_TRUE(directory_->run_python(
-        "from bundle_writer import write_index\n"
-        "from tokenizer_bundle import write_tokenizer_bundle\n"
-        "import seq2seq_bundle as sb, seq2seq_test_data as td\n"
-        "chars = td.units()\n"
-        "for lang in ('en', 'de'):\n"
-        "    base = root / '1.14.0' / lang\n"
-        "    write_tokenizer_bundle(base / 'tokenize_default', language=lang)\n"
-        "    sb.write_seq2seq_bundle(base / 'mwt_default', chars, processor='mwt', copy=True, flat_vocab=True,\n"
-        "        extra_assets={'expansion_dict': td.MWT_DICT},\n"
-        "        extra_config={'dict_only': False, 'ensemble_dict': True})\n"
-        "    sb.write_seq2seq_bundle(base / 'lemma_default', chars, processor='lemma', copy=True, edit=True,\n"
-        "        pos=(lang == 'de'), extra_assets={'pos_dict': td.POS_DICT},\n"
-        "        extra_config={'ensemble_dict': True})\n"
-        "    write_index(root, [{'processor': p, 'package': 'default', 'path': p + '_default'}\n"
-        "                       for p in ('tokenize', 'mwt', 'lemma')], language=lang)\n"));
-  }
-  static void TearDownTestSuite() {
-    delete directory_;
-    directory_ = nullptr;
+  static void SetUpTestSuite() { at::set_num_threads(1); }
+  void SetUp() override {
+    ASSERT_TRUE(velmora::testing::SuiteTestData::complete("pipeline"))
+        << "writing the pipeline test data failed";
   }
 
+  static fs::path root() { return velmora::testing::SuiteTestData::dir("pipeline") / "seq2seq_stages"; }
   static fs::path bundle(const std::string& name, const std::string& lang = "en") {
-    return directory_->root() / "1.14.0" / lang / (name + "_default");
+    return root() / "1.14.0" / lang / (name + "_default");
   }
-  static fs::path root() { return directory_->root(); }
-
-  static pipeline_test::TemporaryModelDirectory* directory_;
 };
-
-pipeline_test::TemporaryModelDirectory* LoadedSeq2SeqStages::directory_ = nullptr;
 
 // A document of one sentence whose second token is marked as a multi-word token.
 Document marked_document() {

@@ -10,8 +10,8 @@
 
 #include <memory>
 
-#include "pipeline/model_directory.hpp"
 #include "pipeline/pipeline_request.hpp"
+#include "support/test_data.hpp"
 
 namespace velmora {
 namespace {
@@ -21,34 +21,20 @@ using pipeline_test::Failure;
 
 const std::string text = "The quick brown Fox jumps. It costs $1,200.50 today!\n\nCall now.";
 
-/// One model directory for the whole suite: an English tokenizer bundle in the index, and a
-/// German index whose tokenizer entry names a directory that does not exist.
+/// One model directory for the whole suite (tests/support/pipeline_model_dirs.py): an English
+/// tokenizer bundle in the index, and a German index whose tokenizer entry names a directory
+/// that does not exist.
 class LoadedTokenizer : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    at::set_num_threads(1);
-    directory_ = new pipeline_test::TemporaryModelDirectory();
-    ASSERT_TRUE(directory_->run_python(
-        "from bundle_writer import write_index\n"
-        "from tokenizer_bundle import write_tokenizer_bundle\n"
-        "write_tokenizer_bundle(root / '1.14.0' / 'en' / 'tokenize_default')\n"
-        "write_index(root, [{'processor': 'tokenize', 'package': 'default',\n"
-        "                    'path': 'tokenize_default'}])\n"
-        "write_index(root, [{'processor': 'tokenize', 'package': 'default',\n"
-        "                    'path': 'missing'}], language='de')"));
-  }
-  static void TearDownTestSuite() {
-    delete directory_;
-    directory_ = nullptr;
+  static void SetUpTestSuite() { at::set_num_threads(1); }
+  void SetUp() override {
+    ASSERT_TRUE(velmora::testing::SuiteTestData::complete("pipeline"))
+        << "writing the pipeline test data failed";
   }
 
-  static const fs::path& root() { return directory_->root(); }
+  static fs::path root() { return velmora::testing::SuiteTestData::dir("pipeline") / "loaded_tokenizer"; }
   static fs::path bundle() { return root() / "1.14.0" / "en" / "tokenize_default"; }
-
-  static pipeline_test::TemporaryModelDirectory* directory_;
 };
-
-pipeline_test::TemporaryModelDirectory* LoadedTokenizer::directory_ = nullptr;
 
 TEST_F(LoadedTokenizer, ReportsItsModelAndBundle) {
   const TokenizeProcessor processor(bundle(), false);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers of the tokenizer tests: temporary directories, running the Python test helpers
-// (bundle writer and PyTorch reference) and printing documents in the reference's line form.
+// Helpers of the tokenizer tests: the data the Python test helpers (bundle writer and PyTorch
+// reference) wrote, and printing documents in the reference's line form.
 
 #include <ATen/Parallel.h>
 #include <gtest/gtest.h>
@@ -9,35 +9,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 
+#include "support/test_data.hpp"
 #include "velmora/document.hpp"
 
 namespace tokenizer_test {
-
-inline std::filesystem::path support_dir() { return std::filesystem::path(VELMORA_SOURCE_DIR) / "tests" / "support"; }
-
-/// A fresh directory under the system's temporary directory.
-inline std::filesystem::path fresh_dir(const std::string& name) {
-  std::random_device seed;
-  auto dir = std::filesystem::temp_directory_path() / ("velmora-" + name + "-" + std::to_string(seed()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
-inline std::string quoted(const std::string& text) { return "'" + text + "'"; }
-
-/// Runs a script of tests/support with the build's interpreter on one intra-op thread (the
-/// machine is shared); true when it exits with status 0.
-inline bool run_support_script(const std::string& script, const std::string& arguments) {
-  const std::string command = "PYTHONPATH=" + quoted(support_dir().string()) + " OMP_NUM_THREADS=1 " +
-                              quoted(VELMORA_PYTHON) + " " + quoted((support_dir() / script).string()) + " " +
-                              arguments;
-  return std::system(command.c_str()) == 0;
-}
 
 inline std::string read_file(const std::filesystem::path& path) {
   std::ifstream stream(path, std::ios::binary);
@@ -83,34 +61,10 @@ inline std::string format_document(const velmora::Document& document) {
   return out;
 }
 
-// The bundles and reference expectations of tests/support/tokenizer_test_data.py: the ctest
-// fixture's directory when it is complete, otherwise written once by this process into a
-// temporary directory that is removed at exit.
-class TokenizerTestData {
- public:
-  static const std::filesystem::path& dir() {
-    static const TokenizerTestData data;
-    return data.dir_;
-  }
-  static bool complete() { return std::filesystem::exists(dir() / "complete"); }
-
- private:
-  TokenizerTestData() {
-    const std::filesystem::path fixture = VELMORA_TOKENIZER_DATA_DIR;
-    if (std::filesystem::exists(fixture / "complete")) {
-      dir_ = fixture;
-      return;
-    }
-    dir_ = fresh_dir("tokenizer-data");
-    owned_ = true;
-    run_support_script("tokenizer_test_data.py", quoted(dir_.string()));
-  }
-  ~TokenizerTestData() {
-    if (owned_) std::filesystem::remove_all(dir_);
-  }
-
-  std::filesystem::path dir_;
-  bool owned_ = false;
+// The bundles and reference expectations of tests/support/tokenizer_test_data.py.
+struct TokenizerTestData {
+  static const std::filesystem::path& dir() { return velmora::testing::SuiteTestData::dir("tokenize"); }
+  static bool complete() { return velmora::testing::SuiteTestData::complete("tokenize"); }
 };
 
 }  // namespace tokenizer_test
