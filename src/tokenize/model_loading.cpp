@@ -108,6 +108,8 @@ void bind_tensors(TokenizerPlan::Impl& state) {
   state.rnn2_parameters = lstm_parameters(weight, "rnn2.", 1, true);
   const at::Tensor zeros = at::zeros({2, 1, state.hidden_dim}, at::kFloat);
   state.initial_state = {zeros, zeros.clone()};
+  state.rnn = InferenceLstm(state.rnn_parameters, 1, true);
+  state.rnn2 = InferenceLstm(state.rnn2_parameters, 1, true);
 }
 
 // Every vocabulary id must name a row of the embedding table, so that no unit can read outside

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <numeric>
-#include <optional>
+#include <span>
 
 #include "tokenize/address_repair.hpp"
 #include "tokenize/features.hpp"
@@ -30,32 +30,13 @@ at::Tensor view_of(void* data, at::IntArrayRef shape, at::ScalarType type) {
   return at::from_blob(data, shape, at::TensorOptions().dtype(type));
 }
 
-// One bidirectional LSTM over a padded batch, through packed sequences when lengths are given.
-at::Tensor run_lstm(const Plan& state, const at::Tensor& input, const std::vector<at::Tensor>& parameters,
-                    const std::optional<at::Tensor>& lengths) {
-  const std::int64_t batch = input.size(0);
-  std::vector<at::Tensor> hx = state.initial_state;
-  if (batch != 1) {
-    for (auto& tensor : hx) tensor = tensor.expand({tensor.size(0), batch, tensor.size(2)}).contiguous();
-  }
-  if (!lengths) {
-    return std::get<0>(at::lstm(input, hx, parameters, /*has_biases=*/true, /*num_layers=*/1, /*dropout=*/0.0,
-                                /*train=*/false, /*bidirectional=*/true, /*batch_first=*/true));
-  }
-  auto [data, batch_sizes] = at::_pack_padded_sequence(input, *lengths, /*batch_first=*/true);
-  at::Tensor packed_out = std::get<0>(at::lstm(data, batch_sizes, hx, parameters, /*has_biases=*/true,
-                                               /*num_layers=*/1, /*dropout=*/0.0, /*train=*/false,
-                                               /*bidirectional=*/true));
-  return std::get<0>(at::_pad_packed_sequence(packed_out, batch_sizes, /*batch_first=*/true, /*padding_value=*/0.0,
-                                              /*total_length=*/input.size(1)));
-}
-
-// The network over ids [B, n] and features [B, n, F]: labels [B, n].
+// The network over ids [B, n] and features [B, n, F]: labels [B, n]. With `lengths` (one per row,
+// non-increasing) each row's recurrences stop at its own length, as over packed sequences.
 at::Tensor network_labels(const Plan& state, const at::Tensor& ids, const at::Tensor& features,
-                          const std::optional<at::Tensor>& lengths) {
+                          std::span<const std::int64_t> lengths) {
   const at::Tensor emb = at::embedding(state.weight("embeddings.weight"), ids, state.pad_id);
   const at::Tensor x = at::cat({emb, features}, -1);
-  const at::Tensor out = run_lstm(state, x, state.rnn_parameters, lengths);
+  const at::Tensor out = state.rnn(x, lengths, state.initial_state);
 
   at::Tensor tok = at::linear(out, state.weight("tok_clf.weight"), state.weight("tok_clf.bias"));
   at::Tensor sent = at::linear(out, state.weight("sent_clf.weight"), state.weight("sent_clf.bias"));
@@ -67,7 +48,7 @@ at::Tensor network_labels(const Plan& state, const at::Tensor& ids, const at::Te
     const at::Tensor gate = at::rsub(at::sigmoid(at::mul(at::neg(tok), state.hier_invtemp)), 1);
     second_input = at::mul(out, gate);
   }
-  const at::Tensor out2 = run_lstm(state, second_input, state.rnn2_parameters, lengths);
+  const at::Tensor out2 = state.rnn2(second_input, lengths, state.initial_state);
 
   tok = at::add(tok, at::linear(out2, state.weight("tok_clf2.weight")));
   sent = at::add(sent, at::linear(out2, state.weight("sent_clf2.weight")));
@@ -125,7 +106,7 @@ std::vector<std::int64_t> tokenizer_predict_labels(const Plan& state, const Toke
       const at::Tensor id_view = view_of(ids.data() + start, {1, window}, at::kLong);
       const at::Tensor feature_rows = feature_view(features, start, 1, window, state.feat_dim);
       const at::Tensor result =
-          network_labels(state, id_view, feature_rows, std::nullopt).reshape({window}).contiguous();
+          network_labels(state, id_view, feature_rows, {}).reshape({window}).contiguous();
       std::copy_n(result.data_ptr<std::int64_t>(), length, window_labels.begin());
     }
     std::size_t keep = length;
@@ -174,8 +155,7 @@ std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_batched(
     const auto columns = static_cast<std::int64_t>(longest);
     const at::Tensor id_view = view_of(ids.data(), {rows, columns}, at::kLong);
     const at::Tensor feature_rows = feature_view(features, 0, rows, columns, state.feat_dim);
-    const at::Tensor length_view = view_of(lengths.data(), {rows}, at::kLong);
-    const at::Tensor labels = network_labels(state, id_view, feature_rows, length_view).contiguous();
+    const at::Tensor labels = network_labels(state, id_view, feature_rows, lengths).contiguous();
     const std::int64_t* data = labels.data_ptr<std::int64_t>();
     for (std::size_t row = 0; row < count; ++row) {
       const std::int64_t* first = data + row * longest;
