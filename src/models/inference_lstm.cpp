@@ -3,6 +3,7 @@
 #include <ATen/Parallel.h>
 
 #include <algorithm>
+#include <numeric>
 
 #include "models/lstm_recurrence.hpp"
 
@@ -152,6 +153,12 @@ at::Tensor InferenceLstm::operator()(const at::Tensor& input, std::span<const st
     packed_rows += row_length(row);
   }
   const bool padded = packed_rows < batch * steps;
+  // Rows of similar length run their recurrences together.
+  std::vector<std::int64_t> longest_first(static_cast<std::size_t>(batch));
+  std::iota(longest_first.begin(), longest_first.end(), std::int64_t{0});
+  std::stable_sort(longest_first.begin(), longest_first.end(),
+                   [&](std::int64_t a, std::int64_t b) { return row_length(a) > row_length(b); });
+  const std::int64_t groups = (batch + kLstmRowsPerGroup - 1) / kLstmRowsPerGroup;
   const at::Tensor contiguous_input = input.contiguous();
   at::Tensor layer_input = contiguous_input.reshape({batch * steps, input_size_});
   if (padded) layer_input = pack_rows(contiguous_input, first, row_length);
@@ -171,26 +178,33 @@ at::Tensor InferenceLstm::operator()(const at::Tensor& input, std::span<const st
       const std::int64_t index = (layer * directions_ + direction) * rows + (rows == 1 ? 0 : row);
       return states.const_data_ptr<float>() + index * hidden_;
     };
-    // One task per (row, direction); every task writes only its own half of its own rows.
-    at::parallel_for(0, batch * directions_, 1, [&](std::int64_t begin, std::int64_t end) {
+    // One task per group of rows of similar length and direction; each writes only its own
+    // half of its own rows.
+    at::parallel_for(0, groups * directions_, 1, [&](std::int64_t begin, std::int64_t end) {
       std::vector<float> scratch(static_cast<std::size_t>(lstm_recurrence_scratch_size(padded_hidden_)));
       for (std::int64_t task_index = begin; task_index < end; ++task_index) {
-        const std::int64_t row = task_index / directions_;
+        const std::int64_t group = task_index / directions_;
         const std::int64_t direction = task_index % directions_;
-        const std::int64_t offset = first[static_cast<std::size_t>(row)];
-        LstmRecurrence task;
-        task.projections = projection_data + offset * directions_ * columns + direction * columns;
-        task.projection_stride = directions_ * columns;
-        task.recurrent = prepared.recurrent[static_cast<std::size_t>(direction)].const_data_ptr<float>();
-        task.hidden = hidden_;
-        task.padded_hidden = padded_hidden_;
-        task.length = row_length(row);
-        task.reverse = direction == 1;
-        task.initial_hidden = state_row(initial_hidden, direction, row);
-        task.initial_cell = state_row(initial_cell, direction, row);
-        task.output = output_data + offset * width + direction * hidden_;
-        task.output_stride = width;
-        run_lstm_recurrence(task, scratch.data());
+        const std::int64_t group_begin = group * kLstmRowsPerGroup;
+        const std::int64_t group_end = std::min(batch, group_begin + kLstmRowsPerGroup);
+        LstmRecurrence tasks[kLstmRowsPerGroup];
+        for (std::int64_t member = group_begin; member < group_end; ++member) {
+          const std::int64_t row = longest_first[static_cast<std::size_t>(member)];
+          const std::int64_t offset = first[static_cast<std::size_t>(row)];
+          LstmRecurrence& task = tasks[member - group_begin];
+          task.projections = projection_data + offset * directions_ * columns + direction * columns;
+          task.projection_stride = directions_ * columns;
+          task.recurrent = prepared.recurrent[static_cast<std::size_t>(direction)].const_data_ptr<float>();
+          task.hidden = hidden_;
+          task.padded_hidden = padded_hidden_;
+          task.length = row_length(row);
+          task.reverse = direction == 1;
+          task.initial_hidden = state_row(initial_hidden, direction, row);
+          task.initial_cell = state_row(initial_cell, direction, row);
+          task.output = output_data + offset * width + direction * hidden_;
+          task.output_stride = width;
+        }
+        run_lstm_recurrences(tasks, static_cast<int>(group_end - group_begin), scratch.data());
       }
     });
     layer_input = output;

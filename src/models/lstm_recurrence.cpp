@@ -1,7 +1,8 @@
 // The LSTM time loop, compiled once per SIMD target by Highway's foreach_target and dispatched
-// at run time. Per step: gates = projections[t] + h·weight_hhᵀ, accumulated in registers over
-// blocks of gate columns (the weights are stored transposed so each h[k] scales one contiguous
-// row), then i, f, o = sigmoid, g = tanh, c = f·c + i·g, h = o·tanh(c) over whole vectors.
+// at run time. Per step and row: gates = projections[t] + h·weight_hhᵀ, accumulated in
+// registers over blocks of gate columns (the weights are stored transposed, so each h[k] scales
+// one contiguous weight row, loaded once for all rows of the group), then i, f, o = sigmoid,
+// g = tanh, c = f·c + i·g, h = o·tanh(c) over whole vectors.
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "models/lstm_recurrence.cpp"
@@ -23,20 +24,48 @@ namespace hn = hwy::HWY_NAMESPACE;
 using Tag = hn::ScalableTag<float>;
 using Vec = hn::Vec<Tag>;
 
-// gates[0, kBlock·N) = projections + Σ_k h[k] · weights[k, ·], with rows `columns` floats apart.
-template <std::size_t kBlock>
-HWY_INLINE void accumulate_gates(Tag tag, const float* HWY_RESTRICT projections, const float* HWY_RESTRICT weights,
-                                 std::size_t columns, const float* HWY_RESTRICT hidden, std::size_t inputs,
-                                 float* HWY_RESTRICT gates) {
+// The buffers of one step: row r reads projections[r] and hidden + r·padded, writes gates + r·columns.
+struct StepBuffers {
+  const float* projections[kLstmRowsPerGroup];
+  const float* weights;
+  std::size_t columns;
+  std::size_t inputs;
+  const float* hidden;
+  std::size_t padded;
+  float* gates;
+};
+
+// Gate columns [j, j + kBlock·N) of kRows rows.
+template <std::size_t kRows, std::size_t kBlock>
+HWY_INLINE void accumulate_block(Tag tag, const StepBuffers& step, std::size_t j) {
   const std::size_t lanes = hn::Lanes(tag);
-  Vec sums[kBlock];
-  for (std::size_t v = 0; v < kBlock; ++v) sums[v] = hn::LoadU(tag, projections + v * lanes);
-  for (std::size_t k = 0; k < inputs; ++k) {
-    const Vec scale = hn::Set(tag, hidden[k]);
-    const float* row = weights + k * columns;
-    for (std::size_t v = 0; v < kBlock; ++v) sums[v] = hn::MulAdd(scale, hn::LoadU(tag, row + v * lanes), sums[v]);
+  Vec sums[kRows][kBlock];
+  for (std::size_t r = 0; r < kRows; ++r) {
+    for (std::size_t v = 0; v < kBlock; ++v) sums[r][v] = hn::LoadU(tag, step.projections[r] + j + v * lanes);
   }
-  for (std::size_t v = 0; v < kBlock; ++v) hn::StoreU(sums[v], tag, gates + v * lanes);
+  const float* HWY_RESTRICT row = step.weights + j;
+  for (std::size_t k = 0; k < step.inputs; ++k, row += step.columns) {
+    Vec weights[kBlock];
+    for (std::size_t v = 0; v < kBlock; ++v) weights[v] = hn::LoadU(tag, row + v * lanes);
+    for (std::size_t r = 0; r < kRows; ++r) {
+      const Vec scale = hn::Set(tag, step.hidden[r * step.padded + k]);
+      for (std::size_t v = 0; v < kBlock; ++v) sums[r][v] = hn::MulAdd(scale, weights[v], sums[r][v]);
+    }
+  }
+  for (std::size_t r = 0; r < kRows; ++r) {
+    for (std::size_t v = 0; v < kBlock; ++v) hn::StoreU(sums[r][v], tag, step.gates + r * step.columns + j + v * lanes);
+  }
+}
+
+// All gate columns, in blocks as wide as the registers allow; the columns are a multiple of
+// four vectors on every target, so halving the block covers any rest.
+template <std::size_t kRows, std::size_t kBlock>
+HWY_INLINE void accumulate_gates(Tag tag, const StepBuffers& step, std::size_t j = 0) {
+  const std::size_t width = kBlock * hn::Lanes(tag);
+  for (; j + width <= step.columns; j += width) accumulate_block<kRows, kBlock>(tag, step, j);
+  if constexpr (kBlock > 1) {
+    if (j < step.columns) accumulate_gates<kRows, kBlock / 2>(tag, step, j);
+  }
 }
 
 // exp overflows past 88.7; sigmoid is 0 to float precision well before that.
@@ -46,41 +75,54 @@ HWY_INLINE Vec sigmoid(Tag tag, Vec x) {
   return hn::Div(one, hn::Add(one, hn::Exp(tag, negated)));
 }
 
-void RunLstmRecurrence(const LstmRecurrence& task, float* HWY_RESTRICT scratch) {
-  const Tag tag;
+void update_cell(Tag tag, const float* HWY_RESTRICT gates, std::size_t padded, float* HWY_RESTRICT h,
+                 float* HWY_RESTRICT c) {
   const std::size_t lanes = hn::Lanes(tag);
-  const auto hidden = static_cast<std::size_t>(task.hidden);
-  const auto padded = static_cast<std::size_t>(task.padded_hidden);
-  const std::size_t columns = 4 * padded;
-  float* HWY_RESTRICT gates = scratch;
-  float* HWY_RESTRICT h = scratch + columns;
-  float* HWY_RESTRICT c = h + padded;
-  std::fill(h, h + 2 * padded, 0.0F);
-  if (task.initial_hidden != nullptr) std::memcpy(h, task.initial_hidden, hidden * sizeof(float));
-  if (task.initial_cell != nullptr) std::memcpy(c, task.initial_cell, hidden * sizeof(float));
+  for (std::size_t u = 0; u < padded; u += lanes) {
+    const Vec input_gate = sigmoid(tag, hn::LoadU(tag, gates + u));
+    const Vec forget_gate = sigmoid(tag, hn::LoadU(tag, gates + padded + u));
+    const Vec candidate = hn::Tanh(tag, hn::LoadU(tag, gates + 2 * padded + u));
+    const Vec output_gate = sigmoid(tag, hn::LoadU(tag, gates + 3 * padded + u));
+    const Vec cell = hn::MulAdd(forget_gate, hn::LoadU(tag, c + u), hn::Mul(input_gate, candidate));
+    hn::StoreU(cell, tag, c + u);
+    hn::StoreU(hn::Mul(output_gate, hn::Tanh(tag, cell)), tag, h + u);
+  }
+}
 
-  constexpr std::size_t kWide = 8;    // accumulators per block where the columns allow
-  constexpr std::size_t kNarrow = 4;  // columns are always a multiple of 4 vectors
-  for (std::int64_t step = 0; step < task.length; ++step) {
-    const std::int64_t t = task.reverse ? task.length - 1 - step : step;
-    const float* projections = task.projections + t * task.projection_stride;
-    std::size_t j = 0;
-    for (; j + kWide * lanes <= columns; j += kWide * lanes) {
-      accumulate_gates<kWide>(tag, projections + j, task.recurrent + j, columns, h, hidden, gates + j);
+void RunLstmRecurrences(const LstmRecurrence* HWY_RESTRICT rows, int count, float* HWY_RESTRICT scratch) {
+  const Tag tag;
+  const LstmRecurrence& shape = rows[0];
+  const auto hidden = static_cast<std::size_t>(shape.hidden);
+  const auto padded = static_cast<std::size_t>(shape.padded_hidden);
+  const std::size_t columns = 4 * padded;
+  float* HWY_RESTRICT gates = scratch;                          // [rows, columns]
+  float* HWY_RESTRICT h = gates + kLstmRowsPerGroup * columns;  // [rows, padded]
+  float* HWY_RESTRICT c = h + kLstmRowsPerGroup * padded;       // [rows, padded]
+  std::fill(h, h + 2 * kLstmRowsPerGroup * padded, 0.0F);
+  for (int r = 0; r < count; ++r) {
+    if (rows[r].initial_hidden != nullptr) std::memcpy(h + r * padded, rows[r].initial_hidden, hidden * sizeof(float));
+    if (rows[r].initial_cell != nullptr) std::memcpy(c + r * padded, rows[r].initial_cell, hidden * sizeof(float));
+  }
+
+  StepBuffers step{{}, shape.recurrent, columns, hidden, h, padded, gates};
+  int active = count;
+  for (std::int64_t s = 0; s < rows[0].length; ++s) {
+    while (rows[active - 1].length <= s) --active;  // rows are longest first
+    std::int64_t t[kLstmRowsPerGroup];
+    for (int r = 0; r < active; ++r) {
+      t[r] = shape.reverse ? rows[r].length - 1 - s : s;
+      step.projections[r] = rows[r].projections + t[r] * rows[r].projection_stride;
     }
-    for (; j < columns; j += kNarrow * lanes) {
-      accumulate_gates<kNarrow>(tag, projections + j, task.recurrent + j, columns, h, hidden, gates + j);
+    switch (active) {
+      case 1: accumulate_gates<1, 8>(tag, step); break;
+      case 2: accumulate_gates<2, 4>(tag, step); break;
+      case 3: accumulate_gates<3, 2>(tag, step); break;
+      default: accumulate_gates<4, 2>(tag, step); break;
     }
-    for (std::size_t u = 0; u < padded; u += lanes) {
-      const Vec input_gate = sigmoid(tag, hn::LoadU(tag, gates + u));
-      const Vec forget_gate = sigmoid(tag, hn::LoadU(tag, gates + padded + u));
-      const Vec candidate = hn::Tanh(tag, hn::LoadU(tag, gates + 2 * padded + u));
-      const Vec output_gate = sigmoid(tag, hn::LoadU(tag, gates + 3 * padded + u));
-      const Vec cell = hn::MulAdd(forget_gate, hn::LoadU(tag, c + u), hn::Mul(input_gate, candidate));
-      hn::StoreU(cell, tag, c + u);
-      hn::StoreU(hn::Mul(output_gate, hn::Tanh(tag, cell)), tag, h + u);
+    for (int r = 0; r < active; ++r) {
+      update_cell(tag, gates + r * columns, padded, h + r * padded, c + r * padded);
+      std::memcpy(rows[r].output + t[r] * rows[r].output_stride, h + r * padded, hidden * sizeof(float));
     }
-    std::memcpy(task.output + t * task.output_stride, h, hidden * sizeof(float));
   }
 }
 
@@ -90,10 +132,10 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace velmora::detail {
 
-HWY_EXPORT(RunLstmRecurrence);
+HWY_EXPORT(RunLstmRecurrences);
 
-void run_lstm_recurrence(const LstmRecurrence& task, float* scratch) {
-  HWY_DYNAMIC_DISPATCH(RunLstmRecurrence)(task, scratch);
+void run_lstm_recurrences(const LstmRecurrence* rows, int count, float* scratch) {
+  HWY_DYNAMIC_DISPATCH(RunLstmRecurrences)(rows, count, scratch);
 }
 
 }  // namespace velmora::detail

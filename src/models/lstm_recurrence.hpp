@@ -1,7 +1,8 @@
 #pragma once
 
-// The time loop of one LSTM direction over one sequence, on raw float buffers, compiled for
-// every SIMD target Highway supports and chosen at run time.
+// The time loop of one LSTM direction over a few sequences at once, on raw float buffers,
+// compiled for every SIMD target Highway supports and chosen at run time. Rows run together so
+// that each load of the recurrent weights serves all of them.
 
 #include <cstdint>
 
@@ -23,10 +24,16 @@ struct LstmRecurrence {
   std::int64_t output_stride = 0;
 };
 
-/// `scratch` holds at least lstm_recurrence_scratch_size(padded_hidden) floats.
-void run_lstm_recurrence(const LstmRecurrence& task, float* scratch);
+/// Rows one call runs together.
+constexpr int kLstmRowsPerGroup = 4;
 
-constexpr std::int64_t lstm_recurrence_scratch_size(std::int64_t padded_hidden) { return 6 * padded_hidden; }
+/// Runs `count` (1 to kLstmRowsPerGroup) rows that share `recurrent`, `hidden`, `padded_hidden`
+/// and `reverse`, ordered longest first. `scratch` holds lstm_recurrence_scratch_size floats.
+void run_lstm_recurrences(const LstmRecurrence* rows, int count, float* scratch);
+
+constexpr std::int64_t lstm_recurrence_scratch_size(std::int64_t padded_hidden) {
+  return kLstmRowsPerGroup * 6 * padded_hidden;
+}
 
 /// Whole SIMD vectors of every target fit in a multiple of this many floats.
 constexpr std::int64_t kLstmGatePadding = 16;
