@@ -110,6 +110,21 @@ void bind_tensors(TokenizerPlan::Impl& state) {
   state.initial_state = {zeros, zeros.clone()};
   state.rnn = InferenceLstm(state.rnn_parameters, 1, true);
   state.rnn2 = InferenceLstm(state.rnn2_parameters, 1, true);
+
+  // Each stage's classifiers as the columns of one matrix, so one product scores them all.
+  std::vector<std::string> heads = {"tok_clf", "sent_clf"};
+  if (state.use_mwt) heads.emplace_back("mwt_clf");
+  std::vector<at::Tensor> weights;
+  std::vector<at::Tensor> biases;
+  std::vector<at::Tensor> second_weights;
+  for (const std::string& head : heads) {
+    weights.push_back(state.weight(head + ".weight"));
+    biases.push_back(state.weight(head + ".bias"));
+    second_weights.push_back(state.weight(head + "2.weight"));
+  }
+  state.head_weights = at::cat(weights, 0).t().contiguous();
+  state.head_bias = at::cat(biases, 0);
+  state.second_head_weights = at::cat(second_weights, 0).t().contiguous();
 }
 
 // Every vocabulary id must name a row of the embedding table, so that no unit can read outside

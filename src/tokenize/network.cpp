@@ -3,6 +3,7 @@
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <span>
 
@@ -30,45 +31,90 @@ at::Tensor view_of(void* data, at::IntArrayRef shape, at::ScalarType type) {
   return at::from_blob(data, shape, at::TensorOptions().dtype(type));
 }
 
-// The network over ids [B, n] and features [B, n, F]: labels [B, n]. With `lengths` (one per row,
-// non-increasing) each row's recurrences stop at its own length, as over packed sequences.
+// log(sigmoid(x)) as the tensor library computes it: min(x, 0) - log1p(exp(-|x|)).
+float log_sigmoid(float x) { return std::min(x, 0.0F) - std::log1p(std::exp(-std::abs(x))); }
+
+// x = [embedding of the id | the unit's features] for every position: [B, n, E + F].
+at::Tensor network_input(const Plan& state, const at::Tensor& ids, const at::Tensor& features) {
+  const at::Tensor embeddings = state.weight("embeddings.weight").contiguous();
+  const std::int64_t positions = ids.numel();
+  const std::int64_t embedding_width = embeddings.size(1);
+  const std::int64_t feature_width = features.size(2);
+  const std::int64_t width = embedding_width + feature_width;
+  at::Tensor x = at::empty({ids.size(0), ids.size(1), width}, at::kFloat);
+  const std::int64_t* id = ids.const_data_ptr<std::int64_t>();
+  const float* table = embeddings.const_data_ptr<float>();
+  const float* feature = features.const_data_ptr<float>();
+  float* row = x.mutable_data_ptr<float>();
+  for (std::int64_t p = 0; p < positions; ++p, row += width) {
+    std::copy_n(table + id[p] * embedding_width, embedding_width, row);
+    std::copy_n(feature + p * feature_width, feature_width, row + embedding_width);
+  }
+  return x;
+}
+
+// The second LSTM's input: out scaled per position by 1 - sigmoid((-tok) * hier_invtemp).
+at::Tensor gated(const Plan& state, const at::Tensor& out, const at::Tensor& heads) {
+  at::Tensor result = at::empty_like(out);
+  const std::int64_t positions = heads.size(0);
+  const std::int64_t heads_width = heads.size(1);
+  const std::int64_t width = out.size(2);
+  const auto inverse_temperature = static_cast<float>(state.hier_invtemp);
+  const float* tok = heads.const_data_ptr<float>();
+  const float* source = out.const_data_ptr<float>();
+  float* target = result.mutable_data_ptr<float>();
+  for (std::int64_t p = 0; p < positions; ++p) {
+    const float gate = 1.0F - 1.0F / (1.0F + std::exp(-(-tok[p * heads_width] * inverse_temperature)));
+    for (std::int64_t c = 0; c < width; ++c) target[p * width + c] = source[p * width + c] * gate;
+  }
+  return result;
+}
+
+// The network over ids [B, n] and features [B, n, F]: labels [B, n]. With `lengths` (one per row)
+// each row's recurrences stop at its own length, as over packed sequences. The classifier heads
+// of each stage run as one matrix product (columns tok, sent, mwt); the gate, the log-sigmoid
+// scores and their argmax run over raw rows.
 at::Tensor network_labels(const Plan& state, const at::Tensor& ids, const at::Tensor& features,
                           std::span<const std::int64_t> lengths) {
-  const at::Tensor emb = at::embedding(state.weight("embeddings.weight"), ids, state.pad_id);
-  const at::Tensor x = at::cat({emb, features}, -1);
-  const at::Tensor out = state.rnn(x, lengths, state.initial_state);
-
-  at::Tensor tok = at::linear(out, state.weight("tok_clf.weight"), state.weight("tok_clf.bias"));
-  at::Tensor sent = at::linear(out, state.weight("sent_clf.weight"), state.weight("sent_clf.bias"));
-  at::Tensor mwt;
-  if (state.use_mwt) mwt = at::linear(out, state.weight("mwt_clf.weight"), state.weight("mwt_clf.bias"));
-
-  at::Tensor second_input = out;
-  if (state.hier_invtemp > 0.0) {
-    const at::Tensor gate = at::rsub(at::sigmoid(at::mul(at::neg(tok), state.hier_invtemp)), 1);
-    second_input = at::mul(out, gate);
-  }
+  const at::Tensor out = state.rnn(network_input(state, ids, features), lengths, state.initial_state);
+  const std::int64_t positions = ids.numel();
+  const at::Tensor first = at::addmm(state.head_bias, out.view({positions, out.size(2)}), state.head_weights);
+  const at::Tensor second_input = state.hier_invtemp > 0.0 ? gated(state, out, first) : out;
   const at::Tensor out2 = state.rnn2(second_input, lengths, state.initial_state);
+  const at::Tensor second = at::mm(out2.view({positions, out2.size(2)}), state.second_head_weights);
 
-  tok = at::add(tok, at::linear(out2, state.weight("tok_clf2.weight")));
-  sent = at::add(sent, at::linear(out2, state.weight("sent_clf2.weight")));
-  if (state.use_mwt) mwt = at::add(mwt, at::linear(out2, state.weight("mwt_clf2.weight")));
-
-  const at::Tensor no_token = at::log_sigmoid(at::neg(tok));
-  const at::Tensor token = at::log_sigmoid(tok);
-  const at::Tensor no_sentence = at::log_sigmoid(at::neg(sent));
-  const at::Tensor sentence = at::log_sigmoid(sent);
-  at::Tensor scores;
-  if (state.use_mwt) {
-    const at::Tensor single = at::log_sigmoid(at::neg(mwt));
-    const at::Tensor multi = at::log_sigmoid(mwt);
-    scores = at::cat({no_token, token + no_sentence + single, token + sentence + single, token + no_sentence + multi,
-                      token + sentence + multi},
-                     -1);
-  } else {
-    scores = at::cat({no_token, token + no_sentence, token + sentence}, -1);
+  at::Tensor labels = at::empty({ids.size(0), ids.size(1)}, at::kLong);
+  const std::int64_t heads = first.size(1);
+  const float* first_data = first.const_data_ptr<float>();
+  const float* second_data = second.const_data_ptr<float>();
+  std::int64_t* label = labels.mutable_data_ptr<std::int64_t>();
+  for (std::int64_t p = 0; p < positions; ++p) {
+    const float tok = first_data[p * heads] + second_data[p * heads];
+    const float sent = first_data[p * heads + 1] + second_data[p * heads + 1];
+    const float no_token = log_sigmoid(-tok);
+    const float token = log_sigmoid(tok);
+    const float no_sentence = log_sigmoid(-sent);
+    const float sentence = log_sigmoid(sent);
+    float scores[5];
+    int count = 3;
+    if (state.use_mwt) {
+      const float mwt = first_data[p * heads + 2] + second_data[p * heads + 2];
+      const float single = log_sigmoid(-mwt);
+      const float multi = log_sigmoid(mwt);
+      scores[0] = no_token;
+      scores[1] = token + no_sentence + single;
+      scores[2] = token + sentence + single;
+      scores[3] = token + no_sentence + multi;
+      scores[4] = token + sentence + multi;
+      count = 5;
+    } else {
+      scores[0] = no_token;
+      scores[1] = token + no_sentence;
+      scores[2] = token + sentence;
+    }
+    label[p] = std::max_element(scores, scores + count) - scores;  // the lowest label wins a tie
   }
-  return at::argmax(scores, -1);
+  return labels;
 }
 
 at::Tensor feature_view(std::vector<float>& features, std::size_t first_row, std::int64_t batch, std::int64_t rows,

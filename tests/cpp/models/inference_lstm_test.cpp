@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <ostream>
 #include <vector>
 
 #include "models/inference_lstm.hpp"
@@ -27,6 +28,13 @@ struct Shape {
   bool packed;                        // run as packed sequences (else every row is full)
   bool initial_states;
 };
+
+// Readable test names: layers, directions, input, hidden, lengths, packing, initial states.
+void PrintTo(const Shape& shape, std::ostream* out) {
+  *out << shape.layers << (shape.bidirectional ? "_bi" : "_uni") << "_in" << shape.input << "_h" << shape.hidden;
+  for (const std::int64_t length : shape.lengths) *out << "_" << length;
+  *out << (shape.packed ? "_packed" : "_padded") << (shape.initial_states ? "_h0c0" : "_zero");
+}
 
 std::vector<at::Tensor> random_parameters(const Shape& shape) {
   const double bound = 1.0 / std::sqrt(static_cast<double>(shape.hidden));
@@ -108,7 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
         Shape{1, true, 36, 64, {30, 22, 22, 5, 1}, true, false}, Shape{1, true, 36, 64, {13, 9, 2}, true, true},
         Shape{1, false, 4, 3, {6, 5, 1}, true, true}, Shape{2, true, 9, 31, {10, 7, 3}, true, true},
         Shape{2, false, 11, 128, {9, 9, 4, 2}, true, false}, Shape{1, true, 3, 1, {5, 2}, true, false},
-        Shape{2, true, 16, 256, {5, 3}, true, true}, Shape{1, true, 8, 16, {1}, true, true}));
+        Shape{2, true, 16, 256, {5, 3}, true, true}, Shape{1, true, 8, 16, {1}, true, true}),
+    [](const ::testing::TestParamInfo<Shape>& info) { return ::testing::PrintToString(info.param); });
 
 TEST(InferenceLstm, RowsMayComeInAnyLengthOrder) {
   at::manual_seed(7);
