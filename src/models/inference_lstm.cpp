@@ -101,7 +101,9 @@ InferenceLstm::InferenceLstm(const std::vector<at::Tensor>& parameters, int laye
                         padded_hidden_);
       at::Tensor recurrent = at::zeros({columns, hidden_}, at::kFloat);
       copy_padded_gates(recurrent, weight_hh, hidden_, padded_hidden_);
-      prepared.recurrent.push_back(recurrent.t().contiguous());
+      // [H, columns] cut into panels of kLstmWeightPanel columns: [panels, H, kLstmWeightPanel].
+      prepared.recurrent.push_back(
+          recurrent.t().reshape({hidden_, columns / kLstmWeightPanel, kLstmWeightPanel}).permute({1, 0, 2}).contiguous());
     }
     prepared.input_weights = input_weights.t().contiguous();
     prepared.bias = bias;

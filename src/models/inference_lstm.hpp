@@ -41,7 +41,7 @@ class InferenceLstm {
   struct Layer {
     at::Tensor input_weights;                // [I, D * 4 * Hp]: both directions, gates padded to Hp
     at::Tensor bias;                         // [D * 4 * Hp]: bias_ih + bias_hh
-    std::vector<at::Tensor> recurrent;       // per direction [H, 4 * Hp]: weight_hhᵀ, gates padded
+    std::vector<at::Tensor> recurrent;       // per direction weight_hhᵀ, gates padded, in column panels
   };
 
   std::vector<Layer> layers_;

@@ -43,8 +43,9 @@ HWY_INLINE void accumulate_block(Tag tag, const StepBuffers& step, std::size_t j
   for (std::size_t r = 0; r < kRows; ++r) {
     for (std::size_t v = 0; v < kBlock; ++v) sums[r][v] = hn::LoadU(tag, step.projections[r] + j + v * lanes);
   }
-  const float* HWY_RESTRICT row = step.weights + j;
-  for (std::size_t k = 0; k < step.inputs; ++k, row += step.columns) {
+  constexpr auto kPanel = static_cast<std::size_t>(kLstmWeightPanel);
+  const float* HWY_RESTRICT row = step.weights + (j / kPanel) * step.inputs * kPanel + j % kPanel;
+  for (std::size_t k = 0; k < step.inputs; ++k, row += kPanel) {
     Vec weights[kBlock];
     for (std::size_t v = 0; v < kBlock; ++v) weights[v] = hn::LoadU(tag, row + v * lanes);
     for (std::size_t r = 0; r < kRows; ++r) {
@@ -57,11 +58,14 @@ HWY_INLINE void accumulate_block(Tag tag, const StepBuffers& step, std::size_t j
   }
 }
 
-// All gate columns, in blocks as wide as the registers allow; the columns are a multiple of
-// four vectors on every target, so halving the block covers any rest.
+// All gate columns, in blocks as wide as the registers allow and no wider than a weight panel;
+// panels are a multiple of four vectors on every target, so halving the block covers any rest.
 template <std::size_t kRows, std::size_t kBlock>
 HWY_INLINE void accumulate_gates(Tag tag, const StepBuffers& step, std::size_t j = 0) {
   const std::size_t width = kBlock * hn::Lanes(tag);
+  if constexpr (kBlock > 1) {
+    if (width > static_cast<std::size_t>(kLstmWeightPanel)) return accumulate_gates<kRows, kBlock / 2>(tag, step, j);
+  }
   for (; j + width <= step.columns; j += width) accumulate_block<kRows, kBlock>(tag, step, j);
   if constexpr (kBlock > 1) {
     if (j < step.columns) accumulate_gates<kRows, kBlock / 2>(tag, step, j);

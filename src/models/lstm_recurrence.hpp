@@ -13,7 +13,7 @@ namespace velmora::detail {
 struct LstmRecurrence {
   const float* projections = nullptr;  // x·W_ihᵀ + biases of step t at projections + t * projection_stride
   std::int64_t projection_stride = 0;
-  const float* recurrent = nullptr;    // weight_hhᵀ [hidden, 4 * padded_hidden]
+  const float* recurrent = nullptr;    // weight_hhᵀ in panels: [4 * padded_hidden / kLstmWeightPanel, hidden, kLstmWeightPanel]
   std::int64_t hidden = 0;
   std::int64_t padded_hidden = 0;
   std::int64_t length = 0;             // steps to run
@@ -37,5 +37,9 @@ constexpr std::int64_t lstm_recurrence_scratch_size(std::int64_t padded_hidden) 
 
 /// Whole SIMD vectors of every target fit in a multiple of this many floats.
 constexpr std::int64_t kLstmGatePadding = 16;
+
+/// The recurrent weights are stored as panels of this many gate columns, each panel's rows
+/// contiguous, so that every block of columns streams through memory in order.
+constexpr std::int64_t kLstmWeightPanel = 4 * kLstmGatePadding;
 
 }  // namespace velmora::detail
