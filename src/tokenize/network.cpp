@@ -70,18 +70,36 @@ at::Tensor gated(const Plan& state, const at::Tensor& out, const at::Tensor& hea
   return result;
 }
 
+// Each stage's classifier scores [positions, K]: the rows of `out` times `weights` [2H, K], plus
+// `bias` when given. K is 2 or 3, too narrow for a matrix library call to pay off.
+at::Tensor head_scores(const at::Tensor& out, const at::Tensor& weights, const at::Tensor& bias) {
+  const std::int64_t width = weights.size(0);
+  const std::int64_t heads = weights.size(1);
+  const std::int64_t positions = out.numel() / width;
+  at::Tensor scores = bias.defined() ? bias.repeat({positions, 1}) : at::zeros({positions, heads}, at::kFloat);
+  const float* source = out.const_data_ptr<float>();
+  const float* weight = weights.const_data_ptr<float>();
+  float* target = scores.mutable_data_ptr<float>();
+  for (std::int64_t p = 0; p < positions; ++p, source += width, target += heads) {
+    for (std::int64_t c = 0; c < width; ++c) {
+      for (std::int64_t k = 0; k < heads; ++k) target[k] += source[c] * weight[c * heads + k];
+    }
+  }
+  return scores;
+}
+
 // The network over ids [B, n] and features [B, n, F]: labels [B, n]. With `lengths` (one per row)
 // each row's recurrences stop at its own length, as over packed sequences. The classifier heads
-// of each stage run as one matrix product (columns tok, sent, mwt); the gate, the log-sigmoid
+// of each stage are scored together (columns tok, sent, mwt); they, the gate, the log-sigmoid
 // scores and their argmax run over raw rows.
 at::Tensor network_labels(const Plan& state, const at::Tensor& ids, const at::Tensor& features,
                           std::span<const std::int64_t> lengths) {
   const at::Tensor out = state.rnn(network_input(state, ids, features), lengths, state.initial_state);
   const std::int64_t positions = ids.numel();
-  const at::Tensor first = at::addmm(state.head_bias, out.view({positions, out.size(2)}), state.head_weights);
+  const at::Tensor first = head_scores(out, state.head_weights, state.head_bias);
   const at::Tensor second_input = state.hier_invtemp > 0.0 ? gated(state, out, first) : out;
   const at::Tensor out2 = state.rnn2(second_input, lengths, state.initial_state);
-  const at::Tensor second = at::mm(out2.view({positions, out2.size(2)}), state.second_head_weights);
+  const at::Tensor second = head_scores(out2, state.second_head_weights, at::Tensor());
 
   at::Tensor labels = at::empty({ids.size(0), ids.size(1)}, at::kLong);
   const std::int64_t heads = first.size(1);
