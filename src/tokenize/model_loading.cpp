@@ -111,7 +111,7 @@ void bind_tensors(TokenizerPlan::Impl& state) {
   state.rnn = InferenceLstm(state.rnn_parameters, 1, true);
   state.rnn2 = InferenceLstm(state.rnn2_parameters, 1, true);
 
-  // Each stage's classifiers as the columns of one matrix, so one product scores them all.
+  // Each stage's classifiers as the rows of one matrix, scored together.
   std::vector<std::string> heads = {"tok_clf", "sent_clf"};
   if (state.use_mwt) heads.emplace_back("mwt_clf");
   std::vector<at::Tensor> weights;
@@ -122,9 +122,9 @@ void bind_tensors(TokenizerPlan::Impl& state) {
     biases.push_back(state.weight(head + ".bias"));
     second_weights.push_back(state.weight(head + "2.weight"));
   }
-  state.head_weights = at::cat(weights, 0).t().contiguous();
+  state.head_weights = at::cat(weights, 0).contiguous();
   state.head_bias = at::cat(biases, 0);
-  state.second_head_weights = at::cat(second_weights, 0).t().contiguous();
+  state.second_head_weights = at::cat(second_weights, 0).contiguous();
 }
 
 // Every vocabulary id must name a row of the embedding table, so that no unit can read outside

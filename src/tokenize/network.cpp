@@ -53,85 +53,96 @@ at::Tensor network_input(const Plan& state, const at::Tensor& ids, const at::Ten
   return x;
 }
 
-// The second LSTM's input: out scaled per position by 1 - sigmoid((-tok) * hier_invtemp).
-at::Tensor gated(const Plan& state, const at::Tensor& out, const at::Tensor& heads) {
-  at::Tensor result = at::empty_like(out);
-  const std::int64_t positions = heads.size(0);
-  const std::int64_t heads_width = heads.size(1);
-  const std::int64_t width = out.size(2);
-  const auto inverse_temperature = static_cast<float>(state.hier_invtemp);
-  const float* tok = heads.const_data_ptr<float>();
-  const float* source = out.const_data_ptr<float>();
-  float* target = result.mutable_data_ptr<float>();
-  for (std::int64_t p = 0; p < positions; ++p) {
-    const float gate = 1.0F - 1.0F / (1.0F + std::exp(-(-tok[p * heads_width] * inverse_temperature)));
-    for (std::int64_t c = 0; c < width; ++c) target[p * width + c] = source[p * width + c] * gate;
+// The positions a pass must compute: all of them, or each row's first lengths[row].
+template <class Visit>
+void for_each_valid_position(std::int64_t rows, std::int64_t steps, std::span<const std::int64_t> lengths,
+                             const Visit& visit) {
+  for (std::int64_t row = 0; row < rows; ++row) {
+    const std::int64_t valid = lengths.empty() ? steps : lengths[static_cast<std::size_t>(row)];
+    for (std::int64_t p = row * steps; p < row * steps + valid; ++p) visit(p);
   }
-  return result;
 }
 
-// Each stage's classifier scores [positions, K]: the rows of `out` times `weights` [2H, K], plus
-// `bias` when given. K is 2 or 3, too narrow for a matrix library call to pay off.
-at::Tensor head_scores(const at::Tensor& out, const at::Tensor& weights, const at::Tensor& bias) {
-  const std::int64_t width = weights.size(0);
-  const std::int64_t heads = weights.size(1);
-  const std::int64_t positions = out.numel() / width;
-  at::Tensor scores = bias.defined() ? bias.repeat({positions, 1}) : at::zeros({positions, heads}, at::kFloat);
-  const float* source = out.const_data_ptr<float>();
-  const float* weight = weights.const_data_ptr<float>();
-  float* target = scores.mutable_data_ptr<float>();
-  for (std::int64_t p = 0; p < positions; ++p, source += width, target += heads) {
-    for (std::int64_t c = 0; c < width; ++c) {
-      for (std::int64_t k = 0; k < heads; ++k) target[k] += source[c] * weight[c * heads + k];
-    }
+// x·w over `width` floats, in eight independent partial sums so that it vectorizes.
+float dot(const float* x, const float* w, std::int64_t width) {
+  constexpr std::int64_t kLanes = 8;
+  float partial[kLanes] = {};
+  std::int64_t c = 0;
+  for (; c + kLanes <= width; c += kLanes) {
+    for (std::int64_t l = 0; l < kLanes; ++l) partial[l] += x[c + l] * w[c + l];
   }
-  return scores;
+  float sum = 0.0F;
+  for (; c < width; ++c) sum += x[c] * w[c];
+  for (const float value : partial) sum += value;
+  return sum;
 }
 
 // The network over ids [B, n] and features [B, n, F]: labels [B, n]. With `lengths` (one per row)
-// each row's recurrences stop at its own length, as over packed sequences. The classifier heads
-// of each stage are scored together (columns tok, sent, mwt); they, the gate, the log-sigmoid
+// each row's recurrences stop at its own length, as over packed sequences, and padded positions
+// are skipped (their labels are 0 and never read). The classifier heads of each stage are
+// scored together (rows tok, sent, mwt of `head_weights`); they, the gate, the log-sigmoid
 // scores and their argmax run over raw rows.
 at::Tensor network_labels(const Plan& state, const at::Tensor& ids, const at::Tensor& features,
                           std::span<const std::int64_t> lengths) {
-  const at::Tensor out = state.rnn(network_input(state, ids, features), lengths, state.initial_state);
-  const std::int64_t positions = ids.numel();
-  const at::Tensor first = head_scores(out, state.head_weights, state.head_bias);
-  const at::Tensor second_input = state.hier_invtemp > 0.0 ? gated(state, out, first) : out;
-  const at::Tensor out2 = state.rnn2(second_input, lengths, state.initial_state);
-  const at::Tensor second = head_scores(out2, state.second_head_weights, at::Tensor());
+  const std::int64_t rows = ids.size(0);
+  const std::int64_t steps = ids.size(1);
+  const std::int64_t heads = state.head_weights.size(0);
+  const std::int64_t width = state.head_weights.size(1);
+  const float* head_weights = state.head_weights.const_data_ptr<float>();
+  const float* head_bias = state.head_bias.const_data_ptr<float>();
+  const float* second_head_weights = state.second_head_weights.const_data_ptr<float>();
 
-  at::Tensor labels = at::empty({ids.size(0), ids.size(1)}, at::kLong);
-  const std::int64_t heads = first.size(1);
-  const float* first_data = first.const_data_ptr<float>();
-  const float* second_data = second.const_data_ptr<float>();
+  const at::Tensor out = state.rnn(network_input(state, ids, features), lengths, state.initial_state);
+  TORCH_CHECK(out.size(2) == width, "tokenizer classifier width does not match the LSTM output");
+  const float* out_data = out.const_data_ptr<float>();
+  std::vector<float> scores(static_cast<std::size_t>(rows * steps * heads), 0.0F);
+  for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
+    for (std::int64_t k = 0; k < heads; ++k) {
+      scores[p * heads + k] = dot(out_data + p * width, head_weights + k * width, width) + head_bias[k];
+    }
+  });
+
+  // The second LSTM reads out scaled per position by 1 - sigmoid((-tok) * hier_invtemp).
+  at::Tensor second_input = out;
+  if (state.hier_invtemp > 0.0) {
+    second_input = at::zeros_like(out);
+    const auto inverse_temperature = static_cast<float>(state.hier_invtemp);
+    float* target = second_input.mutable_data_ptr<float>();
+    for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
+      const float gate = 1.0F - 1.0F / (1.0F + std::exp(-(-scores[p * heads] * inverse_temperature)));
+      for (std::int64_t c = 0; c < width; ++c) target[p * width + c] = out_data[p * width + c] * gate;
+    });
+  }
+  const at::Tensor out2 = state.rnn2(second_input, lengths, state.initial_state);
+  const float* out2_data = out2.const_data_ptr<float>();
+
+  at::Tensor labels = at::zeros({rows, steps}, at::kLong);
   std::int64_t* label = labels.mutable_data_ptr<std::int64_t>();
-  for (std::int64_t p = 0; p < positions; ++p) {
-    const float tok = first_data[p * heads] + second_data[p * heads];
-    const float sent = first_data[p * heads + 1] + second_data[p * heads + 1];
-    const float no_token = log_sigmoid(-tok);
-    const float token = log_sigmoid(tok);
-    const float no_sentence = log_sigmoid(-sent);
-    const float sentence = log_sigmoid(sent);
-    float scores[5];
+  for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
+    float* stage = scores.data() + p * heads;
+    for (std::int64_t k = 0; k < heads; ++k) stage[k] += dot(out2_data + p * width, second_head_weights + k * width, width);
+    const float no_token = log_sigmoid(-stage[0]);
+    const float token = log_sigmoid(stage[0]);
+    const float no_sentence = log_sigmoid(-stage[1]);
+    const float sentence = log_sigmoid(stage[1]);
+    float label_scores[5];
     int count = 3;
     if (state.use_mwt) {
-      const float mwt = first_data[p * heads + 2] + second_data[p * heads + 2];
-      const float single = log_sigmoid(-mwt);
-      const float multi = log_sigmoid(mwt);
-      scores[0] = no_token;
-      scores[1] = token + no_sentence + single;
-      scores[2] = token + sentence + single;
-      scores[3] = token + no_sentence + multi;
-      scores[4] = token + sentence + multi;
+      const float single = log_sigmoid(-stage[2]);
+      const float multi = log_sigmoid(stage[2]);
+      label_scores[0] = no_token;
+      label_scores[1] = token + no_sentence + single;
+      label_scores[2] = token + sentence + single;
+      label_scores[3] = token + no_sentence + multi;
+      label_scores[4] = token + sentence + multi;
       count = 5;
     } else {
-      scores[0] = no_token;
-      scores[1] = token + no_sentence;
-      scores[2] = token + sentence;
+      label_scores[0] = no_token;
+      label_scores[1] = token + no_sentence;
+      label_scores[2] = token + sentence;
     }
-    label[p] = std::max_element(scores, scores + count) - scores;  // the lowest label wins a tie
-  }
+    label[p] = std::max_element(label_scores, label_scores + count) - label_scores;  // lowest label wins a tie
+  });
   return labels;
 }
 
