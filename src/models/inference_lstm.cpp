@@ -54,12 +54,14 @@ template <class RowLength>
 at::Tensor unpack_rows(const at::Tensor& packed, std::int64_t batch, std::int64_t steps,
                        const std::vector<std::int64_t>& first, const RowLength& row_length) {
   const std::int64_t features = packed.size(1);
-  at::Tensor padded = at::zeros({batch, steps, features}, at::kFloat);
+  at::Tensor padded = at::empty({batch, steps, features}, at::kFloat);
   const float* source = packed.const_data_ptr<float>();
   float* target = padded.mutable_data_ptr<float>();
   for (std::int64_t row = 0; row < batch; ++row) {
-    std::copy_n(source + first[static_cast<std::size_t>(row)] * features, row_length(row) * features,
-                target + row * steps * features);
+    const std::int64_t valid = row_length(row) * features;
+    float* row_start = target + row * steps * features;
+    std::copy_n(source + first[static_cast<std::size_t>(row)] * features, valid, row_start);
+    std::fill(row_start + valid, row_start + steps * features, 0.0F);
   }
   return padded;
 }

@@ -105,7 +105,7 @@ at::Tensor network_labels(const Plan& state, const at::Tensor& ids, const at::Te
   // The second LSTM reads out scaled per position by 1 - sigmoid((-tok) * hier_invtemp).
   at::Tensor second_input = out;
   if (state.hier_invtemp > 0.0) {
-    second_input = at::zeros_like(out);
+    second_input = at::empty_like(out);  // padded positions are never read: each row runs to its length
     const auto inverse_temperature = static_cast<float>(state.hier_invtemp);
     float* target = second_input.mutable_data_ptr<float>();
     for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
