@@ -36,6 +36,9 @@ void PrintTo(const Shape& shape, std::ostream* out) {
   *out << (shape.packed ? "_packed" : "_padded") << (shape.initial_states ? "_h0c0" : "_zero");
 }
 
+// Uniform in [-bound, bound), as the tensor library initializes LSTM weights.
+at::Tensor uniform(at::IntArrayRef shape, double bound) { return (at::rand(shape) * 2 - 1) * bound; }
+
 std::vector<at::Tensor> random_parameters(const Shape& shape) {
   const double bound = 1.0 / std::sqrt(static_cast<double>(shape.hidden));
   std::vector<at::Tensor> parameters;
@@ -43,10 +46,10 @@ std::vector<at::Tensor> random_parameters(const Shape& shape) {
   for (int layer = 0; layer < shape.layers; ++layer) {
     const std::int64_t inputs = layer == 0 ? shape.input : directions * shape.hidden;
     for (std::int64_t direction = 0; direction < directions; ++direction) {
-      parameters.push_back(at::empty({4 * shape.hidden, inputs}).uniform_(-bound, bound));
-      parameters.push_back(at::empty({4 * shape.hidden, shape.hidden}).uniform_(-bound, bound));
-      parameters.push_back(at::empty({4 * shape.hidden}).uniform_(-bound, bound));
-      parameters.push_back(at::empty({4 * shape.hidden}).uniform_(-bound, bound));
+      parameters.push_back(uniform({4 * shape.hidden, inputs}, bound));
+      parameters.push_back(uniform({4 * shape.hidden, shape.hidden}, bound));
+      parameters.push_back(uniform({4 * shape.hidden}, bound));
+      parameters.push_back(uniform({4 * shape.hidden}, bound));
     }
   }
   return parameters;
