@@ -171,7 +171,8 @@ at::Tensor InferenceLstm::operator()(const at::Tensor& input, std::span<const st
   const std::int64_t width = directions_ * hidden_;
   for (std::int64_t layer = 0; layer < layer_count; ++layer) {
     const Layer& prepared = layers_[static_cast<std::size_t>(layer)];
-    const at::Tensor projections = at::addmm(prepared.bias, layer_input, prepared.input_weights);
+    // The biases join in the recurrence, which saves writing them into every projection row.
+    const at::Tensor projections = at::mm(layer_input, prepared.input_weights);
     at::Tensor output = at::empty({packed_rows, width}, at::kFloat);  // every entry is written below
     const float* projection_data = projections.const_data_ptr<float>();
     float* output_data = output.mutable_data_ptr<float>();
@@ -198,6 +199,7 @@ at::Tensor InferenceLstm::operator()(const at::Tensor& input, std::span<const st
           LstmRecurrence& task = tasks[member - group_begin];
           task.projections = projection_data + offset * directions_ * columns + direction * columns;
           task.projection_stride = directions_ * columns;
+          task.bias = prepared.bias.const_data_ptr<float>() + direction * columns;
           task.recurrent = prepared.recurrent[static_cast<std::size_t>(direction)].const_data_ptr<float>();
           task.hidden = hidden_;
           task.padded_hidden = padded_hidden_;

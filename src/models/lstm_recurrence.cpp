@@ -1,5 +1,5 @@
 // The LSTM time loop, compiled once per SIMD target by Highway's foreach_target and dispatched
-// at run time. Per step and row: gates = projections[t] + h·weight_hhᵀ, accumulated in
+// at run time. Per step and row: gates = projections[t] + bias + h·weight_hhᵀ, accumulated in
 // registers over blocks of gate columns (the weights are stored transposed, so each h[k] scales
 // one contiguous weight row, loaded once for all rows of the group), then i, f, o = sigmoid,
 // g = tanh, c = f·c + i·g, h = o·tanh(c) over whole vectors.
@@ -27,6 +27,7 @@ using Vec = hn::Vec<Tag>;
 // The buffers of one step: row r reads projections[r] and hidden + r·padded, writes gates + r·columns.
 struct StepBuffers {
   const float* projections[kLstmRowsPerGroup];
+  const float* bias;
   const float* weights;
   std::size_t columns;
   std::size_t inputs;
@@ -40,8 +41,9 @@ template <std::size_t kRows, std::size_t kBlock>
 HWY_INLINE void accumulate_block(Tag tag, const StepBuffers& step, std::size_t j) {
   const std::size_t lanes = hn::Lanes(tag);
   Vec sums[kRows][kBlock];
-  for (std::size_t r = 0; r < kRows; ++r) {
-    for (std::size_t v = 0; v < kBlock; ++v) sums[r][v] = hn::LoadU(tag, step.projections[r] + j + v * lanes);
+  for (std::size_t v = 0; v < kBlock; ++v) {
+    const Vec bias = hn::LoadU(tag, step.bias + j + v * lanes);
+    for (std::size_t r = 0; r < kRows; ++r) sums[r][v] = hn::Add(hn::LoadU(tag, step.projections[r] + j + v * lanes), bias);
   }
   constexpr auto kPanel = static_cast<std::size_t>(kLstmWeightPanel);
   const float* HWY_RESTRICT row = step.weights + (j / kPanel) * step.inputs * kPanel + j % kPanel;
@@ -108,7 +110,7 @@ void RunLstmRecurrences(const LstmRecurrence* HWY_RESTRICT rows, int count, floa
     if (rows[r].initial_cell != nullptr) std::memcpy(c + r * padded, rows[r].initial_cell, hidden * sizeof(float));
   }
 
-  StepBuffers step{{}, shape.recurrent, columns, hidden, h, padded, gates};
+  StepBuffers step{{}, shape.bias, shape.recurrent, columns, hidden, h, padded, gates};
   int active = count;
   for (std::int64_t s = 0; s < rows[0].length; ++s) {
     while (rows[active - 1].length <= s) --active;  // rows are longest first

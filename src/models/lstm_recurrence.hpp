@@ -11,8 +11,9 @@ namespace velmora::detail {
 /// Gate blocks are padded: the i, f, g, o blocks each take `padded_hidden` floats (a multiple
 /// of 16), the first `hidden` of them real, the rest zero in weights and projections.
 struct LstmRecurrence {
-  const float* projections = nullptr;  // x·W_ihᵀ + biases of step t at projections + t * projection_stride
+  const float* projections = nullptr;  // x·W_ihᵀ of step t at projections + t * projection_stride
   std::int64_t projection_stride = 0;
+  const float* bias = nullptr;         // bias_ih + bias_hh, 4 * padded_hidden floats
   const float* recurrent = nullptr;    // weight_hhᵀ in panels: [4 * padded_hidden / kLstmWeightPanel, hidden, kLstmWeightPanel]
   std::int64_t hidden = 0;
   std::int64_t padded_hidden = 0;
