@@ -108,6 +108,23 @@ void bind_tensors(TokenizerPlan::Impl& state) {
   state.rnn2_parameters = lstm_parameters(weight, "rnn2.", 1, true);
   const at::Tensor zeros = at::zeros({2, 1, state.hidden_dim}, at::kFloat);
   state.initial_state = {zeros, zeros.clone()};
+  state.rnn = InferenceLstm(state.rnn_parameters, 1, true);
+  state.rnn2 = InferenceLstm(state.rnn2_parameters, 1, true);
+
+  // Each stage's classifiers as the rows of one matrix, scored together.
+  std::vector<std::string> heads = {"tok_clf", "sent_clf"};
+  if (state.use_mwt) heads.emplace_back("mwt_clf");
+  std::vector<at::Tensor> weights;
+  std::vector<at::Tensor> biases;
+  std::vector<at::Tensor> second_weights;
+  for (const std::string& head : heads) {
+    weights.push_back(state.weight(head + ".weight"));
+    biases.push_back(state.weight(head + ".bias"));
+    second_weights.push_back(state.weight(head + "2.weight"));
+  }
+  state.head_weights = at::cat(weights, 0).contiguous();
+  state.head_bias = at::cat(biases, 0);
+  state.second_head_weights = at::cat(second_weights, 0).contiguous();
 }
 
 // Every vocabulary id must name a row of the embedding table, so that no unit can read outside

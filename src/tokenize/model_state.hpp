@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "models/inference_lstm.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/tokenizer.hpp"
 
@@ -26,6 +27,11 @@ struct TokenizerPlan::Impl {
   std::vector<at::Tensor> rnn_parameters;   // first LSTM, in at::lstm order
   std::vector<at::Tensor> rnn2_parameters;  // second (hierarchical) LSTM
   std::vector<at::Tensor> initial_state;    // zero hidden and cell states [2, 1, hidden_dim]
+  detail::InferenceLstm rnn;                // the first LSTM, prepared for inference
+  detail::InferenceLstm rnn2;               // the second LSTM, prepared for inference
+  at::Tensor head_weights;                  // [K, 2H]: tok_clf, sent_clf (, mwt_clf) weights
+  at::Tensor head_bias;                     // [K]: their biases
+  at::Tensor second_head_weights;           // [K, 2H]: tok_clf2, sent_clf2 (, mwt_clf2) weights
   detail::StringSet lexicon_words;          // lexicon entries of at least two units
   detail::StringSet lexicon_prefixes;       // their proper prefixes, cut at unit boundaries
   detail::StringSet lexicon_suffixes;       // their proper suffixes

@@ -3,8 +3,9 @@
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
-#include <optional>
+#include <span>
 
 #include "tokenize/address_repair.hpp"
 #include "tokenize/features.hpp"
@@ -30,64 +31,119 @@ at::Tensor view_of(void* data, at::IntArrayRef shape, at::ScalarType type) {
   return at::from_blob(data, shape, at::TensorOptions().dtype(type));
 }
 
-// One bidirectional LSTM over a padded batch, through packed sequences when lengths are given.
-at::Tensor run_lstm(const Plan& state, const at::Tensor& input, const std::vector<at::Tensor>& parameters,
-                    const std::optional<at::Tensor>& lengths) {
-  const std::int64_t batch = input.size(0);
-  std::vector<at::Tensor> hx = state.initial_state;
-  if (batch != 1) {
-    for (auto& tensor : hx) tensor = tensor.expand({tensor.size(0), batch, tensor.size(2)}).contiguous();
+// log(sigmoid(x)) as the tensor library computes it: min(x, 0) - log1p(exp(-|x|)).
+float log_sigmoid(float x) { return std::min(x, 0.0F) - std::log1p(std::exp(-std::abs(x))); }
+
+// x = [embedding of the id | the unit's features] for every position: [B, n, E + F].
+at::Tensor network_input(const Plan& state, const at::Tensor& ids, const at::Tensor& features) {
+  const at::Tensor embeddings = state.weight("embeddings.weight").contiguous();
+  const std::int64_t positions = ids.numel();
+  const std::int64_t embedding_width = embeddings.size(1);
+  const std::int64_t feature_width = features.size(2);
+  const std::int64_t width = embedding_width + feature_width;
+  at::Tensor x = at::empty({ids.size(0), ids.size(1), width}, at::kFloat);
+  const std::int64_t* id = ids.const_data_ptr<std::int64_t>();
+  const float* table = embeddings.const_data_ptr<float>();
+  const float* feature = features.const_data_ptr<float>();
+  float* row = x.mutable_data_ptr<float>();
+  for (std::int64_t p = 0; p < positions; ++p, row += width) {
+    std::copy_n(table + id[p] * embedding_width, embedding_width, row);
+    std::copy_n(feature + p * feature_width, feature_width, row + embedding_width);
   }
-  if (!lengths) {
-    return std::get<0>(at::lstm(input, hx, parameters, /*has_biases=*/true, /*num_layers=*/1, /*dropout=*/0.0,
-                                /*train=*/false, /*bidirectional=*/true, /*batch_first=*/true));
-  }
-  auto [data, batch_sizes] = at::_pack_padded_sequence(input, *lengths, /*batch_first=*/true);
-  at::Tensor packed_out = std::get<0>(at::lstm(data, batch_sizes, hx, parameters, /*has_biases=*/true,
-                                               /*num_layers=*/1, /*dropout=*/0.0, /*train=*/false,
-                                               /*bidirectional=*/true));
-  return std::get<0>(at::_pad_packed_sequence(packed_out, batch_sizes, /*batch_first=*/true, /*padding_value=*/0.0,
-                                              /*total_length=*/input.size(1)));
+  return x;
 }
 
-// The network over ids [B, n] and features [B, n, F]: labels [B, n].
+// The positions a pass must compute: all of them, or each row's first lengths[row].
+template <class Visit>
+void for_each_valid_position(std::int64_t rows, std::int64_t steps, std::span<const std::int64_t> lengths,
+                             const Visit& visit) {
+  for (std::int64_t row = 0; row < rows; ++row) {
+    const std::int64_t valid = lengths.empty() ? steps : lengths[static_cast<std::size_t>(row)];
+    for (std::int64_t p = row * steps; p < row * steps + valid; ++p) visit(p);
+  }
+}
+
+// x·w over `width` floats, in eight independent partial sums so that it vectorizes.
+float dot(const float* x, const float* w, std::int64_t width) {
+  constexpr std::int64_t kLanes = 8;
+  float partial[kLanes] = {};
+  std::int64_t c = 0;
+  for (; c + kLanes <= width; c += kLanes) {
+    for (std::int64_t l = 0; l < kLanes; ++l) partial[l] += x[c + l] * w[c + l];
+  }
+  float sum = 0.0F;
+  for (; c < width; ++c) sum += x[c] * w[c];
+  for (const float value : partial) sum += value;
+  return sum;
+}
+
+// The network over ids [B, n] and features [B, n, F]: labels [B, n]. With `lengths` (one per row)
+// each row's recurrences stop at its own length, as over packed sequences, and padded positions
+// are skipped (their labels are 0 and never read). The classifier heads of each stage are
+// scored together (rows tok, sent, mwt of `head_weights`); they, the gate, the log-sigmoid
+// scores and their argmax run over raw rows.
 at::Tensor network_labels(const Plan& state, const at::Tensor& ids, const at::Tensor& features,
-                          const std::optional<at::Tensor>& lengths) {
-  const at::Tensor emb = at::embedding(state.weight("embeddings.weight"), ids, state.pad_id);
-  const at::Tensor x = at::cat({emb, features}, -1);
-  const at::Tensor out = run_lstm(state, x, state.rnn_parameters, lengths);
+                          std::span<const std::int64_t> lengths) {
+  const std::int64_t rows = ids.size(0);
+  const std::int64_t steps = ids.size(1);
+  const std::int64_t heads = state.head_weights.size(0);
+  const std::int64_t width = state.head_weights.size(1);
+  const float* head_weights = state.head_weights.const_data_ptr<float>();
+  const float* head_bias = state.head_bias.const_data_ptr<float>();
+  const float* second_head_weights = state.second_head_weights.const_data_ptr<float>();
 
-  at::Tensor tok = at::linear(out, state.weight("tok_clf.weight"), state.weight("tok_clf.bias"));
-  at::Tensor sent = at::linear(out, state.weight("sent_clf.weight"), state.weight("sent_clf.bias"));
-  at::Tensor mwt;
-  if (state.use_mwt) mwt = at::linear(out, state.weight("mwt_clf.weight"), state.weight("mwt_clf.bias"));
+  const at::Tensor out = state.rnn(network_input(state, ids, features), lengths, state.initial_state);
+  TORCH_CHECK(out.size(2) == width, "tokenizer classifier width does not match the LSTM output");
+  const float* out_data = out.const_data_ptr<float>();
+  std::vector<float> scores(static_cast<std::size_t>(rows * steps * heads), 0.0F);
+  for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
+    for (std::int64_t k = 0; k < heads; ++k) {
+      scores[p * heads + k] = dot(out_data + p * width, head_weights + k * width, width) + head_bias[k];
+    }
+  });
 
+  // The second LSTM reads out scaled per position by 1 - sigmoid((-tok) * hier_invtemp).
   at::Tensor second_input = out;
   if (state.hier_invtemp > 0.0) {
-    const at::Tensor gate = at::rsub(at::sigmoid(at::mul(at::neg(tok), state.hier_invtemp)), 1);
-    second_input = at::mul(out, gate);
+    second_input = at::empty_like(out);  // padded positions are never read: each row runs to its length
+    const auto inverse_temperature = static_cast<float>(state.hier_invtemp);
+    float* target = second_input.mutable_data_ptr<float>();
+    for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
+      const float gate = 1.0F - 1.0F / (1.0F + std::exp(-(-scores[p * heads] * inverse_temperature)));
+      for (std::int64_t c = 0; c < width; ++c) target[p * width + c] = out_data[p * width + c] * gate;
+    });
   }
-  const at::Tensor out2 = run_lstm(state, second_input, state.rnn2_parameters, lengths);
+  const at::Tensor out2 = state.rnn2(second_input, lengths, state.initial_state);
+  const float* out2_data = out2.const_data_ptr<float>();
 
-  tok = at::add(tok, at::linear(out2, state.weight("tok_clf2.weight")));
-  sent = at::add(sent, at::linear(out2, state.weight("sent_clf2.weight")));
-  if (state.use_mwt) mwt = at::add(mwt, at::linear(out2, state.weight("mwt_clf2.weight")));
-
-  const at::Tensor no_token = at::log_sigmoid(at::neg(tok));
-  const at::Tensor token = at::log_sigmoid(tok);
-  const at::Tensor no_sentence = at::log_sigmoid(at::neg(sent));
-  const at::Tensor sentence = at::log_sigmoid(sent);
-  at::Tensor scores;
-  if (state.use_mwt) {
-    const at::Tensor single = at::log_sigmoid(at::neg(mwt));
-    const at::Tensor multi = at::log_sigmoid(mwt);
-    scores = at::cat({no_token, token + no_sentence + single, token + sentence + single, token + no_sentence + multi,
-                      token + sentence + multi},
-                     -1);
-  } else {
-    scores = at::cat({no_token, token + no_sentence, token + sentence}, -1);
-  }
-  return at::argmax(scores, -1);
+  at::Tensor labels = at::zeros({rows, steps}, at::kLong);
+  std::int64_t* label = labels.mutable_data_ptr<std::int64_t>();
+  for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
+    float* stage = scores.data() + p * heads;
+    for (std::int64_t k = 0; k < heads; ++k) stage[k] += dot(out2_data + p * width, second_head_weights + k * width, width);
+    const float no_token = log_sigmoid(-stage[0]);
+    const float token = log_sigmoid(stage[0]);
+    const float no_sentence = log_sigmoid(-stage[1]);
+    const float sentence = log_sigmoid(stage[1]);
+    float label_scores[5];
+    int count = 3;
+    if (state.use_mwt) {
+      const float single = log_sigmoid(-stage[2]);
+      const float multi = log_sigmoid(stage[2]);
+      label_scores[0] = no_token;
+      label_scores[1] = token + no_sentence + single;
+      label_scores[2] = token + sentence + single;
+      label_scores[3] = token + no_sentence + multi;
+      label_scores[4] = token + sentence + multi;
+      count = 5;
+    } else {
+      label_scores[0] = no_token;
+      label_scores[1] = token + no_sentence;
+      label_scores[2] = token + sentence;
+    }
+    label[p] = std::max_element(label_scores, label_scores + count) - label_scores;  // lowest label wins a tie
+  });
+  return labels;
 }
 
 at::Tensor feature_view(std::vector<float>& features, std::size_t first_row, std::int64_t batch, std::int64_t rows,
@@ -125,7 +181,7 @@ std::vector<std::int64_t> tokenizer_predict_labels(const Plan& state, const Toke
       const at::Tensor id_view = view_of(ids.data() + start, {1, window}, at::kLong);
       const at::Tensor feature_rows = feature_view(features, start, 1, window, state.feat_dim);
       const at::Tensor result =
-          network_labels(state, id_view, feature_rows, std::nullopt).reshape({window}).contiguous();
+          network_labels(state, id_view, feature_rows, {}).reshape({window}).contiguous();
       std::copy_n(result.data_ptr<std::int64_t>(), length, window_labels.begin());
     }
     std::size_t keep = length;
@@ -174,8 +230,7 @@ std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_batched(
     const auto columns = static_cast<std::int64_t>(longest);
     const at::Tensor id_view = view_of(ids.data(), {rows, columns}, at::kLong);
     const at::Tensor feature_rows = feature_view(features, 0, rows, columns, state.feat_dim);
-    const at::Tensor length_view = view_of(lengths.data(), {rows}, at::kLong);
-    const at::Tensor labels = network_labels(state, id_view, feature_rows, length_view).contiguous();
+    const at::Tensor labels = network_labels(state, id_view, feature_rows, lengths).contiguous();
     const std::int64_t* data = labels.data_ptr<std::int64_t>();
     for (std::size_t row = 0; row < count; ++row) {
       const std::int64_t* first = data + row * longest;

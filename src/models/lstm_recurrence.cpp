@@ -1,0 +1,148 @@
+// The LSTM time loop, compiled once per SIMD target by Highway's foreach_target and dispatched
+// at run time. Per step and row: gates = projections[t] + bias + h·weight_hhᵀ, accumulated in
+// registers over blocks of gate columns (the weights are stored transposed, so each h[k] scales
+// one contiguous weight row, loaded once for all rows of the group), then i, f, o = sigmoid,
+// g = tanh, c = f·c + i·g, h = o·tanh(c) over whole vectors.
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "models/lstm_recurrence.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+
+#include <hwy/contrib/math/math-inl.h>
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "models/lstm_recurrence.hpp"
+
+HWY_BEFORE_NAMESPACE();
+namespace velmora::detail::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using Tag = hn::ScalableTag<float>;
+using Vec = hn::Vec<Tag>;
+
+// The buffers of one step: row r reads projections[r] and hidden + r·padded, writes gates + r·columns.
+struct StepBuffers {
+  const float* projections[kLstmRowsPerGroup];
+  const float* bias;
+  const float* weights;
+  std::size_t columns;
+  std::size_t inputs;
+  const float* hidden;
+  std::size_t padded;
+  float* gates;
+};
+
+// Gate columns [j, j + kBlock·N) of kRows rows.
+template <std::size_t kRows, std::size_t kBlock>
+HWY_INLINE void accumulate_block(Tag tag, const StepBuffers& step, std::size_t j) {
+  const std::size_t lanes = hn::Lanes(tag);
+  Vec sums[kRows][kBlock];
+  for (std::size_t v = 0; v < kBlock; ++v) {
+    const Vec bias = hn::LoadU(tag, step.bias + j + v * lanes);
+    for (std::size_t r = 0; r < kRows; ++r) sums[r][v] = hn::Add(hn::LoadU(tag, step.projections[r] + j + v * lanes), bias);
+  }
+  constexpr auto kPanel = static_cast<std::size_t>(kLstmWeightPanel);
+  const float* HWY_RESTRICT row = step.weights + (j / kPanel) * step.inputs * kPanel + j % kPanel;
+  for (std::size_t k = 0; k < step.inputs; ++k, row += kPanel) {
+    Vec weights[kBlock];
+    for (std::size_t v = 0; v < kBlock; ++v) weights[v] = hn::LoadU(tag, row + v * lanes);
+    for (std::size_t r = 0; r < kRows; ++r) {
+      const Vec scale = hn::Set(tag, step.hidden[r * step.padded + k]);
+      for (std::size_t v = 0; v < kBlock; ++v) sums[r][v] = hn::MulAdd(scale, weights[v], sums[r][v]);
+    }
+  }
+  for (std::size_t r = 0; r < kRows; ++r) {
+    for (std::size_t v = 0; v < kBlock; ++v) hn::StoreU(sums[r][v], tag, step.gates + r * step.columns + j + v * lanes);
+  }
+}
+
+// All gate columns, in blocks as wide as the registers allow and no wider than a weight panel;
+// panels are a multiple of four vectors on every target, so halving the block covers any rest.
+template <std::size_t kRows, std::size_t kBlock>
+HWY_INLINE void accumulate_gates(Tag tag, const StepBuffers& step, std::size_t j = 0) {
+  const std::size_t width = kBlock * hn::Lanes(tag);
+  if constexpr (kBlock > 1) {
+    if (width > static_cast<std::size_t>(kLstmWeightPanel)) return accumulate_gates<kRows, kBlock / 2>(tag, step, j);
+  }
+  for (; j + width <= step.columns; j += width) accumulate_block<kRows, kBlock>(tag, step, j);
+  if constexpr (kBlock > 1) {
+    if (j < step.columns) accumulate_gates<kRows, kBlock / 2>(tag, step, j);
+  }
+}
+
+// exp overflows past 88.7; sigmoid is 0 to float precision well before that.
+HWY_INLINE Vec sigmoid(Tag tag, Vec x) {
+  const Vec one = hn::Set(tag, 1.0F);
+  const Vec negated = hn::Min(hn::Neg(x), hn::Set(tag, 88.0F));
+  return hn::Div(one, hn::Add(one, hn::Exp(tag, negated)));
+}
+
+void update_cell(Tag tag, const float* HWY_RESTRICT gates, std::size_t padded, float* HWY_RESTRICT h,
+                 float* HWY_RESTRICT c) {
+  const std::size_t lanes = hn::Lanes(tag);
+  for (std::size_t u = 0; u < padded; u += lanes) {
+    const Vec input_gate = sigmoid(tag, hn::LoadU(tag, gates + u));
+    const Vec forget_gate = sigmoid(tag, hn::LoadU(tag, gates + padded + u));
+    const Vec candidate = hn::Tanh(tag, hn::LoadU(tag, gates + 2 * padded + u));
+    const Vec output_gate = sigmoid(tag, hn::LoadU(tag, gates + 3 * padded + u));
+    const Vec cell = hn::MulAdd(forget_gate, hn::LoadU(tag, c + u), hn::Mul(input_gate, candidate));
+    hn::StoreU(cell, tag, c + u);
+    hn::StoreU(hn::Mul(output_gate, hn::Tanh(tag, cell)), tag, h + u);
+  }
+}
+
+void RunLstmRecurrences(const LstmRecurrence* HWY_RESTRICT rows, int count, float* HWY_RESTRICT scratch) {
+  const Tag tag;
+  const LstmRecurrence& shape = rows[0];
+  const auto hidden = static_cast<std::size_t>(shape.hidden);
+  const auto padded = static_cast<std::size_t>(shape.padded_hidden);
+  const std::size_t columns = 4 * padded;
+  float* HWY_RESTRICT gates = scratch;                          // [rows, columns]
+  float* HWY_RESTRICT h = gates + kLstmRowsPerGroup * columns;  // [rows, padded]
+  float* HWY_RESTRICT c = h + kLstmRowsPerGroup * padded;       // [rows, padded]
+  std::fill(h, h + 2 * kLstmRowsPerGroup * padded, 0.0F);
+  for (int r = 0; r < count; ++r) {
+    if (rows[r].initial_hidden != nullptr) std::memcpy(h + r * padded, rows[r].initial_hidden, hidden * sizeof(float));
+    if (rows[r].initial_cell != nullptr) std::memcpy(c + r * padded, rows[r].initial_cell, hidden * sizeof(float));
+  }
+
+  StepBuffers step{{}, shape.bias, shape.recurrent, columns, hidden, h, padded, gates};
+  int active = count;
+  for (std::int64_t s = 0; s < rows[0].length; ++s) {
+    while (rows[active - 1].length <= s) --active;  // rows are longest first
+    std::int64_t t[kLstmRowsPerGroup];
+    for (int r = 0; r < active; ++r) {
+      t[r] = shape.reverse ? rows[r].length - 1 - s : s;
+      step.projections[r] = rows[r].projections + t[r] * rows[r].projection_stride;
+    }
+    switch (active) {
+      case 1: accumulate_gates<1, 8>(tag, step); break;
+      case 2: accumulate_gates<2, 4>(tag, step); break;
+      case 3: accumulate_gates<3, 2>(tag, step); break;
+      default: accumulate_gates<4, 2>(tag, step); break;
+    }
+    for (int r = 0; r < active; ++r) {
+      update_cell(tag, gates + r * columns, padded, h + r * padded, c + r * padded);
+      std::memcpy(rows[r].output + t[r] * rows[r].output_stride, h + r * padded, hidden * sizeof(float));
+    }
+  }
+}
+
+}  // namespace velmora::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace velmora::detail {
+
+HWY_EXPORT(RunLstmRecurrences);
+
+void run_lstm_recurrences(const LstmRecurrence* rows, int count, float* scratch) {
+  HWY_DYNAMIC_DISPATCH(RunLstmRecurrences)(rows, count, scratch);
+}
+
+}  // namespace velmora::detail
+#endif

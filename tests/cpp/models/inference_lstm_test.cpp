@@ -1,0 +1,168 @@
+// The inference LSTM computes what at::lstm computes: over padded batches, over packed batches
+// of unequal lengths, with and without initial states, for one or two layers in one or both
+// directions and hidden sizes from 1 to 256.
+
+#include <gtest/gtest.h>
+
+#include <ATen/ATen.h>
+#include <c10/core/InferenceMode.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <ostream>
+#include <vector>
+
+#include "models/inference_lstm.hpp"
+
+namespace {
+
+using velmora::detail::InferenceLstm;
+
+struct Shape {
+  int layers;
+  bool bidirectional;
+  std::int64_t input;
+  std::int64_t hidden;
+  std::vector<std::int64_t> lengths;  // one per row, non-increasing; steps = lengths[0]
+  bool packed;                        // run as packed sequences (else every row is full)
+  bool initial_states;
+};
+
+// Readable test names: layers, directions, input, hidden, lengths, packing, initial states.
+void PrintTo(const Shape& shape, std::ostream* out) {
+  *out << shape.layers << (shape.bidirectional ? "_bi" : "_uni") << "_in" << shape.input << "_h" << shape.hidden;
+  for (const std::int64_t length : shape.lengths) *out << "_" << length;
+  *out << (shape.packed ? "_packed" : "_padded") << (shape.initial_states ? "_h0c0" : "_zero");
+}
+
+// Uniform in [-bound, bound), as the tensor library initializes LSTM weights.
+at::Tensor uniform(at::IntArrayRef shape, double bound) { return (at::rand(shape) * 2 - 1) * bound; }
+
+std::vector<at::Tensor> random_parameters(const Shape& shape) {
+  const double bound = 1.0 / std::sqrt(static_cast<double>(shape.hidden));
+  std::vector<at::Tensor> parameters;
+  const std::int64_t directions = shape.bidirectional ? 2 : 1;
+  for (int layer = 0; layer < shape.layers; ++layer) {
+    const std::int64_t inputs = layer == 0 ? shape.input : directions * shape.hidden;
+    for (std::int64_t direction = 0; direction < directions; ++direction) {
+      parameters.push_back(uniform({4 * shape.hidden, inputs}, bound));
+      parameters.push_back(uniform({4 * shape.hidden, shape.hidden}, bound));
+      parameters.push_back(uniform({4 * shape.hidden}, bound));
+      parameters.push_back(uniform({4 * shape.hidden}, bound));
+    }
+  }
+  return parameters;
+}
+
+// at::lstm over the padded input, through packing when the shape asks for it.
+at::Tensor reference_lstm(const Shape& shape, const at::Tensor& input, const std::vector<at::Tensor>& parameters,
+                          const std::vector<at::Tensor>& states) {
+  if (!shape.packed) {
+    return std::get<0>(at::lstm(input, states, parameters, true, shape.layers, 0.0, false, shape.bidirectional, true));
+  }
+  const at::Tensor lengths = at::tensor(shape.lengths, at::kLong);
+  auto [data, batch_sizes] = at::_pack_padded_sequence(input, lengths, true);
+  const at::Tensor packed =
+      std::get<0>(at::lstm(data, batch_sizes, states, parameters, true, shape.layers, 0.0, false, shape.bidirectional));
+  return std::get<0>(at::_pad_packed_sequence(packed, batch_sizes, true, 0.0, input.size(1)));
+}
+
+class InferenceLstmAgreement : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(InferenceLstmAgreement, MatchesTheTensorLibraryLstm) {
+  const Shape& shape = GetParam();
+  at::manual_seed(static_cast<std::uint64_t>(shape.hidden * 131 + shape.layers * 7 + shape.lengths.size()));
+  c10::InferenceMode guard;
+  const auto batch = static_cast<std::int64_t>(shape.lengths.size());
+  const std::int64_t steps = shape.lengths.front();
+  const std::int64_t directions = shape.bidirectional ? 2 : 1;
+  const std::vector<at::Tensor> parameters = random_parameters(shape);
+  const at::Tensor input = at::randn({batch, steps, shape.input});
+
+  std::vector<at::Tensor> given_states;
+  std::vector<at::Tensor> reference_states = {at::zeros({shape.layers * directions, batch, shape.hidden}),
+                                              at::zeros({shape.layers * directions, batch, shape.hidden})};
+  if (shape.initial_states) {
+    given_states = {at::randn({shape.layers * directions, batch, shape.hidden}),
+                    at::randn({shape.layers * directions, batch, shape.hidden})};
+    reference_states = given_states;
+  }
+  const at::Tensor expected = reference_lstm(shape, input, parameters, reference_states);
+
+  const InferenceLstm lstm(parameters, shape.layers, shape.bidirectional);
+  const std::vector<std::int64_t> no_lengths;
+  const at::Tensor actual = lstm(input, shape.packed ? shape.lengths : no_lengths, given_states);
+
+  ASSERT_EQ(actual.sizes(), expected.sizes());
+  const double difference = (actual - expected).abs().max().item<double>();
+  EXPECT_TRUE(at::allclose(actual, expected, 1e-5, 1e-5)) << "largest difference " << difference;
+  if (shape.packed) {
+    for (std::int64_t row = 0; row < batch; ++row) {
+      const std::int64_t length = shape.lengths[static_cast<std::size_t>(row)];
+      EXPECT_TRUE(actual[row].narrow(0, length, steps - length).eq(0).all().item<bool>()) << "row " << row;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, InferenceLstmAgreement,
+    ::testing::Values(
+        // One row, padded path: the tokenizer's single-paragraph pass and neighbouring sizes.
+        Shape{1, true, 32 + 4, 64, {40}, false, true}, Shape{1, true, 5, 1, {7}, false, false},
+        Shape{1, false, 3, 2, {9}, false, true}, Shape{1, true, 8, 17, {12}, false, false},
+        Shape{1, false, 20, 100, {15}, false, false}, Shape{1, true, 16, 256, {6}, false, true},
+        Shape{2, true, 10, 64, {11}, false, true}, Shape{2, false, 6, 33, {10}, false, false},
+        // Several rows of equal length, unpacked.
+        Shape{1, true, 12, 48, {8, 8, 8}, false, true}, Shape{2, true, 7, 5, {4, 4}, false, false},
+        // Packed rows of unequal lengths, as the batched paths run them.
+        Shape{1, true, 36, 64, {30, 22, 22, 5, 1}, true, false}, Shape{1, true, 36, 64, {13, 9, 2}, true, true},
+        Shape{1, false, 4, 3, {6, 5, 1}, true, true}, Shape{2, true, 9, 31, {10, 7, 3}, true, true},
+        Shape{2, false, 11, 128, {9, 9, 4, 2}, true, false}, Shape{1, true, 3, 1, {5, 2}, true, false},
+        Shape{2, true, 16, 256, {5, 3}, true, true}, Shape{1, true, 8, 16, {1}, true, true}),
+    [](const ::testing::TestParamInfo<Shape>& info) { return ::testing::PrintToString(info.param); });
+
+TEST(InferenceLstm, RowsMayComeInAnyLengthOrder) {
+  at::manual_seed(7);
+  c10::InferenceMode guard;
+  const Shape shape{1, true, 6, 10, {}, true, false};
+  const std::vector<at::Tensor> parameters = random_parameters(shape);
+  const InferenceLstm lstm(parameters, 1, true);
+  const at::Tensor input = at::randn({3, 9, 6});
+  const std::vector<std::int64_t> sorted = {9, 6, 2};
+  const std::vector<std::int64_t> shuffled = {2, 9, 6};
+  const at::Tensor permutation = at::tensor(std::vector<std::int64_t>{2, 0, 1}, at::kLong);
+  const at::Tensor in_order = lstm(input, sorted);
+  const at::Tensor out_of_order = lstm(input.index_select(0, permutation), shuffled);
+  EXPECT_TRUE(at::allclose(out_of_order, in_order.index_select(0, permutation), 0.0, 0.0));
+}
+
+TEST(InferenceLstm, OneInitialStateRowServesTheWholeBatch) {
+  at::manual_seed(11);
+  c10::InferenceMode guard;
+  const Shape shape{1, true, 4, 8, {}, false, true};
+  const InferenceLstm lstm(random_parameters(shape), 1, true);
+  const at::Tensor input = at::randn({3, 5, 4});
+  const std::vector<at::Tensor> one = {at::randn({2, 1, 8}), at::randn({2, 1, 8})};
+  const std::vector<at::Tensor> expanded = {one[0].expand({2, 3, 8}).contiguous(), one[1].expand({2, 3, 8}).contiguous()};
+  EXPECT_TRUE(at::allclose(lstm(input, {}, one), lstm(input, {}, expanded), 0.0, 0.0));
+}
+
+TEST(InferenceLstm, RefusesParametersAndInputsThatDoNotFit) {
+  c10::InferenceMode guard;
+  const Shape shape{1, true, 4, 8, {}, false, false};
+  std::vector<at::Tensor> parameters = random_parameters(shape);
+  EXPECT_THROW(InferenceLstm(parameters, 2, true), c10::Error);
+  std::vector<at::Tensor> wrong_hidden = parameters;
+  wrong_hidden[5] = at::zeros({32, 7});
+  EXPECT_THROW(InferenceLstm(wrong_hidden, 1, true), c10::Error);
+
+  const InferenceLstm lstm(parameters, 1, true);
+  EXPECT_THROW(lstm(at::zeros({1, 3, 5})), c10::Error);
+  const std::vector<std::int64_t> too_long = {4};
+  EXPECT_THROW(lstm(at::zeros({1, 3, 4}), too_long), c10::Error);
+  const std::vector<std::int64_t> empty_row = {0};
+  EXPECT_THROW(lstm(at::zeros({1, 3, 4}), empty_row), c10::Error);
+}
+
+}  // namespace
