@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "encoders/charlm_native.hpp"
+#include "models/model_config.hpp"
 #include "velmora/charlm.hpp"
 #include "velmora/model_bundle.hpp"
 
@@ -20,8 +21,12 @@ CharLMPlan::CharLMPlan(std::filesystem::path bundle_path, bool verify_checksums)
   if (processor != "forward_charlm" && processor != "backward_charlm") {
     throw CharLMModelError("expected a forward/backward_charlm bundle, got '" + processor + "'");
   }
-  const detail::JsonValue assets = detail::parse_json(impl_->bundle->assets_json());
-  impl_->model = std::make_unique<detail::NativeCharLM>(impl_->bundle, "", assets);
+  // Unlike a plan that embeds the model, the standalone model reports malformed assets as
+  // its own error.
+  impl_->model = detail::with_model_error<CharLMModelError>([&] {
+    const detail::JsonValue assets = detail::parse_json(impl_->bundle->assets_json());
+    return std::make_unique<detail::NativeCharLM>(impl_->bundle, "", assets);
+  });
 }
 
 CharLMPlan::~CharLMPlan() = default;

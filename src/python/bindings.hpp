@@ -8,6 +8,10 @@ namespace velmora::detail {
 
 void define_attributes(nanobind::module_ m);
 void define_exceptions(nanobind::module_ m);
+void define_standalone_bundle(nanobind::module_ m);
+void define_standalone_plans(nanobind::module_ m);
+void define_standalone_tokenizers(nanobind::module_ m);
+void define_standalone_transformer(nanobind::module_ m);
 void define_values(nanobind::module_ m);
 void define_documents(nanobind::module_ m);
 void define_sequences(nanobind::module_ m);

@@ -15,8 +15,12 @@ namespace velmora::detail {
 void define_module(nb::module_ m) {
   define_attributes(m);
   define_exceptions(m);
-  // Standalone models (tensor descriptor, model bundle, plans, subword tokenizers and the
-  // transformer encoder) are registered here, before the values.
+  // Standalone models come first among the classes: the bundle and its descriptors, the
+  // model plans, the subword tokenizers, then the transformer encoder that uses them.
+  define_standalone_bundle(m);
+  define_standalone_plans(m);
+  define_standalone_tokenizers(m);
+  define_standalone_transformer(m);
   define_values(m);
   define_documents(m);
   define_sequences(m);

@@ -24,9 +24,11 @@ EXCEPTION_TYPES = [
     ("TransformerError", RuntimeError),
 ]
 
-# The classes of this module in registration order; the standalone models come first
-# once they exist.
+# The classes of this module in registration order; the standalone models come first (the
+# coreference and segmentation plans take their places after CharLMPlan once they exist).
 CLASSES = [
+    "TensorDescriptor", "ModelBundle", "CharLMPlan",
+    "WordPieceEncoding", "WordPieceTokenizer", "ByteBPETokenizer", "XLMRobertaTokenizer", "TransformerEncoder",
     "CorefMention", "CorefChain", "CorefAttachment", "ConstituencyTree",
     "Document", "Sentence", "Token", "Word", "Span",
     "_SentenceIterator", "SentenceSequence", "_TokenIterator", "TokenSequence",
@@ -93,9 +95,9 @@ def test_classes_belong_to_the_module_and_only_processors_have_a_base():
 @pytest.mark.parametrize(
     "name",
     ["Sentence", "Token", "Word", "Span", "Processor", "SentenceSequence", "TokenSequence", "WordSequence",
-     "SpanSequence", "TreeSequence", "_SentenceIterator", "_TreeIterator"],
+     "SpanSequence", "TreeSequence", "_SentenceIterator", "_TreeIterator", "TensorDescriptor", "WordPieceEncoding"],
 )
-def test_views_sequences_and_the_processor_base_have_no_constructor(name):
+def test_views_sequences_values_and_the_processor_base_have_no_constructor(name):
     with pytest.raises(TypeError):
         getattr(_velmora, name)()
 
