@@ -17,8 +17,8 @@ class ModelBundle;
 
 class CharLMPlan {
  public:
-  /// Opens the bundle and loads the model. Fails with the bundle's ModelBundleError or with
-  /// CharLMModelError (also for malformed assets).
+  /// Opens the bundle and loads the model. Fails with CharLMModelError, the bundle's
+  /// ModelBundleError, or the JSON reader's JsonError for malformed assets.
   CharLMPlan(std::filesystem::path bundle_path, bool verify_checksums);
   ~CharLMPlan();
   CharLMPlan(CharLMPlan&&) noexcept;

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "encoders/charlm_native.hpp"
-#include "models/model_config.hpp"
 #include "velmora/charlm.hpp"
 #include "velmora/model_bundle.hpp"
 
@@ -21,12 +20,9 @@ CharLMPlan::CharLMPlan(std::filesystem::path bundle_path, bool verify_checksums)
   if (processor != "forward_charlm" && processor != "backward_charlm") {
     throw CharLMModelError("expected a forward/backward_charlm bundle, got '" + processor + "'");
   }
-  // Unlike a plan that embeds the model, the standalone model reports malformed assets as
-  // its own error.
-  impl_->model = detail::with_model_error<CharLMModelError>([&] {
-    const detail::JsonValue assets = detail::parse_json(impl_->bundle->assets_json());
-    return std::make_unique<detail::NativeCharLM>(impl_->bundle, "", assets);
-  });
+  // Malformed assets surface as the JSON reader's own error, with the dotted path of the key.
+  const detail::JsonValue assets = detail::parse_json(impl_->bundle->assets_json());
+  impl_->model = std::make_unique<detail::NativeCharLM>(impl_->bundle, "", assets);
 }
 
 CharLMPlan::~CharLMPlan() = default;

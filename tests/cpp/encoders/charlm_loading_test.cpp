@@ -39,7 +39,7 @@ TEST(CharLMLoading, BrokenBundlesAreRefusedWithTheirReason) {
       {"lstm_bias_shape", Kind::kCharLM, kMismatch},
       {"unsupported_dtype", Kind::kCharLM, "ATen view does not support bundle dtype: uint16"},
       {"missing_tensor", Kind::kBundle, "tensor is not present in bundle: 'charlstm.lstm.bias_hh_l1'"},
-      {"missing_direction", Kind::kCharLM, "missing JSON key 'is_forward_lm' at charlm assets"},
+      {"missing_direction", Kind::kJson, "missing JSON key 'is_forward_lm' at charlm assets"},
       {"processor_pos", Kind::kCharLM, "expected a forward/backward_charlm bundle, got 'pos'"},
       {"processor_trailing_blank", Kind::kCharLM, "expected a forward/backward_charlm bundle, got 'forward_charlm '"},
       {"processor_capitalised", Kind::kCharLM, "expected a forward/backward_charlm bundle, got 'Forward_charlm'"},
