@@ -4,10 +4,16 @@ A helper thread counts while the main thread makes one call. With a switch inter
 longer than the test, the helper can only take the interpreter when the main thread lets
 go of it, so its count moves during a call exactly when that call detaches. This only
 works on an interpreter with the GIL; `needs_gil` skips a test elsewhere.
+
+A call that detaches may still end before the helper is scheduled, on a loaded machine
+or for a quick call; `until_seen` repeats such a call until the helper counts or the
+time runs out. A call that never detaches never lets the helper count, however often
+it is repeated.
 """
 
 import sys
 import threading
+import time
 
 import pytest
 
@@ -32,9 +38,14 @@ def helper_progress():
     helper = threading.Thread(target=count_until_stopped)
     helper.start()
 
-    def during(call):
+    def during(call, until_seen=0.0):
+        """Makes `call` once, or again and again for up to `until_seen` seconds while the
+        helper has not counted, and returns the helper's count meanwhile."""
         before = count[0]
+        deadline = time.monotonic() + until_seen
         call()
+        while count[0] == before and time.monotonic() < deadline:
+            call()
         return count[0] - before
 
     try:
