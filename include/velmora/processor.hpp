@@ -216,6 +216,8 @@ class DepparseProcessor : public Processor {
 class NERProcessor : public Processor {
  public:
   NERProcessor();
+  /// Loads the tagger from an "ner" bundle directory.
+  NERProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
