@@ -3,7 +3,8 @@
 
 #include <c10/core/InferenceMode.h>
 
-#include "models/string_hash.hpp"
+#include <algorithm>
+
 #include "ner/ner_decoding.hpp"
 #include "ner/ner_model.hpp"
 

@@ -34,13 +34,12 @@ def test_pipeline_tags_tokens_and_builds_spans_like_the_reference(model):
         expected_tags = [ner_reference.tag(ner, [token.text for token in sentence.tokens])
                          for sentence in doc.sentences]
         assert [[token.ner for token in sentence.tokens] for sentence in doc.sentences] == expected_tags
-        assert all(token.multi_ner == [token.ner] for token in doc.tokens)
-        sentence_of = {sentence.tokens[0].start_char: index for index, sentence in enumerate(doc.sentences)}
-        spans = [(sentence_of[span.sent.tokens[0].start_char], span.tokens[0].text, span.tokens[-1].text, span.type)
+        assert all(token.multi_ner == [token.ner] for sentence in doc.sentences for token in sentence.tokens)
+        sentences = list(doc.sentences)
+        spans = [(sentences.index(span.sent), span.tokens[0].text, span.tokens[-1].text, span.type)
                  for span in doc.ents]
-        expected_spans = [(sentence, doc.sentences[sentence].tokens[first].text,
-                           doc.sentences[sentence].tokens[end - 1].text, kind)
-                          for sentence, first, end, kind in ner_reference.entity_spans(expected_tags)]
+        expected_spans = [(sentence, sentences[sentence].tokens[first].text, sentences[sentence].tokens[end - 1].text,
+                           kind) for sentence, first, end, kind in ner_reference.entity_spans(expected_tags)]
         assert spans == expected_spans
 
 
