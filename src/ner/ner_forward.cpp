@@ -2,6 +2,9 @@
 // character features (character BiLSTM or character language models), the optional input
 // transform, and the bidirectional tagger LSTM.
 
+#include <algorithm>
+#include <numeric>
+
 #include "models/string_hash.hpp"
 #include "ner/ner_model.hpp"
 #include "velmora/unicode.hpp"
@@ -25,6 +28,69 @@ at::Tensor int64_view(const std::vector<std::int64_t>& ids, at::IntArrayRef shap
 
 std::string character_text(const NERPlan::Impl& state, const std::string& token) {
   return state.char_lowercase ? unicode_lower(token) : token;
+}
+
+// The last layer's forward and backward final states of every token, [n, 2 * char_hidden_dim],
+// forward first: the prepared LSTM over the tokens padded to the longest one.
+at::Tensor prepared_char_lstm(const NERPlan::Impl& state, const std::vector<std::vector<std::int64_t>>& ids_of) {
+  const auto count = static_cast<std::int64_t>(ids_of.size());
+  std::size_t longest = 0;
+  for (const auto& ids : ids_of) longest = std::max(longest, ids.size());
+  // Steps past a token's length are never read; they repeat its last id so every id is valid.
+  std::vector<std::int64_t> padded_ids;
+  std::vector<std::int64_t> lengths;
+  std::vector<std::int64_t> last_rows;
+  padded_ids.reserve(ids_of.size() * longest);
+  for (const auto& ids : ids_of) {
+    for (std::size_t step = 0; step < longest; ++step) padded_ids.push_back(ids[std::min(step, ids.size() - 1)]);
+    lengths.push_back(static_cast<std::int64_t>(ids.size()));
+    last_rows.push_back(static_cast<std::int64_t>(last_rows.size() * longest + ids.size() - 1));
+  }
+  const auto steps = static_cast<std::int64_t>(longest);
+  const at::Tensor embedded = at::embedding(state.char_embedding, int64_view(padded_ids, {count, steps}));
+  const at::Tensor output = (*state.char_rnn)(embedded, lengths, state.char_lstm_state);
+  const std::int64_t hidden = state.char_hidden_dim;
+  const at::Tensor forward =
+      output.reshape({count * steps, 2 * hidden}).index_select(0, int64_view(last_rows, {count})).narrow(1, 0, hidden);
+  const at::Tensor backward = output.select(1, 0).narrow(1, hidden, hidden);
+  return at::cat({forward, backward}, 1);
+}
+
+// The same through at::lstm, for weights of other dtypes: one packed batch, longest first.
+at::Tensor packed_char_lstm(const NERPlan::Impl& state, const std::vector<std::vector<std::int64_t>>& ids_of) {
+  const auto count = static_cast<std::int64_t>(ids_of.size());
+  std::vector<std::int64_t> order(ids_of.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](std::int64_t a, std::int64_t b) {
+    return ids_of[static_cast<std::size_t>(a)].size() > ids_of[static_cast<std::size_t>(b)].size();
+  });
+  std::vector<std::int64_t> packed_ids;
+  std::vector<std::int64_t> batch_sizes;
+  for (std::size_t step = 0;; ++step) {
+    std::int64_t active = 0;
+    for (std::int64_t token : order) {
+      const std::vector<std::int64_t>& ids = ids_of[static_cast<std::size_t>(token)];
+      if (ids.size() <= step) break;
+      packed_ids.push_back(ids[step]);
+      ++active;
+    }
+    if (active == 0) break;
+    batch_sizes.push_back(active);
+  }
+  const at::Tensor embedded =
+      at::embedding(state.char_embedding, int64_view(packed_ids, {static_cast<std::int64_t>(packed_ids.size())}));
+  const std::vector<at::Tensor> initial_state = {state.char_lstm_state[0].expand({-1, count, -1}).contiguous(),
+                                                 state.char_lstm_state[1].expand({-1, count, -1}).contiguous()};
+  const auto [output, final_hidden, final_cell] =
+      at::lstm(embedded, int64_view(batch_sizes, {static_cast<std::int64_t>(batch_sizes.size())}), initial_state,
+               state.char_lstm_params, /*has_biases=*/true, state.char_num_layers, /*dropout=*/0.0, /*train=*/false,
+               /*bidirectional=*/true);
+  std::vector<std::int64_t> position(ids_of.size());
+  for (std::size_t k = 0; k < order.size(); ++k) position[static_cast<std::size_t>(order[k])] = static_cast<std::int64_t>(k);
+  return final_hidden.narrow(0, 2 * state.char_num_layers - 2, 2)
+      .transpose(0, 1)
+      .reshape({count, -1})
+      .index_select(0, int64_view(position, {count}));
 }
 
 at::Tensor run_bidirectional_lstm(const at::Tensor& input, const std::vector<at::Tensor>& initial_state,
@@ -53,30 +119,28 @@ std::string ner_word_key(const NERPlan::Impl& state, std::string_view text, bool
   return joined;
 }
 
-at::Tensor ner_char_encoding(const NERPlan::Impl& state, const std::string& token) {
-  const Utf8Text text(character_text(state, token));
-  const std::uint64_t length = text.codepoint_count();
-  if (length == 0) throw NERModelError("NER cannot encode an empty token");
-  std::vector<std::int64_t> ids;
-  ids.reserve(length);
-  for (std::uint64_t i = 0; i < length; ++i) ids.push_back(lookup(state.char_vocab, text.slice_view(i, i + 1)));
-  const at::Tensor embedded =
-      at::embedding(state.char_embedding, int64_view(ids, {1, static_cast<std::int64_t>(length)}));
-  const auto [output, final_hidden, final_cell] =
-      at::lstm(embedded, state.char_lstm_state, state.char_lstm_params, /*has_biases=*/true, state.char_num_layers,
-               /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/true, /*batch_first=*/true);
-  // The last layer's forward and backward final states, forward first.
-  return final_hidden.narrow(0, 2 * state.char_num_layers - 2, 2).transpose(0, 1).reshape({-1});
+at::Tensor ner_char_features(const NERPlan::Impl& state, const std::vector<std::string>& tokens) {
+  // The code-point ids of every token, in token order.
+  std::vector<std::vector<std::int64_t>> ids_of;
+  ids_of.reserve(tokens.size());
+  for (const std::string& token : tokens) {
+    const Utf8Text text(character_text(state, token));
+    const std::uint64_t length = text.codepoint_count();
+    if (length == 0) throw NERModelError("NER cannot encode an empty token");
+    std::vector<std::int64_t>& ids = ids_of.emplace_back();
+    ids.reserve(length);
+    for (std::uint64_t i = 0; i < length; ++i) ids.push_back(lookup(state.char_vocab, text.slice_view(i, i + 1)));
+  }
+
+  return state.char_rnn ? prepared_char_lstm(state, ids_of) : packed_char_lstm(state, ids_of);
 }
 
 at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string>& tokens) {
   const auto count = static_cast<std::int64_t>(tokens.size());
   std::vector<std::int64_t> word_ids;
   std::vector<std::int64_t> delta_ids;
-  std::vector<at::Tensor> character_rows;
   word_ids.reserve(tokens.size());
   delta_ids.reserve(tokens.size());
-  if (!state.charlm) character_rows.reserve(tokens.size());
   for (const std::string& token : tokens) {
     const std::int64_t word_id = lookup(state.word_vocab, ner_word_key(state, token, state.word_vocab_lower, true));
     std::int64_t delta_id = lookup(state.delta_vocab, ner_word_key(state, token, state.delta_vocab_lower, false));
@@ -84,7 +148,6 @@ at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string
     if (delta_id == kUnknownId && word_id != kUnknownId) delta_id = 0;
     word_ids.push_back(word_id);
     delta_ids.push_back(delta_id);
-    if (!state.charlm) character_rows.push_back(ner_char_encoding(state, token));
   }
 
   std::vector<at::Tensor> features;
@@ -98,7 +161,7 @@ at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string
     features.push_back(state.charlm_forward->encode(texts));
     features.push_back(state.charlm_backward->encode(texts));
   } else {
-    features.push_back(at::stack(character_rows));
+    features.push_back(ner_char_features(state, tokens));
   }
   at::Tensor input = at::cat(features, 1);
   if (state.input_transform) input = at::linear(input, state.input_transform_weight, state.input_transform_bias);
@@ -106,9 +169,11 @@ at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string
 }
 
 at::Tensor run_ner_tagger_lstm(const NERPlan::Impl& state, const std::vector<std::string>& tokens) {
-  return run_bidirectional_lstm(ner_forward(state, tokens), state.tagger_lstm_state, state.tagger_lstm_params,
-                                state.num_layers)
-      .squeeze(0);
+  const at::Tensor input = ner_forward(state, tokens);
+  if (state.tagger_rnn && input.scalar_type() == at::kFloat) {
+    return (*state.tagger_rnn)(input, {}, state.tagger_lstm_state).squeeze(0);
+  }
+  return run_bidirectional_lstm(input, state.tagger_lstm_state, state.tagger_lstm_params, state.num_layers).squeeze(0);
 }
 
 }  // namespace velmora::detail

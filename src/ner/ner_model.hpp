@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "encoders/charlm_native.hpp"
 #include "encoders/transformer_native.hpp"
+#include "models/inference_lstm.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/ner.hpp"
 
@@ -67,6 +69,10 @@ struct NERPlan::Impl {
   at::Tensor char_embedding;             // only without charLMs
   at::Tensor input_transform_weight;     // only with the input transform
   at::Tensor input_transform_bias;
+
+  // float32 LSTMs also run as prepared inference LSTMs, without at::lstm's per-step dispatch.
+  std::optional<detail::InferenceLstm> char_rnn;
+  std::optional<detail::InferenceLstm> tagger_rnn;
 };
 
 namespace detail {
@@ -87,8 +93,9 @@ std::vector<at::Tensor> collect_ner_tagger_lstm_params(const NERPlan::Impl& stat
 /// The lookup key of a token in the word (`word_vocabulary` true) or delta vocabulary.
 std::string ner_word_key(const NERPlan::Impl& state, std::string_view text, bool vocabulary_lower,
                          bool word_vocabulary);
-/// The character BiLSTM vector of one token: [2 * char_hidden_dim].
-at::Tensor ner_char_encoding(const NERPlan::Impl& state, const std::string& token);
+/// The character BiLSTM vectors of a sentence's tokens, [n, 2 * char_hidden_dim], in one
+/// packed LSTM run.
+at::Tensor ner_char_features(const NERPlan::Impl& state, const std::vector<std::string>& tokens);
 /// The tagger input of one non-empty sentence: [1, n, input size].
 at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string>& tokens);
 /// The tagger BiLSTM rows of one non-empty sentence: [n, 2 * hidden_dim].

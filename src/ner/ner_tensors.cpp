@@ -2,6 +2,7 @@
 // presence and shape checks against vocabularies and configuration, and the LSTM parameter
 // lists and classifiers gathered once for inference.
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "models/lstm_parameters.hpp"
@@ -107,6 +108,21 @@ void check_classifier_inputs(const NERPlan::Impl& state) {
   }
 }
 
+bool all_float32(const std::vector<at::Tensor>& tensors) {
+  return std::all_of(tensors.begin(), tensors.end(),
+                     [](const at::Tensor& tensor) { return tensor.scalar_type() == at::kFloat; });
+}
+
+void prepare_inference_lstms(NERPlan::Impl& state) {
+  if (!state.charlm && state.char_embedding.scalar_type() == at::kFloat && all_float32(state.char_lstm_params) &&
+      all_float32(state.char_lstm_state)) {
+    state.char_rnn.emplace(state.char_lstm_params, static_cast<int>(state.char_num_layers), true);
+  }
+  if (all_float32(state.tagger_lstm_params) && all_float32(state.tagger_lstm_state)) {
+    state.tagger_rnn.emplace(state.tagger_lstm_params, static_cast<int>(state.num_layers), true);
+  }
+}
+
 }  // namespace
 
 const at::Tensor& ner_tensor(const NERPlan::Impl& state, std::string_view name) {
@@ -199,6 +215,7 @@ void check_ner_tensors(NERPlan::Impl& state) {
   }
   check_lstm_shapes(state.tagger_lstm_params, state.tagger_lstm_state, state.num_layers, input_size, state.hidden_dim);
   check_classifier_inputs(state);
+  prepare_inference_lstms(state);
 }
 
 }  // namespace velmora::detail
