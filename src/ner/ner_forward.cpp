@@ -149,6 +149,9 @@ at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string
     word_ids.push_back(word_id);
     delta_ids.push_back(delta_id);
   }
+  // Character vectors come first, so that an empty token fails as such before any embedding
+  // or transformer error.
+  const at::Tensor characters = state.charlm ? at::Tensor() : ner_char_features(state, tokens);
 
   std::vector<at::Tensor> features;
   features.push_back(at::embedding(state.word_embedding, int64_view(word_ids, {count})) +
@@ -161,7 +164,7 @@ at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string
     features.push_back(state.charlm_forward->encode(texts));
     features.push_back(state.charlm_backward->encode(texts));
   } else {
-    features.push_back(ner_char_features(state, tokens));
+    features.push_back(characters);
   }
   at::Tensor input = at::cat(features, 1);
   if (state.input_transform) input = at::linear(input, state.input_transform_weight, state.input_transform_bias);
