@@ -4,22 +4,16 @@
 - ``expected/<name>.json``: the sentences and the PyTorch reference's tags for each variant, and
   ``expected/<name>/<i>.bin`` the reference's tagger BiLSTM rows of sentence i;
 - ``refused/<case>``: bundles the loader must refuse, and ``refused.json``: case -> message;
-- ``loads/<case>``: unusual bundles the loader must accept;
-- ``complete``: written last, so a reader never sees half the data.
+- ``loads/<case>``: unusual bundles the loader must accept.
 
-Usage: ner_test_data.py OUT_DIR AOTI_PACKAGE_DIR
+Run by write_cpp_test_data.py for the suite "ner", after the test packages are compiled.
 """
 
 import copy
 import json
-import pathlib
 import random
-import shutil
-import sys
 
 import torch
-
-HERE = pathlib.Path(__file__).resolve().parent
 
 SENTENCES = [
     ["Obama", "visited", "New York", "in", "2009", "."],
@@ -212,17 +206,6 @@ def write_refused_and_loads(out):
         write_ner_bundle(out / "loads" / name, model, assets=case_assets, tensors=case_tensors)
 
 
-def main(out, aoti_dir):
-    torch.set_num_threads(1)
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
+def write(out, aoti_dir):
     write_variants(out, aoti_dir)
     write_refused_and_loads(out)
-    (out / "complete").write_text("")
-
-
-if __name__ == "__main__":
-    sys.path.insert(0, str(HERE))
-    if len(sys.argv) != 3:
-        sys.exit("usage: ner_test_data.py OUT_DIR AOTI_PACKAGE_DIR")
-    main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]))

@@ -1,8 +1,8 @@
 #pragma once
 
-// Where the tagger tests find the bundles and PyTorch references that the ctest fixture
-// ner_write_test_data (tests/support/ner_test_data.py) writes once per run, and a document
-// builder for tagging tests.
+// Where the tagger tests find the bundles and PyTorch references that
+// tests/support/ner_test_data.py writes (once per ctest run, or once by this process), and a
+// document builder for tagging tests.
 
 #include <gtest/gtest.h>
 
@@ -12,20 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "support/test_data.hpp"
 #include "velmora/document.hpp"
 #include "velmora/json.hpp"
 
 namespace ner_test {
 
-inline std::filesystem::path data_dir() { return VELMORA_NER_DATA_DIR; }
+inline std::filesystem::path data_dir() { return velmora::testing::SuiteTestData::dir("ner"); }
 
 /// Fails the test unless the fixture has finished writing; runs the tensor library on one thread
 /// (the machine is shared and the test models are tiny).
 inline void require_data() {
   at::set_num_threads(1);
-  ASSERT_TRUE(std::filesystem::exists(data_dir() / "complete"))
-      << data_dir() << " is incomplete; it is written by the ctest fixture ner_write_test_data "
-      << "(run the tests through ctest, e.g. ctest -R NER)";
+  ASSERT_TRUE(velmora::testing::SuiteTestData::complete("ner"))
+      << data_dir() << " is incomplete: writing the NER test data failed";
 }
 
 using Sentences = std::vector<std::vector<std::string>>;
