@@ -269,6 +269,8 @@ class ConstituencyProcessor : public Processor {
 class CorefProcessor : public Processor {
  public:
   CorefProcessor();
+  /// Loads the resolver from a "coref" bundle directory.
+  CorefProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;

@@ -1,0 +1,80 @@
+#pragma once
+
+// Where the coreference tests find the bundles and reference predictions that the ctest fixture
+// coref_write_test_data (tests/support/coref_test_data.py) writes once per run, and small
+// helpers to read them.
+
+#include <gtest/gtest.h>
+
+#include <ATen/ATen.h>
+#include <ATen/Parallel.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "coref/coref_model.hpp"
+#include "velmora/coref.hpp"
+#include "velmora/json.hpp"
+
+namespace coref_test {
+
+inline std::filesystem::path data_dir() { return VELMORA_COREF_DATA_DIR; }
+
+/// Fails the test unless the fixture has finished writing; the tensor library runs on one thread.
+inline void require_data() {
+  at::set_num_threads(1);
+  ASSERT_TRUE(std::filesystem::exists(data_dir() / "complete"))
+      << data_dir() << " is incomplete; it is written by the ctest fixture coref_write_test_data "
+      << "(run the tests through ctest, e.g. ctest -R Coref)";
+}
+
+inline std::vector<std::string> strings(const velmora::detail::JsonValue& array) {
+  std::vector<std::string> result;
+  for (const auto& value : array.as_array("")) result.push_back(value.as_string(""));
+  return result;
+}
+
+inline std::vector<std::uint64_t> indices(const velmora::detail::JsonValue& array) {
+  std::vector<std::uint64_t> result;
+  for (const auto& value : array.as_array("")) result.push_back(static_cast<std::uint64_t>(value.as_integer("")));
+  return result;
+}
+
+inline velmora::CorefPrediction prediction_from_json(const velmora::detail::JsonValue& json) {
+  velmora::CorefPrediction prediction;
+  for (const auto& cluster : json.at("word_clusters", "").as_array("")) prediction.word_clusters.push_back(indices(cluster));
+  for (const auto& cluster : json.at("span_clusters", "").as_array("")) {
+    auto& spans = prediction.span_clusters.emplace_back();
+    for (const auto& span : cluster.as_array("")) {
+      const std::vector<std::uint64_t> pair = indices(span);
+      spans.emplace_back(pair.at(0), pair.at(1));
+    }
+  }
+  for (const auto& cluster : json.at("zero_words", "").as_array("")) prediction.zero_words.push_back(indices(cluster));
+  return prediction;
+}
+
+inline std::string describe(const velmora::CorefPrediction& prediction) {
+  std::string text = "clusters:";
+  for (std::size_t c = 0; c < prediction.word_clusters.size(); ++c) {
+    text += " [";
+    for (std::size_t i = 0; i < prediction.word_clusters[c].size(); ++i) {
+      const auto [start, end] = prediction.span_clusters[c][i];
+      text += " " + std::to_string(prediction.word_clusters[c][i]) + "(" + std::to_string(start) + "," +
+              std::to_string(end) + ")";
+    }
+    text += " ] zeros:";
+    for (const auto word : prediction.zero_words[c]) text += " " + std::to_string(word);
+  }
+  return text;
+}
+
+/// A loaded model state, for the tests of the forward's stages.
+inline std::unique_ptr<velmora::CorefPlan::Impl> load_model(const std::string& bundle) {
+  auto model = std::make_unique<velmora::CorefPlan::Impl>();
+  velmora::detail::load_coref_model(*model, data_dir() / bundle, false);
+  return model;
+}
+
+}  // namespace coref_test
