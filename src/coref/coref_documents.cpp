@@ -83,7 +83,7 @@ struct ChainBuilder {
       if (end <= first || end > sentence_of.size() || sentence_of[first] != sentence_of[end - 1]) {
         throw CorefModelError("coref span crossed a sentence boundary");
       }
-      const auto sentence = static_cast<std::uint32_t>(sentence_of[first]);
+      const std::uint32_t sentence = words.sentences[sentence_of[first]];
       const std::uint64_t offset = first_word_of(sentence);
       if (std::find(zero_heads.begin(), zero_heads.end(), head) != zero_heads.end()) {
         mentions.push_back(zero_mention(sentence, static_cast<std::int32_t>(head - offset)));
@@ -114,14 +114,18 @@ CorefDocumentWords coref_document_words(const Document& document) {
   words.words.reserve(storage.num_words);
   words.sentence_ids.reserve(storage.num_words);
   words.speakers.reserve(storage.num_words);
-  for (std::size_t sentence = 0; sentence < storage.num_sentences(); ++sentence) {
+  for (std::uint32_t sentence = 0; sentence < storage.num_sentences(); ++sentence) {
+    const auto first = storage.sentence_word_offsets[sentence];
+    const auto end = storage.sentence_word_offsets[sentence + 1];
+    if (first == end) continue;
     const DocumentStorage::Id speaker_id = storage.sentence_speaker[sentence];
     const std::string& speaker = speaker_id == kNoString ? kPlaceholder : storage.pool.get(speaker_id);
-    for (auto row = storage.sentence_word_offsets[sentence]; row < storage.sentence_word_offsets[sentence + 1]; ++row) {
+    for (auto row = first; row < end; ++row) {
       words.words.push_back(storage.pool.get(storage.word_text[row]));
-      words.sentence_ids.push_back(sentence);
+      words.sentence_ids.push_back(words.sentences.size());
       words.speakers.push_back(speaker);
     }
+    words.sentences.push_back(sentence);
   }
   return words;
 }

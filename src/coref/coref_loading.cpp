@@ -119,6 +119,8 @@ std::vector<std::string> required_tensor_names(const CorefModel& model) {
 // A convolution over sentence words that keeps their number (width 3, padding 1).
 bool is_width_three_conv(const at::Tensor& weight) { return weight.dim() == 3 && weight.size(2) == 3; }
 
+bool has_one_row(const at::Tensor& weight) { return weight.dim() == 2 && weight.size(0) == 1; }
+
 void check_tensors(const CorefModel& model) {
   for (const std::string& name : required_tensor_names(model)) coref_tensor(model, name);
   const at::Tensor& attention = coref_tensor(model, "we.attn.weight");
@@ -134,8 +136,7 @@ void check_tensors(const CorefModel& model) {
                     distances.dim() >= 1 && distances.size(0) == 9 &&
                     is_width_three_conv(first_conv) && is_width_three_conv(second_conv) &&
                     second_conv.size(0) == 2 &&
-                    (!model.singletons || coref_tensor(model, "a_scorer.start_map.weight").dim() == 2 &&
-                                              coref_tensor(model, "a_scorer.start_map.weight").size(0) == 1);
+                    (!model.singletons || has_one_row(coref_tensor(model, "a_scorer.start_map.weight")));
   if (!fits) throw CorefModelError("coref tensor dimensions disagree");
 }
 

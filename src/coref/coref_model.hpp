@@ -107,10 +107,14 @@ CorefPrediction coref_forward(const CorefModel& model, const std::vector<std::st
                               const std::vector<std::uint64_t>& sentence_ids, const std::vector<std::string>& speakers);
 
 /// The resolver's view of a document: its regular words with their sentence and speaker.
+/// Sentences without regular words take no id, so that every id stays below the word count.
 struct CorefDocumentWords {
   std::vector<std::string> words;
+  /// Consecutive ids of the sentences that have words, one per word.
   std::vector<std::uint64_t> sentence_ids;
   std::vector<std::string> speakers;
+  /// The document sentence of each id.
+  std::vector<std::uint32_t> sentences;
 };
 
 CorefDocumentWords coref_document_words(const Document& document);

@@ -10,6 +10,7 @@
 #include <ATen/Parallel.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,18 +57,18 @@ inline velmora::CorefPrediction prediction_from_json(const velmora::detail::Json
 }
 
 inline std::string describe(const velmora::CorefPrediction& prediction) {
-  std::string text = "clusters:";
+  std::ostringstream text;
+  text << "clusters:";
   for (std::size_t c = 0; c < prediction.word_clusters.size(); ++c) {
-    text += " [";
+    text << " [";
     for (std::size_t i = 0; i < prediction.word_clusters[c].size(); ++i) {
       const auto [start, end] = prediction.span_clusters[c][i];
-      text += " " + std::to_string(prediction.word_clusters[c][i]) + "(" + std::to_string(start) + "," +
-              std::to_string(end) + ")";
+      text << ' ' << prediction.word_clusters[c][i] << '(' << start << ',' << end << ')';
     }
-    text += " ] zeros:";
-    for (const auto word : prediction.zero_words[c]) text += " " + std::to_string(word);
+    text << " ] zeros:";
+    for (const auto word : prediction.zero_words[c]) text << ' ' << word;
   }
-  return text;
+  return text.str();
 }
 
 /// A loaded model state, for the tests of the forward's stages.

@@ -161,6 +161,18 @@ TEST(CorefDocumentChains, ResolverInputIsTheRegularWordsWithTheirSentenceAndSpea
   EXPECT_EQ(words.speakers, (std::vector<std::string>{"_", "_", "_", "ann", "ann", "ann", "ann"}));
 }
 
+TEST(CorefDocumentChains, SentencesWithoutWordsAreSkippedButKeepTheirIndex) {
+  std::vector<velmora::SentenceInput> sentences{velmora::SentenceInput{}, velmora::SentenceInput{},
+                                                doc_test::sentence({"he", "met", "her"})};
+  const Document document("he met her", std::move(sentences));
+  const auto words = coref_document_words(document);
+  EXPECT_EQ(words.sentence_ids, (std::vector<std::uint64_t>{0, 0, 0}));
+  EXPECT_EQ(words.sentences, (std::vector<std::uint32_t>{2}));
+  store_coref_prediction(document, words, prediction({{0, 2}}, {{{0, 1}, {2, 3}}}, {{2}}));
+  EXPECT_EQ(chains_of(document), (std::vector<std::string>{"0: 2[0,1) 2[2.1,2.1) 'he' 0"}));
+  EXPECT_EQ(empty_words_of(document, 2), (std::vector<std::string>{"2.1 _/_"}));
+}
+
 const velmora::CorefPlan& zero_plan() {
   static const velmora::CorefPlan plan(coref_test::data_dir() / "full", false);
   return plan;
@@ -195,6 +207,26 @@ TEST(CorefDocumentChains, ProcessingTwiceGivesTheSameChainsAndEmptyWords) {
   std::size_t zeros = 0;
   for (const auto& cluster : predicted.zero_words) zeros += cluster.size();
   EXPECT_EQ(words - document.num_words(), zeros);
+}
+
+TEST(CorefDocumentChains, LeadingSentencesWithoutWordsDoNotStopResolution) {
+  coref_test::require_data();
+  const Document expected = zero_plan().process(generated_story());
+  std::vector<velmora::SentenceInput> padded(3);
+  for (const auto& words : std::vector<std::vector<std::string>>{
+           {"the", "cat", "dog", "run"}, {"a", "cat", "the", "dog", "x"}, {"un", "dog", "cat"}, {"b", "the", "cat"}}) {
+    padded.push_back(doc_test::sentence(words));
+  }
+  const Document document("the cat dog run a cat the dog x un dog cat b the cat", std::move(padded));
+  ASSERT_NO_THROW(zero_plan().process(document));
+  ASSERT_EQ(document.coref().size(), expected.coref().size());
+  for (std::size_t c = 0; c < expected.coref().size(); ++c) {
+    const auto& mentions = document.coref()[c]->mentions();
+    ASSERT_EQ(mentions.size(), expected.coref()[c]->mentions().size());
+    for (std::size_t m = 0; m < mentions.size(); ++m) {
+      EXPECT_EQ(mentions[m].sentence(), expected.coref()[c]->mentions()[m].sentence() + 3);
+    }
+  }
 }
 
 TEST(CorefDocumentChains, NoClustersClearEarlierChains) {
