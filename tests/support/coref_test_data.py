@@ -3,20 +3,14 @@
 <bundle>/        coref bundles over the tiny test encoder's compiled package
 cases.json       resolve cases: bundle, words, sentence_ids, speakers and the reference's prediction
 refused/<case>/  bundles the model must refuse (or, under loads/, accept), one change each
-complete         written last, so a reader never sees half the data
 
-Usage: coref_test_data.py OUT_DIR AOTI_PACKAGE_DIR
+Run by write_cpp_test_data.py for the suite "coref", after the test packages are compiled.
 """
 
 import json
-import pathlib
 import random
-import shutil
-import sys
 
 import torch
-
-HERE = pathlib.Path(__file__).resolve().parent
 
 # Words the WordPiece vocabulary splits into one or more pieces, and words of the bundle's own table.
 VOCABULARY_WORDS = ["the", "cat", "dog", "run", "running", "un", "unbreakable", "cats", "a", "b", "x", "zebra", "Dog"]
@@ -121,21 +115,10 @@ def write_load_cases(out, ref, package):
         ref.write(out / "loads" / name, package, assets=case.get("assets"), tensors=case.get("tensors"))
 
 
-def main(out, aoti_dir):
-    sys.path.insert(0, str(HERE))
-    torch.set_num_threads(1)
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
+def write(out, aoti_dir):
     package = (aoti_dir / "smoke_encoder.pt2").read_bytes()
     refs = references()
     for name, ref in refs.items():
         ref.write(out / name, package)
     write_cases(out, refs)
     write_load_cases(out, refs["plain"], package)
-    (out / "complete").write_text("")
-
-
-if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        sys.exit("usage: coref_test_data.py OUT_DIR AOTI_PACKAGE_DIR")
-    main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]))

@@ -1,8 +1,8 @@
 #pragma once
 
-// Where the coreference tests find the bundles and reference predictions that the ctest fixture
-// coref_write_test_data (tests/support/coref_test_data.py) writes once per run, and small
-// helpers to read them.
+// Where the coreference tests find the bundles and reference predictions that
+// tests/support/coref_test_data.py writes (once per ctest run, or once by this process), and
+// small helpers to read them.
 
 #include <gtest/gtest.h>
 
@@ -15,19 +15,19 @@
 #include <vector>
 
 #include "coref/coref_model.hpp"
+#include "support/test_data.hpp"
 #include "velmora/coref.hpp"
 #include "velmora/json.hpp"
 
 namespace coref_test {
 
-inline std::filesystem::path data_dir() { return VELMORA_COREF_DATA_DIR; }
+inline std::filesystem::path data_dir() { return velmora::testing::SuiteTestData::dir("coref"); }
 
 /// Fails the test unless the fixture has finished writing; the tensor library runs on one thread.
 inline void require_data() {
   at::set_num_threads(1);
-  ASSERT_TRUE(std::filesystem::exists(data_dir() / "complete"))
-      << data_dir() << " is incomplete; it is written by the ctest fixture coref_write_test_data "
-      << "(run the tests through ctest, e.g. ctest -R Coref)";
+  ASSERT_TRUE(velmora::testing::SuiteTestData::complete("coref"))
+      << data_dir() << " is incomplete: writing the coref test data failed";
 }
 
 inline std::vector<std::string> strings(const velmora::detail::JsonValue& array) {
