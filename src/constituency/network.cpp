@@ -5,6 +5,7 @@
 
 #include "encoders/charlm_native.hpp"
 #include "encoders/transformer_native.hpp"
+#include "models/small_lstm.hpp"
 #include "velmora/unicode.hpp"
 
 namespace velmora::detail {
@@ -31,14 +32,6 @@ std::int64_t lookup(const StringMap<std::int64_t>& ids, const std::string& key, 
 
 at::Tensor id_tensor(const std::vector<std::int64_t>& ids) {
   return at::tensor(ids, at::TensorOptions().dtype(at::kLong));
-}
-
-// One run of the stack LSTM over a single step from (h, c), each [layers, 1, width].
-std::tuple<at::Tensor, at::Tensor, at::Tensor> lstm_step(const at::Tensor& input, const at::Tensor& h,
-                                                         const at::Tensor& c, const std::vector<at::Tensor>& weights,
-                                                         std::int64_t layers) {
-  return at::lstm(input.view({1, 1, -1}), {h, c}, weights, /*has_biases=*/true, layers, /*dropout=*/0.0,
-                  /*train=*/false, /*bidirectional=*/false, /*batch_first=*/false);
 }
 
 }  // namespace
@@ -83,11 +76,10 @@ std::vector<at::Tensor> ConstituencyNetwork::word_vectors(const std::vector<std:
   }
   if (model_.transformer) rows = at::cat({rows, model_.transformer->encode(words, model_.everything_boundaries)}, 1);
 
-  const at::Tensor encoded = std::get<0>(at::lstm(
-      rows.unsqueeze(1), {model_.word_lstm_state.first, model_.word_lstm_state.second}, model_.word_lstm_weights,
-      /*has_biases=*/true, model_.num_lstm_layers, /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/true,
-      /*batch_first=*/false));
-  const at::Tensor projected = at::relu(at::linear(encoded.squeeze(1), model_.weight("word_to_constituent.weight"),
+  const at::Tensor encoded =
+      lstm_sequence(model_.word_lstm_weights, rows, model_.num_lstm_layers, /*bidirectional=*/true,
+                    model_.word_lstm_state.first.squeeze(1), model_.word_lstm_state.second.squeeze(1));
+  const at::Tensor projected = at::relu(at::linear(encoded, model_.weight("word_to_constituent.weight"),
                                                    model_.weight("word_to_constituent.bias")));
 
   std::vector<at::Tensor> vectors;
@@ -109,10 +101,9 @@ StackNode ConstituencyNetwork::sentinel(const std::vector<at::Tensor>& weights,
     node.output = h0[-1].squeeze(0);
     return node;
   }
-  auto [output, h, c] = lstm_step(model_.weight(start_embedding), h0, c0, weights, model_.num_lstm_layers);
-  node.h = h.squeeze(1);
-  node.c = c.squeeze(1);
-  node.output = output.view({-1});
+  std::tie(node.h, node.c) =
+      lstm_single_step(weights, model_.weight(start_embedding).reshape({-1}), h0.squeeze(1), c0.squeeze(1));
+  node.output = node.h[-1];
   return node;
 }
 
@@ -132,11 +123,9 @@ StackNode ConstituencyNetwork::push(const std::vector<at::Tensor>& weights, std:
   if (top.h.sizes() != at::IntArrayRef(expected) || top.c.sizes() != at::IntArrayRef(expected)) {
     throw ConstituencyModelError("constituency stack state has the wrong shape");
   }
-  auto [output, h, c] = lstm_step(input, top.h.unsqueeze(1), top.c.unsqueeze(1), weights, model_.num_lstm_layers);
   StackNode node;
-  node.h = h.squeeze(1);
-  node.c = c.squeeze(1);
-  node.output = output.view({-1});
+  std::tie(node.h, node.c) = lstm_single_step(weights, input, top.h, top.c);
+  node.output = node.h[-1];
   return node;
 }
 
@@ -169,7 +158,7 @@ at::Tensor ConstituencyNetwork::compose(const std::vector<at::Tensor>& children)
   std::vector<at::Tensor> rows;
   rows.reserve(children.size());
   for (const at::Tensor& child : children) rows.push_back(child.squeeze(0));
-  const at::Tensor pooled = std::get<0>(at::stack(rows).max(0));
+  const at::Tensor pooled = at::amax(at::stack(rows), 0);
   return at::relu(at::linear(pooled, model_.weight("reduce_linear.weight"), model_.weight("reduce_linear.bias")))
       .unsqueeze(0);
 }
