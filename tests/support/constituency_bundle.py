@@ -73,9 +73,10 @@ def transition_table(open_labels=OPEN_LABELS):
 
 
 def make_model(*, boundaries=False, tag_source="xpos", tag_dim=2, lower=False, layers=1, output_layers=2,
-               unary_limit=2, charlm=False, table=None, root_labels=("ROOT",), seed=0, transformer=None):
+               unary_limit=2, charlm=False, table=None, root_labels=("ROOT",), seed=0, transformer=None, sizes=None):
     """A seeded model and its assets. ``transformer`` is the assets' transformer block (the
-    artifact must be given to ``write``) and its hidden size as a pair."""
+    artifact must be given to ``write``) and its hidden size as a pair; ``sizes`` overrides
+    widths of ``ConstituencyModel`` (pretrain_dim, delta_dim, hidden, ...)."""
     table = table if table is not None else transition_table()
     open_count = max([entry.get("open_index", -1) for entry in table] + [0]) + 1
     pretrain = ["<PAD>", "<UNK>"] + PRETRAIN_WORDS
@@ -88,7 +89,7 @@ def make_model(*, boundaries=False, tag_source="xpos", tag_dim=2, lower=False, l
     model = ConstituencyModel(pretrain_size=len(pretrain), delta_size=len(DELTA_WORDS), tag_size=len(TAGS),
                               transitions=len(table), open_count=open_count, tag_dim=tag_dim, layers=layers,
                               output_layers=output_layers, boundaries=boundaries, charlm=charlms,
-                              transformer_dim=transformer[1] if transformer else 0, seed=seed)
+                              transformer_dim=transformer[1] if transformer else 0, seed=seed, **(sizes or {}))
     config = {
         "transition_scheme": "IN_ORDER", "constituency_composition": "MAX", "transition_stack": "LSTM",
         "constituent_stack": "LSTM", "nonlinearity": "relu", "num_tree_lstm_layers": 1, "maxout_k": None,
