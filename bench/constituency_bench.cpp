@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
   std::vector<std::vector<std::string>> sentences;
   std::vector<std::vector<std::string>> tags;
   std::size_t words = 0;
-  for (const auto& entry : velmora::detail::load_json(argv[2]).as_array("")) {
+  const velmora::detail::JsonValue json = velmora::detail::load_json(argv[2]);
+  for (const auto& entry : json.as_array("")) {
     auto& sentence = sentences.emplace_back();
     auto& sentence_tags = tags.emplace_back();
     for (const auto& word : entry.at("words", "").as_array("")) sentence.push_back(word.as_string(""));

@@ -3,7 +3,7 @@
     python bench/constituency_bench.py [--binary build/dev/bench/constituency_bench] [--threads 1]
 
 A parser of a common size (hidden 512, transition hidden 128, two word-LSTM layers, three
-output layers, 40 transitions) and 60 seeded sentences of 5 to 30 words are written to a
+output layers, 32 transitions) and 20 seeded sentences of 5 to 30 words are written to a
 temporary directory. The baseline is the PyTorch reference of tests/support parsing the same
 sentences one by one.
 """
@@ -50,7 +50,7 @@ def main():
     with torch.no_grad():
         for parameter in model.parameters():
             parameter.mul_(0.1)
-    batch = sentences(60)
+    batch = sentences(20)
     with tempfile.TemporaryDirectory() as tmp:
         bundle = cb.write(pathlib.Path(tmp) / "bundle", model, assets)
         path = pathlib.Path(tmp) / "sentences.json"

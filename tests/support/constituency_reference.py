@@ -10,6 +10,7 @@ the chosen transition and the next legal one, and the scores of the first step.
 from __future__ import annotations
 
 import dataclasses
+import math
 
 import torch
 
@@ -299,7 +300,9 @@ class Parser:
                     scores = self.scores(state)
                     if not first_scores:
                         first_scores = scores
-                    order = sorted(range(len(scores)), key=lambda i: -scores[i])
+                    # Highest first, table order among equals; a NaN ranks below every number.
+                    order = sorted(range(len(scores)),
+                                   key=lambda i: (math.isnan(scores[i]), 0.0 if math.isnan(scores[i]) else -scores[i]))
                     legal = [i for i in order if system.legal(state, i)]
                     if not legal:
                         raise ParseError("constituency parser could not find a legal transition")

@@ -75,6 +75,12 @@ def write_parse_cases(out):
     tensors, assets = cb.variant(model, assets, lambda t, a: zero_last_layer(t, a, [0.5] * 4))
     cb.write(out / "ties", model, assets, tensors=tensors)
 
+    # Not-a-number scores rank below every number, and among themselves keep table order.
+    nan = float("nan")
+    model, assets = cb.make_model(table=table("shift", (["S"], 0), "close", (["ROOT"], 1)), unary_limit=1)
+    tensors, assets = cb.variant(model, assets, lambda t, a: zero_last_layer(t, a, [nan, nan, 0.0, nan]))
+    cb.write(out / "nan_scores", model, assets, tensors=tensors)
+
     # Open X and Close repeat forever above the only word: Open ROOT scores lowest.
     model, assets = cb.make_model(table=table("shift", "close", (["ROOT"], 0), (["X"], 1)), unary_limit=1000)
     tensors, assets = cb.variant(model, assets, lambda t, a: zero_last_layer(t, a, [0.0, 0.0, -10.0, 0.0]))

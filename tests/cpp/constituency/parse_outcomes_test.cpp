@@ -31,6 +31,13 @@ TEST_F(ParseOutcomes, EqualScoresTakeTheEarliestLegalTransition) {
   EXPECT_EQ(plan.parse({"a", "b"}, {"A", "B"}).to_string(), "(ROOT (S (S (S (A a) (S (B b))))))");
 }
 
+TEST_F(ParseOutcomes, NotANumberScoresRankBelowEveryNumber) {
+  // Same table as above; only Close scores a number (0), the rest NaN. After Shift a and Open S,
+  // Close beats the NaN Shift; where only NaN transitions are legal, table order decides.
+  const velmora::ConstituencyPlan plan(parse_bundle("nan_scores"), false);
+  EXPECT_EQ(plan.parse({"a", "b"}, {"A", "B"}).to_string(), "(ROOT (S (S (S (S (A a)) (B b)))))");
+}
+
 TEST_F(ParseOutcomes, EndlessUnaryChainHitsTheTransitionLimit) {
   const velmora::ConstituencyPlan plan(parse_bundle("endless_unary"), false);
   EXPECT_EQ(failure(plan, {"w"}, {"NN"}), "constituency parser exceeded its transition limit");
