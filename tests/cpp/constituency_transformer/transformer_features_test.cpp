@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "constituency/model_loading.hpp"
+#include "support/test_data.hpp"
 #include "velmora/constituency.hpp"
 #include "velmora/json.hpp"
 
@@ -19,11 +20,10 @@ class TransformerFeatures : public ::testing::TestWithParam<const char*> {
  protected:
   static void SetUpTestSuite() { at::set_num_threads(1); }
   void SetUp() override {
-    if (!fs::exists(root() / "complete")) {
-      GTEST_SKIP() << "the transformer test data is written by the ctest fixture constituency_write_transformer_data";
-    }
+    ASSERT_TRUE(velmora::testing::SuiteTestData::complete("constituency_transformer"))
+        << "writing the constituency transformer test data failed";
   }
-  static fs::path root() { return VELMORA_CONSTITUENCY_TRANSFORMER_DIR; }
+  static fs::path root() { return velmora::testing::SuiteTestData::dir("constituency_transformer"); }
 };
 
 TEST_P(TransformerFeatures, TreesMatchTheReference) {
