@@ -249,6 +249,8 @@ class SentimentProcessor : public Processor {
 class ConstituencyProcessor : public Processor {
  public:
   ConstituencyProcessor();
+  /// Loads the parser from a "constituency" bundle directory.
+  ConstituencyProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
