@@ -225,8 +225,10 @@ std::int64_t check_filters(const State& state, std::int64_t width) {
     const ConvFilter& filter = state.filters[i];
     const std::string prefix = "conv_layers." + std::to_string(i);
     const at::Tensor& weight = state.weight(prefix + ".weight");
-    (void)state.weight(prefix + ".bias");  // required to exist; conv2d checks its length
-    if (weight.dim() != 4 || weight.size(1) != 1 || weight.size(2) != filter.height) {
+    const at::Tensor& bias = state.weight(prefix + ".bias");
+    // A bias of the wrong length would broadcast silently over the channels.
+    if (weight.dim() != 4 || weight.size(1) != 1 || weight.size(2) != filter.height ||
+        bias.sizes() != at::IntArrayRef{weight.size(0)}) {
       throw SentimentModelError("sentiment convolution tensor disagrees with its configured filter");
     }
     std::int64_t features = weight.size(0);

@@ -126,22 +126,36 @@ at::Tensor word_vectors(const State& state, const Batch& batch, std::int64_t len
 
 // [B, F / maxpool_width]: one filter rectified and max-pooled over every position and over
 // groups of maxpool_width adjacent features; trailing features that fill no group are dropped.
-at::Tensor pooled_filter(const State& state, const at::Tensor& input, std::size_t index) {
+//
+// The filter is a convolution with stride 1 along the words and its width across the row (the
+// whole row for a full-width filter, which then has a single tile). It is computed as one matrix
+// product of the rows with every word offset of the kernel, then a sum of the products shifted
+// by their offsets: the same values as the convolution, without the library's convolution
+// kernels, which spend most of their time reordering such long, flat kernels.
+at::Tensor pooled_filter(const State& state, const at::Tensor& rows, std::size_t index) {
   const ConvFilter& filter = state.filters[index];
   const std::string prefix = "conv_layers." + std::to_string(index);
-  const std::int64_t stride = filter.width.value_or(input.size(3));
-  // [B, C, L, tiles], a full-width filter having one tile.
-  const at::Tensor convolved =
-      at::conv2d(input, state.weight(prefix + ".weight"), state.weight(prefix + ".bias"), {1, stride});
-  const std::int64_t sentences = convolved.size(0);
-  const std::int64_t positions = convolved.size(2);
-  const std::int64_t features = convolved.size(1) * convolved.size(3);
-  // Feature index = channel * tiles + tile.
-  const at::Tensor rectified = at::relu(convolved.transpose(2, 3).reshape({sentences, features, positions}));
-  const std::int64_t groups = features / state.maxpool_width;
-  return rectified.narrow(1, 0, groups * state.maxpool_width)
-      .reshape({sentences, groups, state.maxpool_width * positions})
-      .amax(2);
+  const at::Tensor& weight = state.weight(prefix + ".weight");  // [C, 1, height, width]
+  const std::int64_t sentences = rows.size(0);
+  const std::int64_t length = rows.size(1);
+  const std::int64_t width = filter.width.value_or(rows.size(2));
+  const std::int64_t tiles = rows.size(2) / width;
+  const std::int64_t channels = weight.size(0);
+  const std::int64_t positions = length - filter.height + 1;
+  // [height * C, width]: the kernel row of every word offset, offset-major.
+  const at::Tensor kernel = weight.reshape({channels, filter.height, width}).transpose(0, 1).reshape({-1, width});
+  const at::Tensor products = at::matmul(rows.reshape({sentences, length, tiles, width}), kernel.t())
+                                  .view({sentences, length, tiles, filter.height, channels});
+  at::Tensor convolved = products.narrow(1, 0, positions).select(3, 0) + state.weight(prefix + ".bias");
+  for (std::int64_t offset = 1; offset < filter.height; ++offset) {
+    convolved.add_(products.narrow(1, offset, positions).select(3, offset));
+  }
+  // [B, L, F] with feature index = channel * tiles + tile.
+  const at::Tensor features = at::relu(convolved.transpose(2, 3).reshape({sentences, positions, channels * tiles}));
+  const std::int64_t groups = channels * tiles / state.maxpool_width;
+  return features.narrow(2, 0, groups * state.maxpool_width)
+      .reshape({sentences, positions, groups, state.maxpool_width})
+      .amax({1, 3});
 }
 
 }  // namespace
@@ -173,10 +187,9 @@ at::Tensor sentiment_logits(const State& state, const Batch& batch) {
     rows = std::get<0>(at::lstm(rows, {zeros, zeros}, state.lstm_weights, /*has_biases=*/true, /*num_layers=*/2,
                                 /*dropout=*/0.2, /*train=*/false, /*bidirectional=*/true, /*batch_first=*/true));
   }
-  const at::Tensor input = rows.unsqueeze(1);
   std::vector<at::Tensor> pooled;
   pooled.reserve(state.filters.size());
-  for (std::size_t i = 0; i < state.filters.size(); ++i) pooled.push_back(pooled_filter(state, input, i));
+  for (std::size_t i = 0; i < state.filters.size(); ++i) pooled.push_back(pooled_filter(state, rows, i));
   at::Tensor hidden = at::cat(pooled, 1);
   for (std::int64_t i = 0; i < state.num_fc_layers; ++i) {
     const std::string prefix = "fc_layers." + std::to_string(i);

@@ -250,6 +250,8 @@ def refused_cases():
                       "sentiment convolution tensor disagrees with its configured filter"),
         "conv_height": (config(filter_sizes=[3]), "sentiment",
                         "sentiment convolution tensor disagrees with its configured filter"),
+        "conv_bias_length": (replaced("conv_layers.0.bias", torch.zeros(1)), "sentiment",
+                             "sentiment convolution tensor disagrees with its configured filter"),
         "conv_full_width": (replaced("conv_layers.0.weight", tensors["conv_layers.0.weight"][..., :-1].clone()),
                             "sentiment", "sentiment full-width convolution has the wrong input width"),
         "missing_conv_bias": (without("conv_layers.0.bias"), "sentiment", "missing sentiment tensor: 'conv_layers.0.bias'"),
