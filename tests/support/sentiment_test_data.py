@@ -1,30 +1,22 @@
 """Writes everything the sentiment classifier's C++ tests read, once per test run:
 
-- ``models/<name>/``: a bundle of each configuration in ``MODELS`` (seeded weights), and
+- ``models/<name>/``: a bundle of each configuration of ``model_specs`` (seeded weights), and
   ``models/<name>.json``: the PyTorch reference's logits of batches of sentences, its classes
   for several word budgets, and its pretrain vocabulary ids of single words;
 - ``refused/<case>/`` with ``refused.json`` ({case: [error kind, message]}): bundles that loading
   must refuse, one broken thing each;
 - ``accepted/<case>/`` with ``accepted.json`` ({case: expected loaded state}): bundles at the edges
-  of what loading accepts;
-- ``complete``: written last, so a reader never sees half the data.
+  of what loading accepts.
 
-The "transformer" model runs the tiny test encoder compiled by the ``aoti_compile_package``
-fixture (``smoke_encoder.pt2`` under AOTI_PACKAGE_DIR).
-
-Usage: sentiment_test_data.py OUT_DIR AOTI_PACKAGE_DIR
+Run by write_cpp_test_data.py for the suite "sentiment", after the test packages are compiled: the
+"transformer" model runs the tiny test encoder ``smoke_encoder.pt2`` of the package directory.
 """
 
 import copy
 import json
-import pathlib
 import random
-import shutil
-import sys
 
 import torch
-
-HERE = pathlib.Path(__file__).resolve().parent
 
 EDGE_SENTENCES = [
     ["the", "movie", "was", "good"],
@@ -326,19 +318,9 @@ def write_accepted(out):
     (out.parent / "accepted.json").write_text(json.dumps(expected), encoding="utf-8")
 
 
-def main(out, aoti_dir):
-    torch.set_num_threads(1)
-    shutil.rmtree(out, ignore_errors=True)
+def write(out, aoti_dir):
     for folder in ("models", "refused", "accepted"):
-        (out / folder).mkdir(parents=True)
+        (out / folder).mkdir()
     write_models(out / "models", aoti_dir / "smoke_encoder.pt2")
     write_refused(out / "refused")
     write_accepted(out / "accepted")
-    (out / "complete").write_text("")
-
-
-if __name__ == "__main__":
-    sys.path.insert(0, str(HERE))
-    if len(sys.argv) != 3:
-        sys.exit("usage: sentiment_test_data.py OUT_DIR AOTI_PACKAGE_DIR")
-    main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]))

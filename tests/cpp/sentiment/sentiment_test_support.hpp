@@ -1,7 +1,7 @@
 #pragma once
 
-// Where the sentiment tests find the bundles and the PyTorch reference's results that the ctest
-// fixture sentiment_write_test_data (tests/support/sentiment_test_data.py) writes once per run.
+// Where the sentiment tests find the bundles and the PyTorch reference's results that
+// tests/support/sentiment_test_data.py writes (once per ctest run, or once by this process).
 
 #include <ATen/ATen.h>
 #include <ATen/Parallel.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_data.hpp"
 #include "velmora/json.hpp"
 
 namespace sentiment_test {
@@ -25,16 +26,15 @@ inline const std::vector<std::string>& model_names() {
   return names;
 }
 
-inline std::filesystem::path data_dir() { return VELMORA_SENTIMENT_DATA_DIR; }
+inline std::filesystem::path data_dir() { return velmora::testing::SuiteTestData::dir("sentiment"); }
 inline std::filesystem::path model_dir(const std::string& name) { return data_dir() / "models" / name; }
 
 /// Fails the test unless the fixture has finished writing. One intra-op thread: the machine is
 /// shared and the test models are tiny.
 inline void require_data() {
   at::set_num_threads(1);
-  ASSERT_TRUE(std::filesystem::exists(data_dir() / "complete"))
-      << data_dir() << " is incomplete; it is written by the ctest fixture sentiment_write_test_data "
-      << "(run the tests through ctest, e.g. ctest -R Sentiment)";
+  ASSERT_TRUE(velmora::testing::SuiteTestData::complete("sentiment"))
+      << data_dir() << " is incomplete: writing the sentiment test data failed";
 }
 
 /// The reference's results for one model (see sentiment_test_data.write_models).
