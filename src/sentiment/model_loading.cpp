@@ -18,8 +18,6 @@ namespace {
 using State = SentimentPlan::Impl;
 
 constexpr std::string_view kConfigPath = "assets.config";
-constexpr std::int64_t kPadId = 0;
-constexpr std::int64_t kUnknownId = 1;
 
 void read_profile(State& state, const JsonValue& config) {
   const std::string& model_type = config_string(config, "model_type");
@@ -91,8 +89,8 @@ void read_vocabularies(State& state, const JsonValue& root) {
   if (const JsonValue* lower = pretrain.find("lower")) state.lower = lower->as_bool("assets.pretrain_vocab.lower");
   const auto pad = state.pretrain_ids.find("<PAD>");
   const auto unknown = state.pretrain_ids.find("<UNK>");
-  if (pad == state.pretrain_ids.end() || pad->second != kPadId || unknown == state.pretrain_ids.end() ||
-      unknown->second != kUnknownId) {
+  if (pad == state.pretrain_ids.end() || pad->second != kSentimentPadId || unknown == state.pretrain_ids.end() ||
+      unknown->second != kSentimentUnknownId) {
     throw SentimentModelError("sentiment pretrain vocabulary has invalid PAD/UNK ids");
   }
 
@@ -142,7 +140,7 @@ void load_encoders(State& state, const JsonValue& root) {
 // Every id a vocabulary lookup can give must name a row of its table, so that a bundle whose
 // vocabulary and table disagree is refused here instead of failing inside a later request.
 void check_ids_fit(const StringMap<std::int64_t>& ids, std::int64_t rows, const char* message) {
-  const bool fits = kUnknownId < rows && std::all_of(ids.begin(), ids.end(), [&](const auto& entry) {
+  const bool fits = kSentimentUnknownId < rows && std::all_of(ids.begin(), ids.end(), [&](const auto& entry) {
                       return entry.second >= 0 && entry.second < rows;
                     });
   if (!fits) throw SentimentModelError(message);

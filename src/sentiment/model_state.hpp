@@ -22,6 +22,11 @@ class ModelBundle;
 
 namespace detail {
 
+/// The ids of "<PAD>" and "<UNK>" in the pretrain vocabulary; a word missing from the extra
+/// vocabulary also takes row 1 of its table.
+inline constexpr std::int64_t kSentimentPadId = 0;
+inline constexpr std::int64_t kSentimentUnknownId = 1;
+
 /// One convolution filter: it spans `height` consecutive words and either the whole input row
 /// (no width) or tiles of `width` columns.
 struct ConvFilter {

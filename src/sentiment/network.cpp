@@ -15,8 +15,6 @@ namespace {
 using State = SentimentPlan::Impl;
 using Batch = std::vector<const SentimentWords*>;
 
-constexpr std::int64_t kPadId = 0;
-constexpr std::int64_t kUnknownId = 1;
 // The vectors were trained with multi-word entries whose spaces are no-break spaces.
 constexpr std::string_view kNoBreakSpace = "\xC2\xA0";
 
@@ -32,7 +30,7 @@ std::optional<std::int64_t> pretrain_lookup(const State& state, std::string_view
 
 std::int64_t extra_id(const State& state, const std::string& word) {
   const auto found = state.extra_ids.find(word);
-  return found == state.extra_ids.end() ? kUnknownId : found->second;
+  return found == state.extra_ids.end() ? kSentimentUnknownId : found->second;
 }
 
 // Ids are filled in plain buffers that the tensors only view; the buffers outlive every use.
@@ -83,8 +81,8 @@ at::Tensor word_vectors(const State& state, const Batch& batch, std::int64_t len
   const at::TensorOptions options = embedding.options();
   const auto sentences = static_cast<std::int64_t>(batch.size());
   const bool has_extra = state.extra_method != "NONE";
-  std::vector<std::int64_t> pretrain(static_cast<std::size_t>(sentences * length), kPadId);
-  std::vector<std::int64_t> extra(has_extra ? pretrain.size() : 0, kPadId);
+  std::vector<std::int64_t> pretrain(static_cast<std::size_t>(sentences * length), kSentimentPadId);
+  std::vector<std::int64_t> extra(has_extra ? pretrain.size() : 0, kSentimentPadId);
   for (std::int64_t b = 0; b < sentences; ++b) {
     const SentimentWords& words = *batch[static_cast<std::size_t>(b)];
     for (std::size_t t = 0; t < words.size(); ++t) {
@@ -96,7 +94,7 @@ at::Tensor word_vectors(const State& state, const Batch& batch, std::int64_t len
   const at::Tensor pretrain_ids = view_of(pretrain, sentences, length);
   // Unknown words take the trained "unk" vector rather than row 1 of the table.
   const at::Tensor& unknown = state.weight("unk");
-  const at::Tensor unknown_mask = pretrain_ids.eq(kUnknownId).unsqueeze(2);
+  const at::Tensor unknown_mask = pretrain_ids.eq(kSentimentUnknownId).unsqueeze(2);
   std::vector<at::Tensor> pieces{
       at::where(unknown_mask, unknown.view({1, 1, -1}), at::embedding(embedding, pretrain_ids))};
   if (has_extra) {
@@ -168,7 +166,7 @@ std::int64_t sentiment_pretrain_id(const State& state, const std::string& word) 
     }
   }
   if (std::optional<std::int64_t> id = pretrain_lookup(state, unicode_lower(word))) return *id;
-  return kUnknownId;
+  return kSentimentUnknownId;
 }
 
 std::int64_t sentiment_padded_length(const State& state, const Batch& batch) {
