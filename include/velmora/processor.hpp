@@ -233,6 +233,8 @@ class NERProcessor : public Processor {
 class SentimentProcessor : public Processor {
  public:
   SentimentProcessor();
+  /// Loads the classifier from a "sentiment" bundle directory.
+  SentimentProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;

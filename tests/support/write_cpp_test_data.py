@@ -22,9 +22,11 @@ WRITERS = {"bundle": "model_bundle_cases", "pipeline": "pipeline_model_dirs", "t
            "encoders": "encoder_test_data", "subword": "subword_test_data", "seq2seq": "seq2seq_test_data",
            "coref": "coref_test_data",
            "constituency": "constituency_test_data",
-           "constituency_transformer": "constituency_transformer_data", "ner": "ner_test_data"}
+           "constituency_transformer": "constituency_transformer_data",
+           "ner": "ner_test_data",
+           "sentiment": "sentiment_test_data"}
 # Suites whose write(folder, package_dir) also reads the compiled test packages.
-NEEDS_PACKAGES = {"encoders", "coref", "constituency_transformer", "ner"}
+NEEDS_PACKAGES = {"encoders", "coref", "constituency_transformer", "ner", "sentiment"}
 
 
 def main(out: pathlib.Path, suites: list[str], packages: pathlib.Path | None) -> None:
