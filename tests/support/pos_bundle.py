@@ -36,6 +36,7 @@ class PosSetup:
     charlm: bool = False          # forward/backward character LMs instead of the character model
     charlm_transform_dim: int = 0
     composite: bool = False       # composite XPOS vocabulary (three components) instead of a plain one
+    components: dict = dataclasses.field(default_factory=lambda: copy.deepcopy(COMPOSITE))
     xpos_ignore: bool = True      # plain vocabulary with a non-empty "ignore" list
     word_lower: bool = False
     num_layers: int = 2
@@ -100,8 +101,8 @@ class Tagger(nn.Module):
         self.xpos_hid = nn.Linear(2 * hidden, d["xpos_hid"])
         self.ufeats_hid = nn.Linear(2 * hidden, d["feats_hid"])
         if setup.composite:
-            self.xpos_clf = nn.ModuleList(Biaffine(d["xpos_hid"], d["tag_emb_dim"], len(COMPOSITE[str(k)]))
-                                          for k in range(len(COMPOSITE)))
+            self.xpos_clf = nn.ModuleList(Biaffine(d["xpos_hid"], d["tag_emb_dim"], len(setup.components[str(k)]))
+                                          for k in range(len(setup.components)))
         else:
             self.xpos_clf = Biaffine(d["xpos_hid"], d["tag_emb_dim"], len(XPOS))
         self.ufeats_clf = nn.ModuleList(Biaffine(d["feats_hid"], d["tag_emb_dim"], len(setup.features[name]))
@@ -158,7 +159,7 @@ def build_tagger(setup: PosSetup):
     if setup.batch_maximum_tokens is not None:
         config["batch_maximum_tokens"] = setup.batch_maximum_tokens
     if setup.composite:
-        xpos = {"keyed": False, "sep": "+", "_id2unit": COMPOSITE}
+        xpos = {"keyed": False, "sep": "+", "_id2unit": setup.components}
     else:
         xpos = {"_id2unit": XPOS, "_unit2id": _vocab_ids(XPOS), "ignore": ["_"] if setup.xpos_ignore else []}
     word = {"_unit2id": _vocab_ids(SPECIALS + WORDS), "_id2unit": SPECIALS + WORDS}

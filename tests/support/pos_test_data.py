@@ -54,11 +54,12 @@ FORCED = {
     "label_two": PosSetup(features=TWO_FEATURES, xpos_ignore=False,
                           force={"upos": 0, "xpos": [2], "feats": [4, 2]}),
     # Composite XPOS whose middle component is "no value".
-    "composite_gap": PosSetup(composite=True, features=TWO_FEATURES, force={"upos": 1, "xpos": [4, 2, 5]}),
+    "composite_gap": PosSetup(composite=True, features=TWO_FEATURES,
+                              force={"upos": 1, "xpos": [4, 2, 5], "feats": [2, 2]}),
     # Every head scores all labels equally.
     "ties": PosSetup(features=TWO_FEATURES, force={"upos": None, "xpos": [None], "feats": [None, None]}),
     # No feature categories and a composite vocabulary without components.
-    "nothing_to_predict": PosSetup(composite=True, features={}, force={"upos": 4}),
+    "nothing_to_predict": PosSetup(composite=True, components={}, features={}, force={"upos": 4}),
 }
 
 
@@ -99,9 +100,16 @@ def _both(*edits):
     return edit
 
 
-def _swap_charlm_assets(tensors, assets):
+def _swap_charlms(tensors, assets):
+    """The backward model in the forward slot and the other way round, assets and tensors alike."""
     charlm = assets["charlm"]
     charlm["forward"], charlm["backward"] = charlm["backward"], charlm["forward"]
+    swapped = {}
+    for name in list(tensors):
+        for mine, other in (("charmodel_forward.", "charmodel_backward."), ("charmodel_backward.", "charmodel_forward.")):
+            if name.startswith(mine):
+                swapped[other + name[len(mine):]] = tensors.pop(name)
+    tensors.update(swapped)
 
 
 def _extra_word(tensors, assets):
@@ -145,12 +153,13 @@ REFUSED = {
     "feats_two_pipes": (PosSetup(), _vocab(["vocab", "feats", "sep"], "||"), "pos"),
     "feats_unkeyed": (PosSetup(), _vocab(["vocab", "feats", "keyed"], False), "pos"),
     "word_lower_null": (PosSetup(), _vocab(["vocab", "word", "lower"], None), "pos"),
-    "charlm_swapped": (CHARLM, _swap_charlm_assets, "pos"),
+    "charlm_swapped": (CHARLM, _swap_charlms, "pos"),
     "unusual_dtype": (PosSetup(), _unusual_dtype, "pos"),
     "upos_emb_missing": (PosSetup(), _without("upos_emb.weight"), "pos"),
     "composite_component_missing": (COMPOSITE_SETUP, _without("xpos_clf.1.W_bilin.weight"), "pos"),
     "word_vocab_larger": (PosSetup(), _extra_word, "pos"),
-    "input_size": (PosSetup(), _config(word_emb_dim=7), "pos"),
+    "word_width": (PosSetup(), _config(word_emb_dim=7), "pos"),
+    "input_size": (PosSetup(), _config(transformed_dim=5), "pos"),
     "xpos_classes": (PosSetup(), _vocab(["vocab", "xpos", "_id2unit"], SPECIALS + ["NN"]), "pos"),
     "char_rows": (PosSetup(), _both(_vocab(["vocab", "char", "_unit2id"], {"a": 0})), "pos"),
 }
