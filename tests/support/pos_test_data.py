@@ -6,7 +6,9 @@
   reference's encoder rows of each non-empty sentence i (``rows_<i>.bin``), and
   ``agreement/expected.json``: the sentences and, per bundle, the reference's tags of each word;
 - ``forced/<name>/``: bundles whose heads are forced to given class ids (``FORCED``);
-- ``refused/<name>/``: bundles with one fault each (``REFUSED``), named as the C++ test names them.
+- ``refused/<name>/``: bundles with one fault each (``REFUSED``), named as the C++ test names them;
+- ``accepted/<name>/``: unusual bundles that load (``ACCEPTED``);
+- ``models/``: a model directory with English "tokenize" and "pos" bundles (package "default").
 """
 
 from __future__ import annotations
@@ -213,6 +215,17 @@ def _eleven_components(tensors, assets):
         tensors[f"xpos_clf.{k}.W_bilin.bias"] = torch.zeros(5)
 
 
+def write_model_dir(out: pathlib.Path) -> None:
+    from bundle_writer import write_index
+    from tokenizer_bundle import write_tokenizer_bundle
+
+    base = out / "1.14.0" / "en"
+    write_tokenizer_bundle(base / "tokenize_default")
+    write_pos_bundle(base / "pos_default", PosSetup(charlm=True, charlm_transform_dim=2))
+    write_index(out, [{"processor": name, "package": "default", "path": f"{name}_default"}
+                      for name in ("tokenize", "pos")])
+
+
 def write(out: pathlib.Path) -> None:
     (out / "highway").mkdir()
     write_highway(out / "highway")
@@ -226,3 +239,4 @@ def write(out: pathlib.Path) -> None:
         if name == "composite_eleven_components":
             edit = _eleven_components
         write_pos_bundle(out / "accepted" / name, setup, edit=edit)
+    write_model_dir(out / "models")
