@@ -4,7 +4,7 @@ Each suite gets its own folder ``OUT_DIR/<suite>``, emptied first and finished w
 file ``complete``, written last so a reader never sees half the data. A test binary run outside
 ctest calls this script itself for its suite, into a temporary directory.
 
-Usage: write_cpp_test_data.py OUT_DIR SUITE...   (suites: bundle, pipeline, tokenize, pos)
+Usage: write_cpp_test_data.py OUT_DIR SUITE...   (suites: bundle, pipeline, tokenize, pos, depparse)
 """
 
 import importlib
@@ -17,7 +17,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 
 # Suite name -> module whose write(folder) fills the suite's folder.
 WRITERS = {"bundle": "model_bundle_cases", "pipeline": "pipeline_model_dirs", "tokenize": "tokenizer_test_data",
-           "pos": "pos_test_data"}
+           "pos": "pos_test_data", "depparse": "depparse_test_data"}
 
 
 def main(out: pathlib.Path, suites: list[str]) -> None:
