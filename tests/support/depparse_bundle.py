@@ -4,6 +4,8 @@ depparse bundle uses, its assets, and a writer with variants for the loading tes
 ``DepparseNetwork(settings)`` builds seeded random weights for a configuration (``Settings``);
 ``depparse_assets`` writes the matching assets; ``write_depparse_bundle`` writes both, after
 optional edits of the assets (``edit_assets``) or of the tensor dictionary (``edit_tensors``).
+With ``Settings.transformer`` the bundle names the tiny test encoder of ``aoti_packages`` (its
+compiled package must be given to ``write_depparse_bundle`` as ``package``).
 """
 
 from __future__ import annotations
@@ -15,6 +17,7 @@ import torch
 
 from bundle_writer import write_bundle
 import charlm_reference
+import transformer_reference
 
 SPECIALS = ["<PAD>", "<UNK>", "<EMPTY>", "<ROOT>"]
 WORDS = ["the", "The", "dog", "cat", "saw", "a", "big", "?", "!", "new york", "runs", "é", "日本"]
@@ -48,6 +51,7 @@ class Settings:
     word_lower: bool = False
     lemma_lower: bool = True
     batch_size: int | None = None
+    transformer: bool = False
     seed: int = 0
 
 
@@ -106,6 +110,9 @@ class DepparseNetwork(torch.nn.Module):
             self.charmodel.charlstm_c_init = torch.nn.Parameter(torch.zeros(1, 1, s.char_hidden_dim))
             self.trans_char = torch.nn.Linear(s.char_hidden_dim, s.transformed_dim, bias=False)
         self.input_width = 2 * s.word_emb_dim + 2 * s.tag_emb_dim + s.transformed_dim + characters
+        self.transformer_block = transformer_reference.wordpiece_block() if s.transformer else None
+        if s.transformer:
+            self.input_width += self.transformer_block["hidden_size"]
 
         H = s.hidden_dim
         self.parserlstm = torch.nn.Module()
@@ -162,7 +169,7 @@ def depparse_assets(network: DepparseNetwork) -> dict:
         "linearization": s.linearization, "distance": s.distance, "charlm": s.charlm,
         "char": True, "pretrain": True, "char_bidirectional": False, "use_arc_embedding": False, "reversed": False,
         "use_upos": True, "use_xpos": True, "use_ufeats": True, "char_num_layers": 1, "char_rec_dropout": 0.0,
-        "rec_dropout": 0.0, "bert_model": None,
+        "rec_dropout": 0.0, "bert_model": "tiny-test-encoder" if s.transformer else None,
     }
     if s.batch_size is not None:
         config["batch_size"] = s.batch_size
@@ -189,6 +196,8 @@ def depparse_assets(network: DepparseNetwork) -> dict:
         },
         "pretrain_vocab": {"_unit2id": network.pretrain_vocab},
     }
+    if s.transformer:
+        assets["transformer"] = network.transformer_block
     if s.charlm:
         forward, backward = network.charlms
         assets["charlm"] = {"forward": charlm_reference.charlm_assets(forward, True),
@@ -197,8 +206,10 @@ def depparse_assets(network: DepparseNetwork) -> dict:
 
 
 def write_depparse_bundle(directory, network: DepparseNetwork, *, edit_assets=None, edit_tensors=None,
-                          processor="depparse", **bundle_options):
+                          processor="depparse", package: bytes | None = None, **bundle_options):
     assets = copy.deepcopy(depparse_assets(network))
+    if package is not None:
+        bundle_options["artifacts"] = {network.transformer_block["artifact"]: package}
     tensors = network.bundle_tensors()
     if edit_assets is not None:
         edit_assets(assets)

@@ -13,6 +13,7 @@ import math
 import torch
 
 import charlm_reference
+import transformer_reference
 
 QUESTION = {"?", "\uff1f", "\ufe16", "\ufe56", "\u2047"}
 EXCLAMATION = {"!", "\uff01", "\ufe15", "\ufe57", "\u203c"}
@@ -77,6 +78,13 @@ def embed(network, words):
     else:
         vectors = [char_vector(network, [ROOT])] + [char_vector(network, k) for k in keys]
         parts.append(network.trans_char(torch.stack(vectors)))
+    if s.transformer:
+        from aoti_packages import TinyEncoder
+
+        texts = [word["text"] for word in words]
+        block = network.transformer_block
+        rows = transformer_reference.encode(TinyEncoder().eval(), texts, block["model_max_length"], True)
+        parts.append(rows[:len(words) + 1])
     return torch.cat(parts, 1)
 
 

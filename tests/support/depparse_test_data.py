@@ -5,7 +5,10 @@
   with ``scores/<variant>_<i>_{arcs,relations}.bin`` (the reference's log-probabilities of
   sentence i, raw tensors as ``aoti_packages.write_raw_tensor`` writes them);
 - ``loading/<case>``: bundles broken as ``LOADING_CASES`` says, and ``loading/cases.json``
-  mapping each case to the exact error message (empty when the bundle must load).
+  mapping each case to the exact error message (empty when the bundle must load);
+- ``bundles/transformer`` and its expectations (lower-case sentences that the test WordPiece
+  vocabulary covers), only when the compiled test encoder ``aoti_packages/smoke_encoder.pt2``
+  lies next to the test data folder, as the ctest fixtures place it.
 """
 
 from __future__ import annotations
@@ -75,9 +78,17 @@ def corpus_sentences(path, limit=12, longest=30):
     return sentences
 
 
-def write_variant(out, name, settings, sentences):
+TRANSFORMER_SENTENCES = [
+    [w("dog", "dog", "NOUN", "NN")],
+    [w("the", "the", "DET", "DT"), w("cat", "cat", "NOUN", "NN"), w("saw", "see", "VERB", "VBD"),
+     w("unbreakable", None, "ADJ", "JJ"), w("dog", "dog", "NOUN", "NN")],
+    [w("running", "run", "VERB", "VBZ"), w("cats", "cat", "NOUN", "NN"), w("runs", "run", "VERB", "VBZ")],
+]
+
+
+def write_variant(out, name, settings, sentences, package=None):
     network = depparse_bundle.make_network(settings)
-    depparse_bundle.write_depparse_bundle(out / "bundles" / name, network)
+    depparse_bundle.write_depparse_bundle(out / "bundles" / name, network, package=package)
     results = []
     for index, words in enumerate(sentences):
         if not words:
@@ -236,4 +247,8 @@ def write(out: pathlib.Path) -> None:
         sentences += corpus_sentences(corpus)
     for name, settings in VARIANTS.items():
         write_variant(out, name, settings, sentences)
+    package = out.parent.parent / "aoti_packages" / "smoke_encoder.pt2"
+    if package.exists():
+        write_variant(out, "transformer", Settings(transformer=True, seed=13), TRANSFORMER_SENTENCES,
+                      package=package.read_bytes())
     write_loading_cases(out)
