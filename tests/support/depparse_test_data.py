@@ -7,8 +7,8 @@
 - ``loading/<case>``: bundles broken as ``LOADING_CASES`` says, and ``loading/cases.json``
   mapping each case to the exact error message (empty when the bundle must load);
 - ``bundles/transformer`` and its expectations (lower-case sentences that the test WordPiece
-  vocabulary covers), only when the compiled test encoder ``aoti_packages/smoke_encoder.pt2``
-  lies next to the test data folder, as the ctest fixtures place it.
+  vocabulary covers), when the package directory holds the compiled test encoder
+  ``smoke_encoder.pt2``.
 """
 
 from __future__ import annotations
@@ -23,8 +23,7 @@ import charlm_reference
 import depparse_bundle
 from depparse_bundle import Settings
 import depparse_reference
-
-HERE = pathlib.Path(__file__).resolve().parent
+import ud_corpus
 
 VARIANTS = {
     "plain": Settings(),
@@ -52,14 +51,6 @@ SENTENCES = [
     [w(word, word, tag, "NN") for word, tag in zip("the dog saw a big cat the dog saw a big cat".split(),
                                                    ["DET", "NOUN", "VERB", "DET", "ADJ", "NOUN"] * 2)],
 ]
-
-
-def find_corpus():
-    for directory in [HERE, *HERE.parents]:
-        candidate = directory / "shared" / "data" / "en_ewt-ud-dev.conllu"
-        if candidate.exists():
-            return candidate
-    return None
 
 
 def corpus_sentences(path, limit=12, longest=30):
@@ -238,17 +229,17 @@ def write_loading_cases(out):
     (out / "loading" / "cases.json").write_text(json.dumps(messages, indent=1), encoding="utf-8")
 
 
-def write(out: pathlib.Path) -> None:
+def write(out: pathlib.Path, packages: pathlib.Path | None) -> None:
     (out / "expected").mkdir(parents=True)
     (out / "scores").mkdir(parents=True)
     sentences = list(SENTENCES)
-    corpus = find_corpus()
+    corpus = ud_corpus.find_dev_corpus()
     if corpus is not None:
         sentences += corpus_sentences(corpus)
     for name, settings in VARIANTS.items():
         write_variant(out, name, settings, sentences)
-    package = out.parent.parent / "aoti_packages" / "smoke_encoder.pt2"
-    if package.exists():
+    package = packages / "smoke_encoder.pt2" if packages is not None else None
+    if package is not None and package.exists():
         write_variant(out, "transformer", Settings(transformer=True, seed=13), TRANSFORMER_SENTENCES,
                       package=package.read_bytes())
     write_loading_cases(out)
