@@ -167,6 +167,8 @@ class MWTProcessor : public Processor {
 class POSProcessor : public Processor {
  public:
   POSProcessor();
+  /// Loads the tagger from a "pos" bundle directory.
+  POSProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -201,6 +203,8 @@ class LemmaProcessor : public Processor {
 class DepparseProcessor : public Processor {
  public:
   DepparseProcessor();
+  /// Loads the parser from a "depparse" bundle directory.
+  DepparseProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
