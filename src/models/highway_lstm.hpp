@@ -15,9 +15,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "models/inference_lstm.hpp"
 
 namespace velmora::detail {
 
@@ -31,7 +34,15 @@ struct HighwayLstmLayer {
   at::Tensor highway_bias;    // [2H]
   at::Tensor gate_weight;     // [2H, input width]
   at::Tensor gate_bias;       // [2H]
+  /// The same LSTM prepared for fast float32 inference (a copy of the weights); null when the
+  /// weights are not float32 matrices of an LSTM, and then the tensor library's LSTM runs them.
+  std::shared_ptr<const InferenceLstm> prepared;
 };
+
+/// An InferenceLstm over `parameters` (at::lstm order) when they are float32 weights of a fitting
+/// shape; null otherwise.
+std::shared_ptr<const InferenceLstm> prepare_inference_lstm(const std::vector<at::Tensor>& parameters,
+                                                            bool bidirectional);
 
 /// The layers of a stack stored under `prefix` (for example "taggerlstm"): layer i reads
 /// prefix + ".lstm." + i + ".lstm.weight_ih_l0" (and the other seven LSTM weights),
@@ -62,6 +73,7 @@ std::vector<HighwayLstmLayer> bind_highway_lstm_layers(WeightLookup&& weight, st
     layer.highway_bias = weight(stem + ".highway." + index + ".bias");
     layer.gate_weight = weight(stem + ".gate." + index + ".weight");
     layer.gate_bias = weight(stem + ".gate." + index + ".bias");
+    layer.prepared = prepare_inference_lstm(layer.lstm_weights, /*bidirectional=*/true);
     result.push_back(std::move(layer));
   }
   return result;

@@ -128,6 +128,7 @@ void gather_pos_weights(POSModel& state) {
     state.char_lstm_weights = pos_char_lstm_weights(state);
     state.char_lstm_initial_state = {pos_tensor(state, "charmodel.charlstm_h_init"),
                                      pos_tensor(state, "charmodel.charlstm_c_init")};
+    state.char_lstm = prepare_inference_lstm(state.char_lstm_weights, /*bidirectional=*/false);
   }
   auto weight = [&](const std::string& name) -> const at::Tensor& { return pos_tensor(state, name); };
   state.layers = bind_highway_lstm_layers(weight, "taggerlstm", state.num_layers);
