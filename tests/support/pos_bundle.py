@@ -46,6 +46,7 @@ class PosSetup:
     seed: int = 3
     dims: dict | None = None      # layer widths (DIMS when None)
     extra_words: int = 0          # synthetic words "w0", "w1", ... added to both word vocabularies
+    transformer: bool = False     # transformer features from the tiny test encoder (16 wide)
     # Class ids to force (all weights of the head zero, a large bias on that id): keys "upos",
     # "xpos" (one id per component, or one for a plain vocabulary) and "feats" (one per sorted
     # feature); a value of None leaves every logit zero, a tie.
@@ -97,7 +98,7 @@ class Tagger(nn.Module):
             char_width = 2 * setup.charlm_transform_dim
         else:
             char_width = sum(charlm_hidden)
-        self.input_size = d["word_emb_dim"] + d["transformed_dim"] + char_width
+        self.input_size = d["word_emb_dim"] + d["transformed_dim"] + char_width + (16 if setup.transformer else 0)
         hidden = d["hidden_dim"]
         self.taggerlstm = HighwayStack(self.input_size, hidden, setup.num_layers)
         self.taggerlstm_h_init = nn.Parameter(torch.zeros(2 * setup.num_layers, 1, hidden))
@@ -189,6 +190,11 @@ def build_tagger(setup: PosSetup):
         },
         "pretrain_vocab": {"_unit2id": _vocab_ids(SPECIALS + PRETRAINED + _synthetic(setup))},
     }
+    if setup.transformer:
+        from transformer_reference import wordpiece_block
+
+        config["bert_model"] = "tiny-test-encoder"
+        assets["transformer"] = wordpiece_block(hidden_size=16)
     if setup.charlm:
         assets["charlm"] = {"forward": charlm_assets(forward, True), "backward": charlm_assets(backward, False)}
     return tagger, forward, backward, assets

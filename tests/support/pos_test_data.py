@@ -8,7 +8,9 @@
 - ``forced/<name>/``: bundles whose heads are forced to given class ids (``FORCED``);
 - ``refused/<name>/``: bundles with one fault each (``REFUSED``), named as the C++ test names them;
 - ``accepted/<name>/``: unusual bundles that load (``ACCEPTED``);
-- ``models/``: a model directory with English "tokenize" and "pos" bundles (package "default").
+- ``models/``: a model directory with English "tokenize" and "pos" bundles (package "default");
+- ``transformer/``: when the compiled test encoder exists, ``transformer/bundle`` with transformer
+  features over it and ``transformer/expected.json`` (sentences and the reference's tags).
 """
 
 from __future__ import annotations
@@ -226,7 +228,20 @@ def write_model_dir(out: pathlib.Path) -> None:
                       for name in ("tokenize", "pos")])
 
 
-def write(out: pathlib.Path) -> None:
+TRANSFORMER_SENTENCES = [["the", "cat", "running"], ["unbreakable"], ["a", "dog", "runs", "on", "the", "mat"]]
+
+
+def write_transformer(out: pathlib.Path, package: pathlib.Path) -> None:
+    tagger, forward, backward, assets = build_tagger(PosSetup(transformer=True, seed=17))
+    write_bundle(out / "bundle", tagger_tensors(tagger), assets, processor="pos",
+                 artifacts={"model.pt2": package.read_bytes()})
+    expected = {"sentences": TRANSFORMER_SENTENCES,
+                "tags": {"bundle": [[list(tag) for tag in reference_tags(tagger, None, None, assets, words)]
+                                    for words in TRANSFORMER_SENTENCES]}}
+    (out / "expected.json").write_text(json.dumps(expected), encoding="utf-8")
+
+
+def write(out: pathlib.Path, packages: pathlib.Path | None = None) -> None:
     (out / "highway").mkdir()
     write_highway(out / "highway")
     (out / "agreement").mkdir()
@@ -240,3 +255,6 @@ def write(out: pathlib.Path) -> None:
             edit = _eleven_components
         write_pos_bundle(out / "accepted" / name, setup, edit=edit)
     write_model_dir(out / "models")
+    package = packages / "smoke_encoder.pt2" if packages is not None else None
+    if package is not None and package.exists():
+        write_transformer(out / "transformer", package)

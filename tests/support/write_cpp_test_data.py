@@ -22,7 +22,7 @@ WRITERS = {"bundle": "model_bundle_cases", "pipeline": "pipeline_model_dirs", "t
            "encoders": "encoder_test_data", "subword": "subword_test_data", "seq2seq": "seq2seq_test_data",
            "pos": "pos_test_data"}
 # Suites whose write(folder, package_dir) also reads the compiled test packages.
-NEEDS_PACKAGES = {"encoders"}
+NEEDS_PACKAGES = {"encoders", "pos"}
 
 
 def main(out: pathlib.Path, suites: list[str], packages: pathlib.Path | None) -> None:
