@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
   std::vector<velmora::Document> documents;
   for (std::size_t first = 0; first < sentences.size(); first += 10) {
     const auto begin = sentences.begin() + static_cast<std::ptrdiff_t>(first);
-    documents.push_back(document_of(begin, begin + static_cast<std::ptrdiff_t>(std::min<std::size_t>(10, sentences.size() - first))));
+    const auto count = static_cast<std::ptrdiff_t>(std::min<std::size_t>(10, sentences.size() - first));
+    documents.push_back(document_of(begin, begin + count));
   }
   start = Clock::now();
   plan.process_bulk(std::move(documents));

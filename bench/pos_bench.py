@@ -56,7 +56,8 @@ def main():
         for words in batch:
             reference_tags(tagger, forward, backward, assets, words)
         elapsed = time.perf_counter() - start
-        print(f"{'PyTorch reference, sentence by sentence':40} {elapsed:8.3f} s  {len(batch) / elapsed:8.0f} sentences/s")
+        rate = len(batch) / elapsed
+        print(f"{'PyTorch reference, sentence by sentence':40} {elapsed:8.3f} s  {rate:8.0f} sentences/s")
         subprocess.run([args.binary, str(bundle), str(sentences_path), str(args.threads)], check=True)
 
 

@@ -59,6 +59,22 @@ at::Tensor run_group(const std::vector<HighwayLstmLayer>& layers, at::Tensor pad
 
 }  // namespace
 
+std::vector<std::string> highway_lstm_layer_names(std::string_view prefix, std::int64_t layer) {
+  static constexpr std::string_view kLstmWeights[] = {
+      "weight_ih_l0",         "weight_hh_l0",         "bias_ih_l0",         "bias_hh_l0",
+      "weight_ih_l0_reverse", "weight_hh_l0_reverse", "bias_ih_l0_reverse", "bias_hh_l0_reverse"};
+  const std::string stem(prefix);
+  const std::string index = std::to_string(layer);
+  std::vector<std::string> names;
+  names.reserve(12);
+  for (std::string_view name : kLstmWeights) names.push_back(stem + ".lstm." + index + ".lstm." + std::string(name));
+  for (std::string_view part : {".highway.", ".gate."}) {
+    names.push_back(stem + std::string(part) + index + ".weight");
+    names.push_back(stem + std::string(part) + index + ".bias");
+  }
+  return names;
+}
+
 std::shared_ptr<const InferenceLstm> prepare_inference_lstm(const std::vector<at::Tensor>& parameters,
                                                             bool bidirectional) {
   if (!all_float(parameters)) return nullptr;

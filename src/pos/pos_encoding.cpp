@@ -43,7 +43,8 @@ at::Tensor attend(const POSModel& state, const at::Tensor& hidden) {
 
 at::Tensor pos_char_encode(const POSModel& state, const std::string& word) {
   std::vector<std::int64_t> ids = character_ids(state, word);
-  const at::Tensor embedded = at::embedding(pos_tensor(state, "charmodel.char_emb.weight"), id_tensor(ids).unsqueeze(0));
+  const at::Tensor embedded =
+      at::embedding(pos_tensor(state, "charmodel.char_emb.weight"), id_tensor(ids).unsqueeze(0));
   const at::Tensor hidden =
       std::get<0>(at::lstm(embedded, state.char_lstm_initial_state, state.char_lstm_weights, /*has_biases=*/true,
                            /*num_layers=*/1, /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/false,

@@ -110,7 +110,8 @@ def _swap_charlms(tensors, assets):
     charlm["forward"], charlm["backward"] = charlm["backward"], charlm["forward"]
     swapped = {}
     for name in list(tensors):
-        for mine, other in (("charmodel_forward.", "charmodel_backward."), ("charmodel_backward.", "charmodel_forward.")):
+        for mine, other in (("charmodel_forward.", "charmodel_backward."),
+                            ("charmodel_backward.", "charmodel_forward.")):
             if name.startswith(mine):
                 swapped[other + name[len(mine):]] = tensors.pop(name)
     tensors.update(swapped)
@@ -161,6 +162,7 @@ REFUSED = {
     "unusual_dtype": (PosSetup(), _unusual_dtype, "pos"),
     "upos_emb_missing": (PosSetup(), _without("upos_emb.weight"), "pos"),
     "composite_component_missing": (COMPOSITE_SETUP, _without("xpos_clf.1.W_bilin.weight"), "pos"),
+    "layer_gate_missing": (PosSetup(), _without("taggerlstm.gate.1.bias"), "pos"),
     "word_vocab_larger": (PosSetup(), _extra_word, "pos"),
     "word_width": (PosSetup(), _config(word_emb_dim=7), "pos"),
     "input_size": (PosSetup(), _config(transformed_dim=5), "pos"),

@@ -75,7 +75,8 @@ TEST(HighwayLstm, PackedGroupsMatchTheReferenceUnderEveryGrouping) {
   c10::InferenceMode guard;
   const std::vector<HighwayGrouping> groupings = {{}, {1, 5000}, {3, 5000}, {250, 10}, {2, 9}, {250, 1}};
   for (const HighwayGrouping& grouping : groupings) {
-    const std::vector<at::Tensor> rows = velmora::detail::highway_lstm_forward_packed(data.layers, data.inputs, grouping);
+    const std::vector<at::Tensor> rows =
+        velmora::detail::highway_lstm_forward_packed(data.layers, data.inputs, grouping);
     ASSERT_EQ(rows.size(), kSentences);
     for (std::size_t i = 0; i < kSentences; ++i) {
       expect_close(rows[i], data.outputs[i],
@@ -110,7 +111,8 @@ TEST(HighwayLstm, SkippedSentencesStayUndefinedAndRunNothing) {
   const HighwayCase& data = highway_case();
   c10::InferenceMode guard;
   EXPECT_TRUE(velmora::detail::highway_lstm_forward_packed(data.layers, {}, {}).empty());
-  const std::vector<at::Tensor> none = velmora::detail::highway_lstm_forward_packed(data.layers, {at::Tensor(), at::Tensor()}, {});
+  const std::vector<at::Tensor> none =
+      velmora::detail::highway_lstm_forward_packed(data.layers, {at::Tensor(), at::Tensor()}, {});
   ASSERT_EQ(none.size(), 2u);
   EXPECT_FALSE(none[0].defined());
   EXPECT_FALSE(none[1].defined());
