@@ -2,10 +2,24 @@
 
 #include <algorithm>
 #include <numeric>
+#include <span>
 #include <tuple>
 
 namespace velmora::detail {
 namespace {
+
+bool all_float(const std::vector<at::Tensor>& tensors) {
+  for (const at::Tensor& tensor : tensors) {
+    if (tensor.scalar_type() != at::kFloat) return false;
+  }
+  return true;
+}
+
+// The prepared LSTM when it can take this input and these initial states.
+const InferenceLstm* fast_lstm(const HighwayLstmLayer& layer, const at::Tensor& input) {
+  if (!layer.prepared || input.scalar_type() != at::kFloat || !all_float(layer.initial_state)) return nullptr;
+  return layer.prepared.get();
+}
 
 // The highway term of a layer, read from the layer's input.
 at::Tensor highway_term(const HighwayLstmLayer& layer, const at::Tensor& input) {
@@ -17,7 +31,15 @@ at::Tensor highway_term(const HighwayLstmLayer& layer, const at::Tensor& input) 
 at::Tensor run_group(const std::vector<HighwayLstmLayer>& layers, at::Tensor padded, const at::Tensor& lengths) {
   const std::int64_t batch = padded.size(0);
   const std::int64_t steps = padded.size(1);
+  const std::span<const std::int64_t> row_lengths(lengths.const_data_ptr<std::int64_t>(),
+                                                  static_cast<std::size_t>(batch));
   for (const HighwayLstmLayer& layer : layers) {
+    if (const InferenceLstm* lstm = fast_lstm(layer, padded)) {
+      // Outputs past each row's length are zero, as unpacking fills them.
+      const at::Tensor outputs = (*lstm)(padded, row_lengths, layer.initial_state);
+      padded = outputs + highway_term(layer, padded);
+      continue;
+    }
     auto [data, batch_sizes] = at::_pack_padded_sequence(padded, lengths, /*batch_first=*/true);
     std::vector<at::Tensor> states;
     states.reserve(layer.initial_state.size());
@@ -36,6 +58,32 @@ at::Tensor run_group(const std::vector<HighwayLstmLayer>& layers, at::Tensor pad
 }
 
 }  // namespace
+
+std::vector<std::string> highway_lstm_layer_names(std::string_view prefix, std::int64_t layer) {
+  static constexpr std::string_view kLstmWeights[] = {
+      "weight_ih_l0",         "weight_hh_l0",         "bias_ih_l0",         "bias_hh_l0",
+      "weight_ih_l0_reverse", "weight_hh_l0_reverse", "bias_ih_l0_reverse", "bias_hh_l0_reverse"};
+  const std::string stem(prefix);
+  const std::string index = std::to_string(layer);
+  std::vector<std::string> names;
+  names.reserve(12);
+  for (std::string_view name : kLstmWeights) names.push_back(stem + ".lstm." + index + ".lstm." + std::string(name));
+  for (std::string_view part : {".highway.", ".gate."}) {
+    names.push_back(stem + std::string(part) + index + ".weight");
+    names.push_back(stem + std::string(part) + index + ".bias");
+  }
+  return names;
+}
+
+std::shared_ptr<const InferenceLstm> prepare_inference_lstm(const std::vector<at::Tensor>& parameters,
+                                                            bool bidirectional) {
+  if (!all_float(parameters)) return nullptr;
+  try {
+    return std::make_shared<const InferenceLstm>(parameters, 1, bidirectional);
+  } catch (const c10::Error&) {
+    return nullptr;  // shapes that do not fit fail in the tensor library's LSTM, where they are used
+  }
+}
 
 std::vector<std::vector<std::size_t>> group_by_length(const std::vector<std::int64_t>& lengths,
                                                       const HighwayGrouping& grouping) {
@@ -65,6 +113,11 @@ std::vector<std::vector<std::size_t>> group_by_length(const std::vector<std::int
 
 at::Tensor highway_lstm_forward(const std::vector<HighwayLstmLayer>& layers, at::Tensor input) {
   for (const HighwayLstmLayer& layer : layers) {
+    if (const InferenceLstm* lstm = fast_lstm(layer, input)) {
+      const at::Tensor outputs = (*lstm)(input, {}, layer.initial_state);
+      input = outputs + highway_term(layer, input);
+      continue;
+    }
     const at::Tensor outputs =
         std::get<0>(at::lstm(input, layer.initial_state, layer.lstm_weights, /*has_biases=*/true, /*num_layers=*/1,
                              /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/true, /*batch_first=*/true));

@@ -15,9 +15,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "models/inference_lstm.hpp"
 
 namespace velmora::detail {
 
@@ -31,37 +34,46 @@ struct HighwayLstmLayer {
   at::Tensor highway_bias;    // [2H]
   at::Tensor gate_weight;     // [2H, input width]
   at::Tensor gate_bias;       // [2H]
+  /// The same LSTM prepared for fast float32 inference (a copy of the weights); null when the
+  /// weights are not float32 matrices of an LSTM, and then the tensor library's LSTM runs them.
+  std::shared_ptr<const InferenceLstm> prepared;
 };
 
-/// The layers of a stack stored under `prefix` (for example "taggerlstm"): layer i reads
-/// prefix + ".lstm." + i + ".lstm.weight_ih_l0" (and the other seven LSTM weights),
-/// prefix + ".highway." + i + ".weight"/".bias", prefix + ".gate." + i + ".weight"/".bias", and
-/// rows 2i and 2i + 1 of prefix + "_h_init" and prefix + "_c_init" ([2 * layers, 1, H]).
+/// An InferenceLstm over `parameters` (at::lstm order) when they are float32 weights of a fitting
+/// shape; null otherwise.
+std::shared_ptr<const InferenceLstm> prepare_inference_lstm(const std::vector<at::Tensor>& parameters,
+                                                            bool bidirectional);
+
+/// The twelve bundle names of layer `layer` of a stack stored under `prefix` (for example
+/// "taggerlstm"), in this order: the LSTM's prefix + ".lstm." + layer + ".lstm.weight_ih_l0",
+/// "weight_hh_l0", "bias_ih_l0", "bias_hh_l0" and the same four with "_reverse"; then
+/// prefix + ".highway." + layer + ".weight" and ".bias"; then prefix + ".gate." + layer + ".weight"
+/// and ".bias".
+std::vector<std::string> highway_lstm_layer_names(std::string_view prefix, std::int64_t layer);
+
+/// The layers of a stack stored under `prefix`: layer i reads highway_lstm_layer_names(prefix, i)
+/// and rows 2i and 2i + 1 of prefix + "_h_init" and prefix + "_c_init" ([2 * layers, 1, H]).
 /// `weight(name)` returns the bound tensor of a full name (and raises the model's error for an
 /// absent one).
 template <class WeightLookup>
 std::vector<HighwayLstmLayer> bind_highway_lstm_layers(WeightLookup&& weight, std::string_view prefix,
                                                        std::int64_t layers) {
-  static constexpr std::string_view kLstmWeights[] = {
-      "weight_ih_l0",         "weight_hh_l0",         "bias_ih_l0",         "bias_hh_l0",
-      "weight_ih_l0_reverse", "weight_hh_l0_reverse", "bias_ih_l0_reverse", "bias_hh_l0_reverse"};
   const std::string stem(prefix);
   const at::Tensor& h_init = weight(stem + "_h_init");
   const at::Tensor& c_init = weight(stem + "_c_init");
   std::vector<HighwayLstmLayer> result;
   result.reserve(static_cast<std::size_t>(layers));
   for (std::int64_t i = 0; i < layers; ++i) {
-    const std::string index = std::to_string(i);
+    const std::vector<std::string> names = highway_lstm_layer_names(prefix, i);
     HighwayLstmLayer layer;
     layer.lstm_weights.reserve(8);
-    for (std::string_view name : kLstmWeights) {
-      layer.lstm_weights.push_back(weight(stem + ".lstm." + index + ".lstm." + std::string(name)));
-    }
+    for (std::size_t k = 0; k < 8; ++k) layer.lstm_weights.push_back(weight(names[k]));
     layer.initial_state = {h_init.narrow(0, 2 * i, 2), c_init.narrow(0, 2 * i, 2)};
-    layer.highway_weight = weight(stem + ".highway." + index + ".weight");
-    layer.highway_bias = weight(stem + ".highway." + index + ".bias");
-    layer.gate_weight = weight(stem + ".gate." + index + ".weight");
-    layer.gate_bias = weight(stem + ".gate." + index + ".bias");
+    layer.highway_weight = weight(names[8]);
+    layer.highway_bias = weight(names[9]);
+    layer.gate_weight = weight(names[10]);
+    layer.gate_bias = weight(names[11]);
+    layer.prepared = prepare_inference_lstm(layer.lstm_weights, /*bidirectional=*/true);
     result.push_back(std::move(layer));
   }
   return result;

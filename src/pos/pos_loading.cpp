@@ -115,7 +115,8 @@ void read_features(POSModel& state, const JsonValue& vocab) {
 
 void read_vocabularies(POSModel& state, const JsonValue& assets) {
   const JsonValue& vocab = assets.at("vocab", "assets");
-  const std::string& xpos_class = vocab.at("_key2class", "assets.vocab").at("xpos", "assets.vocab._key2class").as_string("");
+  const std::string& xpos_class =
+      vocab.at("_key2class", "assets.vocab").at("xpos", "assets.vocab._key2class").as_string("");
   if (xpos_class != "WordVocab" && xpos_class != "XPOSVocab") {
     throw POSModelError("unsupported XPOS vocabulary class: " + xpos_class);
   }

@@ -36,6 +36,7 @@ struct POSPlan::Impl {
   detail::StringMap<at::Tensor> tensors;          // a view of every bundle tensor
   std::vector<at::Tensor> char_lstm_weights;      // character model only
   std::vector<at::Tensor> char_lstm_initial_state;
+  std::shared_ptr<const detail::InferenceLstm> char_lstm;  // the character LSTM prepared, when float32
   std::vector<POSHighwayLayer> layers;
   detail::StringMap<std::int64_t> word_vocab;
   detail::StringMap<std::int64_t> char_vocab;
@@ -88,6 +89,9 @@ std::int64_t pos_input_size(const POSModel& state);
 at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>& words,
                            const at::Tensor* forward = nullptr, const at::Tensor* backward = nullptr);
 at::Tensor pos_char_encode(const POSModel& state, const std::string& word);
+/// pos_char_encode of every word, [words, char_hidden_dim], in one LSTM run when the character
+/// LSTM is prepared.
+at::Tensor pos_char_encode_many(const POSModel& state, const std::vector<std::string>& words);
 
 // Highway BiLSTM.
 at::Tensor pos_highway_lstm_forward(const POSModel& state, const std::vector<std::string>& words,

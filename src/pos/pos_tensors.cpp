@@ -18,13 +18,11 @@ constexpr std::string_view kAlwaysRequired[] = {
     "upos_emb.weight", "xpos_hid.weight", "xpos_hid.bias", "ufeats_hid.weight", "ufeats_hid.bias"};
 
 constexpr std::string_view kCharacterModel[] = {
-    "charmodel.char_emb.weight",           "charmodel.char_attn.weight",          "charmodel.charlstm_h_init",
-    "charmodel.charlstm_c_init",           "charmodel.charlstm.lstm.weight_ih_l0", "charmodel.charlstm.lstm.weight_hh_l0",
-    "charmodel.charlstm.lstm.bias_ih_l0", "charmodel.charlstm.lstm.bias_hh_l0",  "trans_char.weight"};
-
-constexpr std::string_view kLayerWeights[] = {
-    "weight_ih_l0",         "weight_hh_l0",         "bias_ih_l0",         "bias_hh_l0",
-    "weight_ih_l0_reverse", "weight_hh_l0_reverse", "bias_ih_l0_reverse", "bias_hh_l0_reverse"};
+    "charmodel.char_emb.weight",          "charmodel.char_attn.weight",
+    "charmodel.charlstm_h_init",          "charmodel.charlstm_c_init",
+    "charmodel.charlstm.lstm.weight_ih_l0", "charmodel.charlstm.lstm.weight_hh_l0",
+    "charmodel.charlstm.lstm.bias_ih_l0", "charmodel.charlstm.lstm.bias_hh_l0",
+    "trans_char.weight"};
 
 std::string composite_prefix(std::size_t component) { return "xpos_clf." + std::to_string(component) + ".W_bilin"; }
 std::string feature_prefix(std::size_t feature) { return "ufeats_clf." + std::to_string(feature) + ".W_bilin"; }
@@ -48,10 +46,7 @@ std::vector<std::string> required_names(const POSModel& state) {
     names.emplace_back("charmodel_backward_transform.weight");
   }
   for (std::int64_t i = 0; i < state.num_layers; ++i) {
-    const std::string index = std::to_string(i);
-    for (std::string_view name : kLayerWeights) names.push_back("taggerlstm.lstm." + index + ".lstm." + std::string(name));
-    add_pair("taggerlstm.highway." + index);
-    add_pair("taggerlstm.gate." + index);
+    for (std::string& name : highway_lstm_layer_names("taggerlstm", i)) names.push_back(std::move(name));
   }
   for (std::size_t f = 0; f < state.feature_vocabs.size(); ++f) add_pair(feature_prefix(f));
   return names;
@@ -128,6 +123,7 @@ void gather_pos_weights(POSModel& state) {
     state.char_lstm_weights = pos_char_lstm_weights(state);
     state.char_lstm_initial_state = {pos_tensor(state, "charmodel.charlstm_h_init"),
                                      pos_tensor(state, "charmodel.charlstm_c_init")};
+    state.char_lstm = prepare_inference_lstm(state.char_lstm_weights, /*bidirectional=*/false);
   }
   auto weight = [&](const std::string& name) -> const at::Tensor& { return pos_tensor(state, name); };
   state.layers = bind_highway_lstm_layers(weight, "taggerlstm", state.num_layers);

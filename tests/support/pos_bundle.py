@@ -44,6 +44,9 @@ class PosSetup:
     batch_maximum_tokens: int | None = None
     features: dict = dataclasses.field(default_factory=lambda: copy.deepcopy(FEATURES))
     seed: int = 3
+    dims: dict | None = None      # layer widths (DIMS when None)
+    extra_words: int = 0          # synthetic words "w0", "w1", ... added to both word vocabularies
+    transformer: bool = False     # transformer features from the tiny test encoder (16 wide)
     # Class ids to force (all weights of the head zero, a large bias on that id): keys "upos",
     # "xpos" (one id per component, or one for a plain vocabulary) and "feats" (one per sorted
     # feature); a value of None leaves every logit zero, a tie.
@@ -73,12 +76,17 @@ class CharModel(nn.Module):
         self.charlstm_c_init = nn.Parameter(torch.zeros(1, 1, hidden))
 
 
+def _synthetic(setup: PosSetup) -> list[str]:
+    return [f"w{i}" for i in range(setup.extra_words)]
+
+
 class Tagger(nn.Module):
     def __init__(self, setup: PosSetup, dims: dict, charlm_hidden: tuple[int, int] = (0, 0)):
         super().__init__()
         d = dims
-        self.word_emb = nn.Embedding(len(WORDS) + len(SPECIALS), d["word_emb_dim"])
-        self.pretrained_emb = nn.Embedding(len(PRETRAINED) + len(SPECIALS), d["pretrain_dim"])
+        extra = setup.extra_words
+        self.word_emb = nn.Embedding(len(WORDS) + len(SPECIALS) + extra, d["word_emb_dim"])
+        self.pretrained_emb = nn.Embedding(len(PRETRAINED) + len(SPECIALS) + extra, d["pretrain_dim"])
         self.trans_pretrained = nn.Linear(d["pretrain_dim"], d["transformed_dim"], bias=False)
         if not setup.charlm:
             self.charmodel = CharModel(len(CHARS) + len(SPECIALS), d["char_emb_dim"], d["char_hidden_dim"])
@@ -90,7 +98,7 @@ class Tagger(nn.Module):
             char_width = 2 * setup.charlm_transform_dim
         else:
             char_width = sum(charlm_hidden)
-        self.input_size = d["word_emb_dim"] + d["transformed_dim"] + char_width
+        self.input_size = d["word_emb_dim"] + d["transformed_dim"] + char_width + (16 if setup.transformer else 0)
         hidden = d["hidden_dim"]
         self.taggerlstm = HighwayStack(self.input_size, hidden, setup.num_layers)
         self.taggerlstm_h_init = nn.Parameter(torch.zeros(2 * setup.num_layers, 1, hidden))
@@ -130,10 +138,13 @@ def build_tagger(setup: PosSetup):
         forward = CharLanguageModel(default_units(with_unknown=True), hidden=5, layers=1, seed=setup.seed + 1)
         backward = CharLanguageModel(default_units(with_unknown=False), hidden=6, layers=1, seed=setup.seed + 2)
         charlm_hidden = (forward.hidden, backward.hidden)
-    tagger = Tagger(setup, DIMS, charlm_hidden)
+    dims = setup.dims or DIMS
+    tagger = Tagger(setup, dims, charlm_hidden)
     with torch.no_grad():
         for parameter in tagger.parameters():
-            parameter.copy_(torch.randn(parameter.shape, generator=generator))
+            # Unit variance for the tiny test sizes; wider layers are scaled like their fan-in.
+            scale = 1.0 if setup.dims is None else parameter.shape[-1] ** -0.5
+            parameter.copy_(torch.randn(parameter.shape, generator=generator) * scale)
     if setup.force:
         if "upos" in setup.force:
             _force(tagger.upos_clf, setup.force["upos"])
@@ -147,9 +158,9 @@ def build_tagger(setup: PosSetup):
     tagger.eval()
 
     config = {
-        "word_emb_dim": DIMS["word_emb_dim"], "transformed_dim": DIMS["transformed_dim"],
-        "char_emb_dim": DIMS["char_emb_dim"], "char_hidden_dim": DIMS["char_hidden_dim"],
-        "hidden_dim": DIMS["hidden_dim"], "num_layers": setup.num_layers, "tag_emb_dim": DIMS["tag_emb_dim"],
+        "word_emb_dim": dims["word_emb_dim"], "transformed_dim": dims["transformed_dim"],
+        "char_emb_dim": dims["char_emb_dim"], "char_hidden_dim": dims["char_hidden_dim"],
+        "hidden_dim": dims["hidden_dim"], "num_layers": setup.num_layers, "tag_emb_dim": dims["tag_emb_dim"],
         "charlm": setup.charlm, "charlm_transform_dim": setup.charlm_transform_dim, "char": True,
         "pretrain": True, "char_bidirectional": False, "share_hid": False, "char_num_layers": 1,
         "char_rec_dropout": 0.0, "rec_dropout": 0, "bert_model": None, "dropout": 0.5, "shorthand": "en_test",
@@ -162,7 +173,8 @@ def build_tagger(setup: PosSetup):
         xpos = {"keyed": False, "sep": "+", "_id2unit": setup.components}
     else:
         xpos = {"_id2unit": XPOS, "_unit2id": _vocab_ids(XPOS), "ignore": ["_"] if setup.xpos_ignore else []}
-    word = {"_unit2id": _vocab_ids(SPECIALS + WORDS), "_id2unit": SPECIALS + WORDS}
+    words = SPECIALS + WORDS + _synthetic(setup)
+    word = {"_unit2id": _vocab_ids(words), "_id2unit": words}
     if setup.word_lower:
         word["lower"] = True
     assets = {
@@ -176,8 +188,13 @@ def build_tagger(setup: PosSetup):
             "xpos": xpos,
             "feats": {"keyed": True, "sep": "|", "_id2unit": setup.features},
         },
-        "pretrain_vocab": {"_unit2id": _vocab_ids(SPECIALS + PRETRAINED)},
+        "pretrain_vocab": {"_unit2id": _vocab_ids(SPECIALS + PRETRAINED + _synthetic(setup))},
     }
+    if setup.transformer:
+        from transformer_reference import wordpiece_block
+
+        config["bert_model"] = "tiny-test-encoder"
+        assets["transformer"] = wordpiece_block(hidden_size=16)
     if setup.charlm:
         assets["charlm"] = {"forward": charlm_assets(forward, True), "backward": charlm_assets(backward, False)}
     return tagger, forward, backward, assets

@@ -2,7 +2,8 @@
 (independently of the native code), over a module and assets made by ``pos_bundle``.
 
 ``reference_tags(tagger, forward, backward, assets, words)`` returns one (upos, xpos, feats) triple
-per word, "_" meaning no value.
+per word, "_" meaning no value. A bundle with transformer features reads them from ``ENCODER``,
+the tiny test encoder that its compiled package holds.
 """
 
 from __future__ import annotations
@@ -14,6 +15,13 @@ from charlm_reference import reference_encode
 QUESTION = {"?", "\uff1f", "\ufe16", "\ufe56", "\u2047"}
 EXCLAMATION = {"!", "\uff01", "\ufe15", "\ufe57", "\u203c"}
 NO_VALUE = 2
+ENCODER_MAX_LENGTH = 64
+
+
+def _encoder():
+    from aoti_packages import TinyEncoder
+
+    return TinyEncoder().eval()
 
 
 def fold(word: str) -> str:
@@ -51,6 +59,10 @@ def input_rows(tagger, forward, backward, assets, words: list[str]) -> torch.Ten
             fwd = tagger.charmodel_forward_transform(fwd)
             bwd = tagger.charmodel_backward_transform(bwd)
         parts += [fwd, bwd]
+    if config.get("bert_model") is not None:
+        from transformer_reference import encode
+
+        parts.append(encode(_encoder(), words, ENCODER_MAX_LENGTH, False))
     return torch.cat(parts, 1).unsqueeze(0)
 
 

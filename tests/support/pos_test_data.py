@@ -8,7 +8,9 @@
 - ``forced/<name>/``: bundles whose heads are forced to given class ids (``FORCED``);
 - ``refused/<name>/``: bundles with one fault each (``REFUSED``), named as the C++ test names them;
 - ``accepted/<name>/``: unusual bundles that load (``ACCEPTED``);
-- ``models/``: a model directory with English "tokenize" and "pos" bundles (package "default").
+- ``models/``: a model directory with English "tokenize" and "pos" bundles (package "default");
+- ``transformer/``: when the compiled test encoder exists, ``transformer/bundle`` with transformer
+  features over it and ``transformer/expected.json`` (sentences and the reference's tags).
 """
 
 from __future__ import annotations
@@ -108,7 +110,8 @@ def _swap_charlms(tensors, assets):
     charlm["forward"], charlm["backward"] = charlm["backward"], charlm["forward"]
     swapped = {}
     for name in list(tensors):
-        for mine, other in (("charmodel_forward.", "charmodel_backward."), ("charmodel_backward.", "charmodel_forward.")):
+        for mine, other in (("charmodel_forward.", "charmodel_backward."),
+                            ("charmodel_backward.", "charmodel_forward.")):
             if name.startswith(mine):
                 swapped[other + name[len(mine):]] = tensors.pop(name)
     tensors.update(swapped)
@@ -159,6 +162,7 @@ REFUSED = {
     "unusual_dtype": (PosSetup(), _unusual_dtype, "pos"),
     "upos_emb_missing": (PosSetup(), _without("upos_emb.weight"), "pos"),
     "composite_component_missing": (COMPOSITE_SETUP, _without("xpos_clf.1.W_bilin.weight"), "pos"),
+    "layer_gate_missing": (PosSetup(), _without("taggerlstm.gate.1.bias"), "pos"),
     "word_vocab_larger": (PosSetup(), _extra_word, "pos"),
     "word_width": (PosSetup(), _config(word_emb_dim=7), "pos"),
     "input_size": (PosSetup(), _config(transformed_dim=5), "pos"),
@@ -226,7 +230,20 @@ def write_model_dir(out: pathlib.Path) -> None:
                       for name in ("tokenize", "pos")])
 
 
-def write(out: pathlib.Path) -> None:
+TRANSFORMER_SENTENCES = [["the", "cat", "running"], ["unbreakable"], ["a", "dog", "runs", "on", "the", "mat"]]
+
+
+def write_transformer(out: pathlib.Path, package: pathlib.Path) -> None:
+    tagger, forward, backward, assets = build_tagger(PosSetup(transformer=True, seed=17))
+    write_bundle(out / "bundle", tagger_tensors(tagger), assets, processor="pos",
+                 artifacts={"model.pt2": package.read_bytes()})
+    expected = {"sentences": TRANSFORMER_SENTENCES,
+                "tags": {"bundle": [[list(tag) for tag in reference_tags(tagger, None, None, assets, words)]
+                                    for words in TRANSFORMER_SENTENCES]}}
+    (out / "expected.json").write_text(json.dumps(expected), encoding="utf-8")
+
+
+def write(out: pathlib.Path, packages: pathlib.Path | None = None) -> None:
     (out / "highway").mkdir()
     write_highway(out / "highway")
     (out / "agreement").mkdir()
@@ -240,3 +257,6 @@ def write(out: pathlib.Path) -> None:
             edit = _eleven_components
         write_pos_bundle(out / "accepted" / name, setup, edit=edit)
     write_model_dir(out / "models")
+    package = packages / "smoke_encoder.pt2" if packages is not None else None
+    if package is not None and package.exists():
+        write_transformer(out / "transformer", package)

@@ -28,7 +28,7 @@ WRITERS = {"bundle": "model_bundle_cases", "pipeline": "pipeline_model_dirs", "t
            "pos": "pos_test_data",
            "depparse": "depparse_test_data"}
 # Suites whose write(folder, package_dir) also reads the compiled test packages.
-NEEDS_PACKAGES = {"encoders", "coref", "constituency_transformer", "ner", "sentiment", "depparse"}
+NEEDS_PACKAGES = {"encoders", "coref", "constituency_transformer", "ner", "sentiment", "depparse", "pos"}
 
 
 def main(out: pathlib.Path, suites: list[str], packages: pathlib.Path | None) -> None:

@@ -54,6 +54,7 @@ TEST(POSBundleLoading, RefusesEachFaultWithItsMessage) {
       {"unusual_dtype", "ATen view does not support bundle dtype: uint16"},
       {"upos_emb_missing", "missing POS tensor: 'upos_emb.weight'"},
       {"composite_component_missing", "missing POS tensor: 'xpos_clf.1.W_bilin.weight'"},
+      {"layer_gate_missing", "missing POS tensor: 'taggerlstm.gate.1.bias'"},
       {"word_vocab_larger", "POS tensor dimensions disagree with bundled vocabularies"},
       {"word_width", "POS tensor dimensions disagree with bundled vocabularies"},
       {"input_size", "POS tagger input size disagrees with its embedding profile"},

@@ -90,7 +90,8 @@ TEST_F(POSBatchChecks, RefusesEncodedRowsThatDoNotFitTheSentences) {
     return "accepted";
   };
   EXPECT_EQ(message_of({encoded[0]}), "POS encoded and sentence batches must have equal lengths");
-  EXPECT_EQ(message_of({encoded[0].narrow(0, 0, 1), encoded[1]}), "POS encoded sentence length does not match its words");
+  EXPECT_EQ(message_of({encoded[0].narrow(0, 0, 1), encoded[1]}),
+            "POS encoded sentence length does not match its words");
   EXPECT_EQ(message_of({encoded[0], at::Tensor()}), "POS encoded sentence length does not match its words");
 }
 

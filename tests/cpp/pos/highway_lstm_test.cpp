@@ -75,7 +75,8 @@ TEST(HighwayLstm, PackedGroupsMatchTheReferenceUnderEveryGrouping) {
   c10::InferenceMode guard;
   const std::vector<HighwayGrouping> groupings = {{}, {1, 5000}, {3, 5000}, {250, 10}, {2, 9}, {250, 1}};
   for (const HighwayGrouping& grouping : groupings) {
-    const std::vector<at::Tensor> rows = velmora::detail::highway_lstm_forward_packed(data.layers, data.inputs, grouping);
+    const std::vector<at::Tensor> rows =
+        velmora::detail::highway_lstm_forward_packed(data.layers, data.inputs, grouping);
     ASSERT_EQ(rows.size(), kSentences);
     for (std::size_t i = 0; i < kSentences; ++i) {
       expect_close(rows[i], data.outputs[i],
@@ -85,12 +86,33 @@ TEST(HighwayLstm, PackedGroupsMatchTheReferenceUnderEveryGrouping) {
   }
 }
 
+TEST(HighwayLstm, TheTensorLibraryLstmServesWeightsThatCannotBePrepared) {
+  POS_REQUIRE_TEST_DATA();
+  const HighwayCase& data = highway_case();
+  ASSERT_TRUE(data.layers[0].prepared) << "float32 weights are prepared for fast inference";
+  std::vector<HighwayLstmLayer> plain = data.layers;
+  for (HighwayLstmLayer& layer : plain) layer.prepared = nullptr;
+  c10::InferenceMode guard;
+  const std::vector<at::Tensor> packed = velmora::detail::highway_lstm_forward_packed(plain, data.inputs, {3, 12});
+  for (std::size_t i = 0; i < kSentences; ++i) {
+    expect_close(velmora::detail::highway_lstm_forward(plain, data.inputs[i].unsqueeze(0)).squeeze(0), data.outputs[i],
+                 "sentence " + std::to_string(i) + " alone");
+    expect_close(packed[i], data.outputs[i], "sentence " + std::to_string(i) + " packed");
+  }
+  // Double weights are never prepared.
+  std::vector<at::Tensor> doubles;
+  for (const at::Tensor& weight : data.layers[0].lstm_weights) doubles.push_back(weight.to(at::kDouble));
+  EXPECT_FALSE(velmora::detail::prepare_inference_lstm(doubles, true));
+  EXPECT_FALSE(velmora::detail::prepare_inference_lstm({doubles[1].to(at::kFloat)}, true)) << "a misfit list";
+}
+
 TEST(HighwayLstm, SkippedSentencesStayUndefinedAndRunNothing) {
   POS_REQUIRE_TEST_DATA();
   const HighwayCase& data = highway_case();
   c10::InferenceMode guard;
   EXPECT_TRUE(velmora::detail::highway_lstm_forward_packed(data.layers, {}, {}).empty());
-  const std::vector<at::Tensor> none = velmora::detail::highway_lstm_forward_packed(data.layers, {at::Tensor(), at::Tensor()}, {});
+  const std::vector<at::Tensor> none =
+      velmora::detail::highway_lstm_forward_packed(data.layers, {at::Tensor(), at::Tensor()}, {});
   ASSERT_EQ(none.size(), 2u);
   EXPECT_FALSE(none[0].defined());
   EXPECT_FALSE(none[1].defined());

@@ -56,6 +56,22 @@ TEST_F(CharacterModel, UnknownCharactersStillGiveAVector) {
   EXPECT_TRUE(vector.isfinite().all().item<bool>());
 }
 
+TEST_F(CharacterModel, AllWordsInOneRunEqualEachWordAlone) {
+  ASSERT_TRUE(state_.char_lstm) << "float32 character weights are prepared";
+  const std::vector<std::string> words = {"a", "abcdefghij", "\xC3\xA9t\xC3\xA9", "QQ", "cat"};
+  const at::Tensor together = velmora::detail::pos_char_encode_many(state_, words);
+  ASSERT_EQ(together.sizes(), (at::IntArrayRef{5, state_.char_hidden_dim}));
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    EXPECT_TRUE(at::allclose(together[static_cast<long>(i)], velmora::detail::pos_char_encode(state_, words[i]), 1e-5,
+                             1e-6))
+        << words[i];
+  }
+  velmora::POSPlan::Impl& unprepared = state_;
+  unprepared.char_lstm = nullptr;
+  EXPECT_TRUE(at::allclose(velmora::detail::pos_char_encode_many(unprepared, words), together, 1e-5, 1e-6));
+  EXPECT_THROW(velmora::detail::pos_char_encode_many(unprepared, {"a", ""}), velmora::POSModelError);
+}
+
 TEST_F(CharacterModel, EmptyAndMalformedWordsAreRefused) {
   try {
     velmora::detail::pos_char_encode(state_, "");
