@@ -4,6 +4,7 @@
 #include <array>
 
 #include "velmora/unicode.hpp"
+#include "velmora/utf8_text.hpp"
 
 namespace velmora::detail {
 namespace {
@@ -22,6 +23,14 @@ bool is_exclamation_mark(std::string_view point) {
 }
 
 }  // namespace
+
+std::vector<std::string> split_code_points(const std::string& text) {
+  const Utf8Text utf8{std::string(text)};
+  std::vector<std::string> points;
+  points.reserve(utf8.codepoint_count());
+  for (std::size_t i = 0; i < utf8.codepoint_count(); ++i) points.push_back(utf8.slice(i, i + 1));
+  return points;
+}
 
 std::string fold_punctuation(const std::string& word) {
   const std::vector<std::string> points = split_code_points(word);

@@ -1,6 +1,7 @@
 #pragma once
 
-// The vocabulary keys that the tagger and the parser derive from a word's text.
+// The pieces of a word's text that the models look up: its code points, and the vocabulary
+// keys that the tagger and the parser derive from it.
 
 #include <string>
 #include <string_view>
@@ -9,7 +10,6 @@
 namespace velmora::detail {
 
 /// One string per code point of the text (checked as UTF-8; std::invalid_argument otherwise).
-/// Shared with the multi-word-token expander, which defines it.
 std::vector<std::string> split_code_points(const std::string& text);
 
 /// A word of at least two code points made only of question and exclamation marks (ASCII,
