@@ -30,27 +30,28 @@ print(f"{doc}")
 print("\nEntities:", [span.pretty_print() for span in doc.ents])
 print("Dependencies:", [(head.text, relation, word.text) for head, relation, word in doc.sentences[0].dependencies])
 
-# Raw text through a tokenizer pipeline. No trained model can be downloaded here, so the
-# example writes a tokenizer bundle whose weights are RANDOM (seeded, with biases tuned so that
-# every kind of boundary occurs): the segmentation below shows the machinery working, not a
-# trained model's quality.
+# Raw text through the pipeline. No trained model can be downloaded here, so the example writes
+# a model directory whose bundles have RANDOM (seeded) weights: the annotations below show the
+# machinery working end to end, not a trained model's quality.
 import pathlib
 import sys
 import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "support"))
-from bundle_writer import write_index  # noqa: E402
-from tokenizer_bundle import write_tokenizer_bundle  # noqa: E402
+import example_models  # noqa: E402
 
 with tempfile.TemporaryDirectory() as model_dir:
-    language_dir = pathlib.Path(model_dir) / "1.14.0" / "en"
-    write_tokenizer_bundle(language_dir / "tokenize_default", size="tiny", seed=1)
-    write_index(model_dir, [{"processor": "tokenize", "package": "default", "path": "tokenize_default"}])
-    pipeline = _velmora.Pipeline("en", processors="tokenize", model_dir=model_dir)
+    example_models.write(model_dir)
+    pipeline = _velmora.Pipeline("en", processors=",".join(example_models.PROCESSORS), model_dir=model_dir)
     print("\nPipeline:", pipeline)
     doc = pipeline("The quick brown fox jumps over the lazy dog. It costs $1,200.50 today!")
-    print("\nTokenized with random example weights:")
+    print("\nAnnotated with random example weights:")
     print(doc.to_conll())
+    for sentence in doc.sentences:
+        print("Sentence:", sentence.text)
+        print("  sentiment:", sentence.sentiment)
+        print("  constituency:", sentence.constituency)
+    print("Entities:", [span.pretty_print() for span in doc.ents])
     docs = pipeline(["Call (555) 123-4567 now.", "Write to jo@example.com on March 3, 2020."])
     for number, each in enumerate(docs):
         print(f"Document {number} tokens:", [token.text for token in each.iter_tokens()])
