@@ -13,6 +13,7 @@
 #include "detach.hpp"
 #include "velmora/charlm.hpp"
 #include "velmora/model_bundle.hpp"
+#include "velmora/morphseg.hpp"
 
 namespace nb = nanobind;
 
@@ -35,12 +36,32 @@ void define_charlm_plan(nb::module_ m) {
           nb::arg("words"));
 }
 
+void define_morphseg_plan(nb::module_ m) {
+  nb::class_<MorphSegPlan>(m, "MorphSegPlan")
+      .def(nb::init<std::filesystem::path, bool>(), nb::arg("bundle_path"),
+           nb::arg("verify_checksums") = false)
+      .def_prop_ro("bundle", &MorphSegPlan::bundle)
+      .def(
+          "segment",
+          [](const MorphSegPlan& plan, std::string word) {
+            return detached([&] { return plan.segment(word); });
+          },
+          nb::arg("word"))
+      .def(
+          "segment_many",
+          [](const MorphSegPlan& plan, std::vector<std::string> words) {
+            return detached([&] { return plan.segment_many(words); });
+          },
+          nb::arg("words"));
+}
+
 }  // namespace
 
 void define_standalone_plans(nb::module_ m) {
   define_charlm_plan(m);
-  // CorefPrediction and CorefPlan, then MorphSegPlan, are registered here, in that order,
-  // once the coreference resolver and the morphological segmenter have plans.
+  // CorefPrediction and CorefPlan are registered here, between the two, once the coreference
+  // resolver has a plan.
+  define_morphseg_plan(m);
 }
 
 }  // namespace velmora::detail

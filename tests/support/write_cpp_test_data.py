@@ -4,7 +4,7 @@ Each suite gets its own folder ``OUT_DIR/<suite>``, emptied first and finished w
 file ``complete``, written last so a reader never sees half the data. A test binary run outside
 ctest calls this script itself for its suite, into a temporary directory.
 
-Usage: write_cpp_test_data.py OUT_DIR SUITE...   (suites: bundle, pipeline, tokenize)
+Usage: write_cpp_test_data.py OUT_DIR SUITE...   (suites: bundle, pipeline, tokenize, langid, morphseg)
 """
 
 import importlib
@@ -16,7 +16,8 @@ HERE = pathlib.Path(__file__).resolve().parent
 
 
 # Suite name -> module whose write(folder) fills the suite's folder.
-WRITERS = {"bundle": "model_bundle_cases", "pipeline": "pipeline_model_dirs", "tokenize": "tokenizer_test_data"}
+WRITERS = {"bundle": "model_bundle_cases", "pipeline": "pipeline_model_dirs", "tokenize": "tokenizer_test_data",
+           "langid": "langid_test_data", "morphseg": "morphseg_test_data"}
 
 
 def main(out: pathlib.Path, suites: list[str]) -> None:
