@@ -9,6 +9,7 @@
 #include "langid/langid_model.hpp"
 #include "models/lstm_parameters.hpp"
 #include "models/model_config.hpp"
+#include "models/scaled_size.hpp"
 #include "models/tensor_view.hpp"
 #include "velmora/json.hpp"
 #include "velmora/model_bundle.hpp"
@@ -109,7 +110,7 @@ std::unique_ptr<LangIDPlan::Impl> load_langid_model(std::filesystem::path bundle
   const auto vocabulary_size = static_cast<std::int64_t>(model->char_to_id.size());
   const auto tag_count = static_cast<std::int64_t>(model->tags.size());
   check_shape(*model, "char_embeds.weight", {vocabulary_size, model->embedding_dim});
-  check_shape(*model, "hidden_to_tag.weight", {tag_count, 2 * model->hidden_dim});
+  check_shape(*model, "hidden_to_tag.weight", {tag_count, scaled_size(model->hidden_dim, 2)});
   check_shape(*model, "hidden_to_tag.bias", {tag_count});
   // A layer count beyond int range cannot be backed by tensors anyway: the first missing layer fails.
   const int layers = static_cast<int>(std::min<std::int64_t>(model->num_layers, std::numeric_limits<int>::max()));

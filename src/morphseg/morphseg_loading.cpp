@@ -7,6 +7,7 @@
 
 #include "models/lstm_parameters.hpp"
 #include "models/model_config.hpp"
+#include "models/scaled_size.hpp"
 #include "models/tensor_view.hpp"
 #include "morphseg/morphseg_model.hpp"
 #include "velmora/json.hpp"
@@ -91,7 +92,9 @@ void check_shapes(const Model& model) {
   const std::int64_t A = static_cast<std::int64_t>(model.target_vocabulary.size());
   const std::int64_t E = model.embedding_size;
   const std::int64_t H = model.hidden_size;
-  const std::int64_t L = model.num_layers;
+  const std::int64_t L = model.num_layers;  // 2: the profile was checked
+  const std::int64_t H2 = scaled_size(H, 2);
+  const std::int64_t H4 = scaled_size(H, 4);
   auto check = [&](const std::string& name, std::vector<std::int64_t> expected) {
     if (weight(model, name).sizes() != at::IntArrayRef(expected)) {
       throw MorphSegModelError("MorphSeg tensor has an unexpected shape: '" + name + "'");
@@ -103,13 +106,13 @@ void check_shapes(const Model& model) {
   for (std::int64_t layer = 0; layer < L; ++layer) {
     for (const char* direction : {"", "_reverse"}) {
       const std::string suffix = std::to_string(layer) + direction;
-      check("encoder.lstm.weight_ih_l" + suffix, {4 * H, layer == 0 ? E : 2 * H});
-      check("encoder.lstm.weight_hh_l" + suffix, {4 * H, H});
-      check("encoder.lstm.bias_ih_l" + suffix, {4 * H});
-      check("encoder.lstm.bias_hh_l" + suffix, {4 * H});
+      check("encoder.lstm.weight_ih_l" + suffix, {H4, layer == 0 ? E : H2});
+      check("encoder.lstm.weight_hh_l" + suffix, {H4, H});
+      check("encoder.lstm.bias_ih_l" + suffix, {H4});
+      check("encoder.lstm.bias_hh_l" + suffix, {H4});
     }
   }
-  check("encoder.reduce_dim.weight", {H, 2 * H});
+  check("encoder.reduce_dim.weight", {H, H2});
   check("encoder.reduce_dim.bias", {H});
   check("classifier.1.weight", {A, H});
   check("classifier.1.bias", {A});

@@ -86,6 +86,7 @@ VARIANTS = {
     "processor_space": ("langid ", None),
     "zero_layers": ("langid", _set("config", "num_layers", 0)),
     "no_hidden_dim": ("langid", _set("config", "hidden_dim", "<delete>")),
+    "huge_hidden_dim": ("langid", _set("config", "hidden_dim", 2**62)),
     "string_embedding_dim": ("langid", _set("config", "embedding_dim", "8")),
     "no_pad": ("langid", _set("char_to_idx", "<PAD>", "<delete>")),
     "tag_gap": ("langid", _tags({"en": 0, "fr": 2})),

@@ -36,6 +36,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"processor_space", "expected a langid bundle, got 'langid '"},
         Refusal{"zero_layers", "LangID config value must be positive: num_layers"},
         Refusal{"no_hidden_dim", "missing JSON key 'hidden_dim' at assets.config"},
+        // Twice the hidden size does not fit 64 bits, so no tensor can have that shape.
+        Refusal{"huge_hidden_dim", "LangID tensor has an unexpected shape: 'hidden_to_tag.weight'"},
         Refusal{"string_embedding_dim", "expected JSON integer at assets.config"},
         Refusal{"no_pad", "LangID vocabulary lacks UNK or <PAD>"},
         Refusal{"tag_gap", "LangID tag ids must be contiguous and unique"},
