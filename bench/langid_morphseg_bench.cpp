@@ -22,8 +22,9 @@ using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::vector<std::string> strings(const char* path) {
+  const velmora::detail::JsonValue list = velmora::detail::load_json(path);
   std::vector<std::string> out;
-  for (const auto& item : velmora::detail::load_json(path).as_array("")) out.push_back(item.as_string(""));
+  for (const auto& item : list.as_array("")) out.push_back(item.as_string(""));
   return out;
 }
 
