@@ -74,10 +74,15 @@ std::vector<std::int64_t> langid_forward(const LangIDPlan::Impl& model,
   // from_blob takes a mutable pointer; the view is only read.
   const at::Tensor id_matrix = at::from_blob(ids.data(), {rows, length}, [](void*) {}, at::kLong);
   const at::Tensor embedded = at::embedding(model.tensors.at("char_embeds.weight"), id_matrix, model.padding_id);
-  const at::Tensor zeros = at::zeros({2 * model.num_layers, rows, model.hidden_dim}, at::kFloat);
-  const at::Tensor output = std::get<0>(at::lstm(embedded, {zeros, zeros}, model.lstm_weights, /*has_biases=*/true,
-                                                 model.num_layers, /*dropout=*/0.0, /*train=*/false,
-                                                 /*bidirectional=*/true, /*batch_first=*/true));
+  at::Tensor output;
+  if (model.fast_lstm && embedded.scalar_type() == at::kFloat) {
+    output = (*model.fast_lstm)(embedded);  // zero initial states
+  } else {
+    const at::Tensor zeros = at::zeros({2 * model.num_layers, rows, model.hidden_dim}, at::kFloat);
+    output = std::get<0>(at::lstm(embedded, {zeros, zeros}, model.lstm_weights, /*has_biases=*/true,
+                                  model.num_layers, /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/true,
+                                  /*batch_first=*/true));
+  }
   const at::Tensor scores =
       at::linear(output, model.tensors.at("hidden_to_tag.weight"), model.tensors.at("hidden_to_tag.bias"));
   // A plain sum over the characters; argmax takes the lowest tag id among equal maxima.

@@ -93,6 +93,20 @@ void check_character_ids(const Model& model) {
   }
 }
 
+// Weights of another float type or of shapes that do not fit together are left to at::lstm, which
+// refuses them when the network first runs, as the bundle contract says.
+void prepare_fast_lstm(Model& model, int layers) {
+  try {
+    model.fast_lstm.emplace(model.lstm_weights, layers, true);
+  } catch (const c10::Error&) {
+    model.fast_lstm.reset();
+    return;
+  }
+  if (model.fast_lstm->hidden_size() != model.hidden_dim || model.fast_lstm->input_size() != model.embedding_dim) {
+    model.fast_lstm.reset();
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<LangIDPlan::Impl> load_langid_model(std::filesystem::path bundle_path, bool verify_checksums) {
@@ -116,6 +130,7 @@ std::unique_ptr<LangIDPlan::Impl> load_langid_model(std::filesystem::path bundle
   const int layers = static_cast<int>(std::min<std::int64_t>(model->num_layers, std::numeric_limits<int>::max()));
   model->lstm_weights = lstm_parameters([&](const std::string& name) { return weight(*model, name); }, "lstm.",
                                         layers, true);
+  prepare_fast_lstm(*model, layers);
   check_character_ids(*model);
   model->default_mask = at::zeros({tag_count}, at::kFloat);
   return model;

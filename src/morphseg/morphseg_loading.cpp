@@ -135,6 +135,7 @@ std::unique_ptr<MorphSegPlan::Impl> load_morphseg_model(std::filesystem::path bu
   check_shapes(*model);
   model->lstm_weights = lstm_parameters([&](const std::string& name) { return weight(*model, name); },
                                         "encoder.lstm.", static_cast<int>(kSupportedLayers), true);
+  model->encoder = InferenceLstm(model->lstm_weights, static_cast<int>(kSupportedLayers), true);
   return model;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "models/inference_lstm.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/morphseg.hpp"
 
@@ -23,6 +24,7 @@ struct MorphSegPlan::Impl {
   detail::StringMap<std::int64_t> source_index;  // character -> character id
   detail::StringMap<at::Tensor> tensors;         // every tensor of the bundle, float32 views
   std::vector<at::Tensor> lstm_weights;          // in at::lstm order
+  detail::InferenceLstm encoder;                 // the encoder LSTM, prepared for inference
   std::int64_t embedding_size = 0;
   std::int64_t hidden_size = 0;
   std::int64_t num_layers = 0;

@@ -71,11 +71,9 @@ at::Tensor morphseg_forward(const MorphSegPlan::Impl& model, std::vector<std::in
   c10::InferenceMode guard;
   const at::Tensor id_matrix = at::from_blob(ids.data(), {words, length}, [](void*) {}, at::kLong);
   const at::Tensor embedded = at::embedding(model.tensors.at("embedding.weight"), id_matrix, /*padding_idx=*/0);
-  const at::Tensor h0 = model.tensors.at("encoder.h_0").repeat({1, words, 1});
-  const at::Tensor c0 = model.tensors.at("encoder.c_0").repeat({1, words, 1});
-  const at::Tensor encoded = std::get<0>(at::lstm(embedded, {h0, c0}, model.lstm_weights, /*has_biases=*/true,
-                                                  model.num_layers, /*dropout=*/0.0, /*train=*/false,
-                                                  /*bidirectional=*/true, /*batch_first=*/true));
+  // The learned initial states [2L, 1, H] serve every word of the chunk.
+  const at::Tensor encoded =
+      model.encoder(embedded, {}, {model.tensors.at("encoder.h_0"), model.tensors.at("encoder.c_0")});
   const at::Tensor reduced =
       at::gelu(at::linear(encoded, model.tensors.at("encoder.reduce_dim.weight"),
                           model.tensors.at("encoder.reduce_dim.bias")),
