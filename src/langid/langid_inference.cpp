@@ -4,7 +4,6 @@
 #include <ATen/ATen.h>
 #include <c10/core/InferenceMode.h>
 
-#include <cmath>
 #include <limits>
 #include <map>
 #include <stdexcept>
@@ -12,7 +11,6 @@
 
 #include "langid/langid_model.hpp"
 #include "models/string_hash.hpp"
-#include "velmora/model_bundle.hpp"
 #include "velmora/unicode.hpp"
 
 namespace velmora {
