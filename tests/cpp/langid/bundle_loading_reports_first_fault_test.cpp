@@ -54,9 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LangIDBundleLoading, BundleFaultsPassThroughAsTheBundlesOwnError) {
   LANGID_REQUIRE_DATA();
-  EXPECT_THROW(LangIDPlan(langid_test::bundle("does_not_exist"), false), velmora::ModelBundleError);
   try {
     LangIDPlan plan(langid_test::bundle("does_not_exist"), false);
+    FAIL() << "the bundle loaded";
   } catch (const LangIDModelError&) {
     FAIL() << "a bundle fault became a LangID error";
   } catch (const velmora::ModelBundleError&) {
@@ -76,18 +76,6 @@ TEST(LangIDBundleLoading, OneLayerModelNeedsNoSecondLayer) {
   const LangIDPlan plan(langid_test::bundle("one_layer"), true);
   EXPECT_EQ(plan.bundle().processor(), "langid");
   EXPECT_FALSE(plan.identify("abc", {}).empty());
-}
-
-TEST(LangIDBundleLoading, MovedPlanKeepsTheModel) {
-  LANGID_REQUIRE_DATA();
-  LangIDPlan first(langid_test::bundle("main"), false);
-  const std::string answer = first.identify("the cat", {});
-  LangIDPlan second(std::move(first));
-  EXPECT_EQ(second.identify("the cat", {}), answer);
-  LangIDPlan third(langid_test::bundle("one_layer"), false);
-  third = std::move(second);
-  EXPECT_EQ(third.identify("the cat", {}), answer);
-  EXPECT_EQ(third.bundle().path().filename(), "main");
 }
 
 TEST(LangIDBundleLoading, WeightsOfAnotherFloatTypeLoadButCannotRun) {

@@ -60,9 +60,4 @@ TEST(LangIDProcessor, EmptyDocumentTextFailsWithTheModelsError) {
   EXPECT_THROW(stage.process_bulk({Document("fine"), Document("")}), velmora::LangIDModelError);
 }
 
-TEST(LangIDProcessor, LoadingFaultLeavesNoProcessor) {
-  LANGID_REQUIRE_DATA();
-  EXPECT_THROW(LangIDProcessor(langid_test::bundle("zero_layers"), false, {}), velmora::LangIDModelError);
-}
-
 }  // namespace
