@@ -253,6 +253,8 @@ class SentimentProcessor : public Processor {
 class ConstituencyProcessor : public Processor {
  public:
   ConstituencyProcessor();
+  /// Loads the parser from a "constituency" bundle directory.
+  ConstituencyProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -273,6 +275,8 @@ class ConstituencyProcessor : public Processor {
 class CorefProcessor : public Processor {
  public:
   CorefProcessor();
+  /// Loads the resolver from a "coref" bundle directory.
+  CorefProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
