@@ -171,6 +171,8 @@ class MWTProcessor : public Processor {
 class POSProcessor : public Processor {
  public:
   POSProcessor();
+  /// Loads the tagger from a "pos" bundle directory.
+  POSProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -205,6 +207,8 @@ class LemmaProcessor : public Processor {
 class DepparseProcessor : public Processor {
  public:
   DepparseProcessor();
+  /// Loads the parser from a "depparse" bundle directory.
+  DepparseProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -220,6 +224,8 @@ class DepparseProcessor : public Processor {
 class NERProcessor : public Processor {
  public:
   NERProcessor();
+  /// Loads the tagger from an "ner" bundle directory.
+  NERProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -235,6 +241,8 @@ class NERProcessor : public Processor {
 class SentimentProcessor : public Processor {
  public:
   SentimentProcessor();
+  /// Loads the classifier from a "sentiment" bundle directory.
+  SentimentProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;

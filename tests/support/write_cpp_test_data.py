@@ -23,9 +23,13 @@ WRITERS = {"bundle": "model_bundle_cases", "pipeline": "pipeline_model_dirs", "t
            "coref": "coref_test_data",
            "constituency": "constituency_test_data",
            "constituency_transformer": "constituency_transformer_data",
+           "ner": "ner_test_data",
+           "sentiment": "sentiment_test_data",
+           "pos": "pos_test_data",
+           "depparse": "depparse_test_data",
            "langid": "langid_test_data", "morphseg": "morphseg_test_data"}
 # Suites whose write(folder, package_dir) also reads the compiled test packages.
-NEEDS_PACKAGES = {"encoders", "coref", "constituency_transformer"}
+NEEDS_PACKAGES = {"encoders", "coref", "constituency_transformer", "ner", "sentiment", "depparse"}
 
 
 def main(out: pathlib.Path, suites: list[str], packages: pathlib.Path | None) -> None:
