@@ -112,6 +112,10 @@ class Processor {
 class LangIDProcessor : public Processor {
  public:
   LangIDProcessor();
+  /// Loads the identifier from a "langid" bundle directory; a non-empty subset restricts
+  /// every answer to those of the model's languages.
+  LangIDProcessor(std::filesystem::path bundle_path, bool verify_checksums,
+                  std::vector<std::string> language_subset);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -298,6 +302,8 @@ class CorefProcessor : public Processor {
 class MorphSegProcessor : public Processor {
  public:
   MorphSegProcessor();
+  /// Loads the segmenter from a "morphseg" bundle directory.
+  MorphSegProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;

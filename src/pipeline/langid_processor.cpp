@@ -1,11 +1,13 @@
-// The language identification stage. Its model constructor and the forwarding to LangIDPlan
-// arrive with the language identifier; until then the stage exists only without a model.
+// The language identification stage: sets each document's language to the identifier's answer
+// for its text, within the stage's language subset.
 
 #include <velmora/document.hpp>
 #include <velmora/errors.hpp>
+#include <velmora/langid.hpp>
 
 #include <utility>
 
+#include "pipeline/plan_access.hpp"
 #include "pipeline/processor_table.hpp"
 
 namespace velmora {
@@ -34,22 +36,39 @@ void set_document_languages(std::vector<Document>& documents,
 LangIDProcessor::LangIDProcessor()
     : Processor(detail::processor_row_spec(detail::ProcessorKind::langid)) {}
 
+LangIDProcessor::LangIDProcessor(std::filesystem::path bundle_path, bool verify_checksums,
+                                 std::vector<std::string> language_subset)
+    : LangIDProcessor() {
+  plan_ = std::make_shared<const LangIDPlan>(std::move(bundle_path), verify_checksums);
+  language_subset_ = std::move(language_subset);
+}
+
 bool LangIDProcessor::implemented() const { return plan_ != nullptr; }
 
 Document LangIDProcessor::process(Document document) const {
-  return Processor::process(std::move(document));
+  if (!plan_) return Processor::process(std::move(document));
+  document.set_lang(plan_->identify(document.text(), language_subset_));
+  return document;
 }
 
 std::vector<Document> LangIDProcessor::process_bulk(std::vector<Document> documents) const {
-  return Processor::process_bulk(std::move(documents));
+  if (!plan_) return Processor::process_bulk(std::move(documents));
+  const std::vector<std::string> languages =
+      plan_->identify_many(detail::document_texts(documents), language_subset_);
+  detail::set_document_languages(documents, languages);
+  return documents;
 }
 
-std::optional<std::filesystem::path> LangIDProcessor::bundle_path() const { return std::nullopt; }
+std::optional<std::filesystem::path> LangIDProcessor::bundle_path() const {
+  return detail::plan_bundle_path(plan_);
+}
 
-std::string LangIDProcessor::identify(const std::string&) const { throw_no_model(); }
+std::string LangIDProcessor::identify(const std::string& text) const {
+  return loaded(plan_).identify(text, language_subset_);
+}
 
-std::vector<std::string> LangIDProcessor::identify_many(const std::vector<std::string>&) const {
-  throw_no_model();
+std::vector<std::string> LangIDProcessor::identify_many(const std::vector<std::string>& texts) const {
+  return loaded(plan_).identify_many(texts, language_subset_);
 }
 
 }  // namespace velmora

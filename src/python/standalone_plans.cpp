@@ -16,6 +16,7 @@
 #include "velmora/charlm.hpp"
 #include "velmora/coref.hpp"
 #include "velmora/model_bundle.hpp"
+#include "velmora/morphseg.hpp"
 
 namespace nb = nanobind;
 
@@ -58,13 +59,31 @@ void define_coref_plan(nb::module_ m) {
           nb::arg("words"), nb::arg("sentence_ids"), nb::arg("speakers") = std::vector<std::string>());
 }
 
+void define_morphseg_plan(nb::module_ m) {
+  nb::class_<MorphSegPlan>(m, "MorphSegPlan")
+      .def(nb::init<std::filesystem::path, bool>(), nb::arg("bundle_path"),
+           nb::arg("verify_checksums") = false)
+      .def_prop_ro("bundle", &MorphSegPlan::bundle)
+      .def(
+          "segment",
+          [](const MorphSegPlan& plan, std::string word) {
+            return detached([&] { return plan.segment(word); });
+          },
+          nb::arg("word"))
+      .def(
+          "segment_many",
+          [](const MorphSegPlan& plan, std::vector<std::string> words) {
+            return detached([&] { return plan.segment_many(words); });
+          },
+          nb::arg("words"));
+}
+
 }  // namespace
 
 void define_standalone_plans(nb::module_ m) {
   define_charlm_plan(m);
   define_coref_plan(m);
-  // MorphSegPlan is registered here, after the coreference classes, once the morphological
-  // segmenter has a plan.
+  define_morphseg_plan(m);
 }
 
 }  // namespace velmora::detail
