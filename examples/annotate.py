@@ -52,6 +52,8 @@ with tempfile.TemporaryDirectory() as model_dir:
         print("  sentiment:", sentence.sentiment)
         print("  constituency:", sentence.constituency)
     print("Entities:", [span.pretty_print() for span in doc.ents])
+    print("Language:", doc.lang)
+    print("Morphemes:", [(word.text, word.morphemes) for word in doc.sentences[0].words][:4])
     docs = pipeline(["Call (555) 123-4567 now.", "Write to jo@example.com on March 3, 2020."])
     for number, each in enumerate(docs):
         print(f"Document {number} tokens:", [token.text for token in each.iter_tokens()])

@@ -15,12 +15,15 @@ import pos_bundle
 import seq2seq_bundle
 import seq2seq_test_data
 from bundle_writer import write_index
+from langid_bundle import langid_model, write_langid_bundle
+from morphseg_bundle import COPY, constant_action, morphseg_model, write_morphseg_bundle
 from ner_bundle import NERSettings, NERTestModel, write_ner_bundle
 from sentiment_bundle import SentimentModel, SentimentSpec, write_sentiment_bundle
 from tokenizer_bundle import write_tokenizer_bundle
 
 # The processors whose bundles `write` puts in the directory, in pipeline order.
-PROCESSORS = ("tokenize", "mwt", "pos", "lemma", "depparse", "ner", "sentiment", "constituency")
+PROCESSORS = ("langid", "tokenize", "mwt", "pos", "lemma", "depparse", "ner", "sentiment", "constituency",
+              "morphseg")
 
 
 def write(model_dir: str | pathlib.Path, language: str = "en") -> pathlib.Path:
@@ -28,6 +31,7 @@ def write(model_dir: str | pathlib.Path, language: str = "en") -> pathlib.Path:
     model_dir = pathlib.Path(model_dir)
     base = model_dir / "1.14.0" / language
     chars = seq2seq_test_data.units()
+    write_langid_bundle(base / "langid_default", *langid_model())
     write_tokenizer_bundle(base / "tokenize_default", size="tiny", seed=1)
     seq2seq_bundle.write_seq2seq_bundle(
         base / "mwt_default", chars, processor="mwt", copy=True, flat_vocab=True,
@@ -43,6 +47,9 @@ def write(model_dir: str | pathlib.Path, language: str = "en") -> pathlib.Path:
     write_sentiment_bundle(base / "sentiment_default", SentimentModel(SentimentSpec(), seed=5).eval())
     model, assets = constituency_bundle.make_model(tag_source="upos", seed=11)
     constituency_bundle.write(base / "constituency_default", model, assets)
+    # A segmenter whose network always answers "copy", so that random weights cannot predict
+    # the padding action (which fails the call, as it must for a broken model).
+    write_morphseg_bundle(base / "morphseg_default", *morphseg_model(), edit=constant_action(COPY))
     write_index(model_dir, [{"processor": name, "package": "default", "path": f"{name}_default"}
                             for name in PROCESSORS])
     return model_dir
