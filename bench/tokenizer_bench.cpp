@@ -3,12 +3,14 @@
 // reference doing the same work on the same bundle and thread count, and the share of native
 // time spent matching the regular-expression features.
 //
-// Usage: tokenizer_bench [THREADS] [CONLLU]   (defaults: 1, shared/data/en_ewt-ud-dev.conllu
-// found above the source tree)
+// Usage: tokenizer_bench [THREADS] [CONLLU] [native REPEATS [process|bulk]]   (defaults: 1,
+// shared/data/en_ewt-ud-dev.conllu found above the source tree). With "native" only the native
+// operations run (both, or the one named), REPEATS times each, which suits a profiler.
 
 #include <ATen/Parallel.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -114,6 +116,25 @@ int main(int argc, char** argv) {
   }
   const velmora::TokenizerPlan plan(dir / "realistic", false);
   plan.process(documents.front());  // warm-up
+  if (argc > 4 && std::string(argv[3]) == "native") {
+    const int repeats = std::atoi(argv[4]);
+    const std::string only = argc > 5 ? argv[5] : "";
+    // Processor time of this process besides the wall time: steadier on a busy machine.
+    const auto cpu_seconds = [] { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; };
+    auto start = Clock::now();
+    double cpu_start = cpu_seconds();
+    for (int r = 0; only != "bulk" && r < repeats; ++r) {
+      for (const auto& document : documents) plan.process(document);
+    }
+    const double process = seconds_since(start);
+    const double process_cpu = cpu_seconds() - cpu_start;
+    start = Clock::now();
+    cpu_start = cpu_seconds();
+    for (int r = 0; only != "process" && r < repeats; ++r) plan.process_bulk(documents);
+    std::printf("native only, %d repeats: process %.3f s (cpu %.3f s), process_bulk %.3f s (cpu %.3f s)\n", repeats,
+                process, process_cpu, seconds_since(start), cpu_seconds() - cpu_start);
+    return 0;
+  }
 
   auto start = Clock::now();
   for (const auto& document : documents) plan.process(document);

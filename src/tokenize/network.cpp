@@ -16,6 +16,8 @@ namespace {
 
 using Plan = TokenizerPlan::Impl;
 
+constexpr std::size_t kRowsPerPass = 8;
+
 std::vector<std::int64_t> unit_ids(const Plan& state, const TokenizerParagraph& units) {
   std::vector<std::int64_t> ids;
   ids.reserve(units.size());
@@ -33,13 +35,14 @@ float log_sigmoid(float x) { return std::min(x, 0.0F) - std::log1p(std::exp(-std
 // linear in both parts, so its projection is gathered: the unit's precomputed embedding row
 // projection plus the projection row of every non-zero feature. Without the table (a
 // vocabulary too large for it, or shapes that do not fit) the input is built and multiplied.
+// `projections` keeps the gathered projections' buffer for the second layer to reuse.
 at::Tensor first_layer_output(const Plan& state, std::span<const std::int64_t> ids, const float* features,
-                              std::span<const std::int64_t> lengths) {
+                              std::span<const std::int64_t> lengths, at::Tensor& projections) {
   const auto units = static_cast<std::int64_t>(ids.size());
   const std::int64_t feature_width = state.feat_dim;
   if (state.unit_projections.defined()) {
     const std::int64_t width = state.unit_projections.size(1);
-    at::Tensor projections = at::empty({units, width}, at::kFloat);
+    projections = at::empty({units, width}, at::kFloat);
     const float* table = state.unit_projections.const_data_ptr<float>();
     const float* feature_rows = state.feature_projections.const_data_ptr<float>();
     float* row = projections.mutable_data_ptr<float>();
@@ -66,6 +69,19 @@ at::Tensor first_layer_output(const Plan& state, std::span<const std::int64_t> i
     std::copy_n(features + p * feature_width, feature_width, row + embedding_width);
   }
   return state.rnn.run_packed(x, lengths, state.initial_state);
+}
+
+// The second LSTM over `input` [N, 2H]; its input projection goes into `projections` when that
+// buffer has the right shape (it is free once the first LSTM has run).
+at::Tensor second_layer_output(const Plan& state, const at::Tensor& input, std::span<const std::int64_t> lengths,
+                               at::Tensor& projections) {
+  const at::Tensor& weights = state.rnn2.first_layer_input_weights();
+  if (projections.defined() && projections.size(0) == input.size(0) && projections.size(1) == weights.size(1)) {
+    at::mm_out(projections, input, weights);
+  } else {
+    projections = at::mm(input, weights);
+  }
+  return state.rnn2.run_projected(projections, lengths, state.initial_state);
 }
 
 // x·w over `width` floats, in eight independent partial sums so that it vectorizes.
@@ -96,9 +112,10 @@ std::vector<std::int64_t> network_labels(const Plan& state, std::span<const std:
   const float* head_bias = state.head_bias.const_data_ptr<float>();
   const float* second_head_weights = state.second_head_weights.const_data_ptr<float>();
 
-  const at::Tensor out = first_layer_output(state, ids, features, lengths);
+  at::Tensor projections;
+  const at::Tensor out = first_layer_output(state, ids, features, lengths, projections);
   TORCH_CHECK(out.size(1) == width, "tokenizer classifier width does not match the LSTM output");
-  const float* out_data = out.const_data_ptr<float>();
+  float* out_data = out.mutable_data_ptr<float>();  // a fresh result of the LSTM, ours to scale
   std::vector<float> scores(static_cast<std::size_t>(units * heads));
   for (std::int64_t p = 0; p < units; ++p) {
     for (std::int64_t k = 0; k < heads; ++k) {
@@ -106,18 +123,16 @@ std::vector<std::int64_t> network_labels(const Plan& state, std::span<const std:
     }
   }
 
-  // The second LSTM reads out scaled per position by 1 - sigmoid((-tok) * hier_invtemp).
-  at::Tensor second_input = out;
+  // The second LSTM reads out scaled per position by 1 - sigmoid((-tok) * hier_invtemp); the
+  // first-stage scores are taken, so out is scaled in place.
   if (state.hier_invtemp > 0.0) {
-    second_input = at::empty_like(out);
     const auto inverse_temperature = static_cast<float>(state.hier_invtemp);
-    float* target = second_input.mutable_data_ptr<float>();
     for (std::int64_t p = 0; p < units; ++p) {
       const float gate = 1.0F - 1.0F / (1.0F + std::exp(-(-scores[p * heads] * inverse_temperature)));
-      for (std::int64_t c = 0; c < width; ++c) target[p * width + c] = out_data[p * width + c] * gate;
+      for (std::int64_t c = 0; c < width; ++c) out_data[p * width + c] *= gate;
     }
   }
-  const at::Tensor out2 = state.rnn2.run_packed(second_input, lengths, state.initial_state);
+  const at::Tensor out2 = second_layer_output(state, out, lengths, projections);
   const float* out2_data = out2.const_data_ptr<float>();
 
   std::vector<std::int64_t> labels(static_cast<std::size_t>(units));
@@ -222,10 +237,24 @@ std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_batched(
     features.insert(features.end(), row_features.begin(), row_features.end());
   }
 
+  // The rows run a few at a time, enough for the recurrences to share weight loads and for
+  // the intra-op threads, few enough that each pass's buffers stay in cache.
   std::vector<std::int64_t> labels;
+  labels.reserve(total);
   {
     c10::InferenceMode guard;
-    labels = network_labels(state, ids, features.data(), lengths);
+    const auto feature_width = static_cast<std::size_t>(state.feat_dim);
+    std::size_t first_unit = 0;
+    for (std::size_t row = 0; row < count; row += kRowsPerPass) {
+      const std::size_t rows = std::min(kRowsPerPass, count - row);
+      const std::span<const std::int64_t> chunk_lengths = std::span(lengths).subspan(row, rows);
+      std::size_t units = 0;
+      for (const std::int64_t length : chunk_lengths) units += static_cast<std::size_t>(length);
+      const std::vector<std::int64_t> chunk = network_labels(
+          state, std::span(ids).subspan(first_unit, units), features.data() + first_unit * feature_width, chunk_lengths);
+      labels.insert(labels.end(), chunk.begin(), chunk.end());
+      first_unit += units;
+    }
   }
   auto first = labels.begin();
   for (std::size_t row = 0; row < count; ++row) {
