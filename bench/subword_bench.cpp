@@ -111,14 +111,14 @@ int main(int argc, char** argv) {
   const auto data = std::filesystem::temp_directory_path() / ("velmora-subword-bench-" + std::to_string(seed()));
   const auto root = std::filesystem::path(VELMORA_SOURCE_DIR);
   const std::string python = quoted(VELMORA_PYTHON);
-  if (std::system((python + " " + quoted((root / "tests/support/subword_test_data.py").string()) + " " +
-                   quoted(data.string()) + " > /dev/null")
+  if (std::system((python + " " + quoted((root / "tests/support/write_cpp_test_data.py").string()) + " " +
+                   quoted(data.string()) + " subword > /dev/null")
                       .c_str()) != 0) {
     std::cerr << "could not write the vocabularies\n";
     return 1;
   }
   const auto arguments = [&](const std::string& name) {
-    return velmora::detail::load_json(data / (name + ".json")).at("arguments", "");
+    return velmora::detail::load_json(data / "subword" / (name + ".json")).at("arguments", "");
   };
 
   std::map<std::string, Figures> native;
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
 
   std::map<std::string, double> reference;
   const std::string command = python + " " + quoted((root / "bench/subword_bench.py").string()) + " " +
-                              quoted(data.string()) + " " + quoted(corpus.string());
+                              quoted((data / "subword").string()) + " " + quoted(corpus.string());
   if (FILE* pipe = popen(command.c_str(), "r")) {
     char name[64];
     double seconds = 0;

@@ -11,20 +11,14 @@ transformer/
   cases.json                word cases: words, model_max_length, keep_endpoints, expected file
   id_cases.json             id cases: ids, mask, expected file
   <case>.bin                the reference's vectors
-complete                    written last, so a reader never sees half the data
 
-Usage: encoder_test_data.py OUT_DIR AOTI_PACKAGE_DIR
+Run by write_cpp_test_data.py for the suite "encoders", after the test packages are compiled.
 """
 
 import json
-import pathlib
 import random
-import shutil
-import sys
 
 import torch
-
-HERE = pathlib.Path(__file__).resolve().parent
 
 
 def charlm_sentences():
@@ -166,18 +160,8 @@ def write_transformer(out, aoti_dir):
     (out / "id_cases.json").write_text(json.dumps(id_cases), encoding="utf-8")
 
 
-def main(out, aoti_dir):
-    torch.set_num_threads(1)
-    shutil.rmtree(out, ignore_errors=True)
-    (out / "charlm").mkdir(parents=True)
+def write(out, aoti_dir):
+    (out / "charlm").mkdir()
     write_charlm(out / "charlm")
     (out / "transformer").mkdir()
     write_transformer(out / "transformer", aoti_dir)
-    (out / "complete").write_text("")
-
-
-if __name__ == "__main__":
-    sys.path.insert(0, str(HERE))
-    if len(sys.argv) != 3:
-        sys.exit("usage: encoder_test_data.py OUT_DIR AOTI_PACKAGE_DIR")
-    main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]))

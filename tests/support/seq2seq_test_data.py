@@ -4,35 +4,23 @@
 - ``expected/<name>.json``: the PyTorch reference's results for each of them, over edge-case
   words and, when ``shared/data/en_ewt-ud-dev.conllu`` is found above this directory, words of
   the English dev corpus (``corpus.txt`` names it, or says "none");
-- ``complete``: written last, so a reader never sees half the data.
 
-Usage: seq2seq_test_data.py OUT_DIR
+Run by write_cpp_test_data.py for the suite "seq2seq".
 """
 
 import copy
 import json
-import pathlib
-import shutil
 import string
-import sys
 
 import torch
 
-HERE = pathlib.Path(__file__).resolve().parent
+import ud_corpus
 
 EDGE_WORDS = ["", "a", "zz", "Jazz", "quiz", "The", "running", "ÉTÉ", "naïve", "x-ray", "don't", "%", "Qq", "abc",
               "Kazakhstan", "mississippi"]
 MWT_DICT = {"del": "de el", "don't": "do n't", "a": "x y", "x": ""}
 POS_DICT = {"NOUN": {"dogs": "dog", "mice": "mouse", "Empty": "", "void": "", "Nulled": None},
             "_": {"was": "be"}, "*": {"is": "be", "are": "be"}, "VERB": {"ran": "run"}}
-
-
-def find_corpus():
-    for directory in [HERE, *HERE.parents]:
-        candidate = directory / "shared" / "data" / "en_ewt-ud-dev.conllu"
-        if candidate.exists():
-            return candidate
-    return None
 
 
 def corpus_words(path, limit=300):
@@ -258,12 +246,10 @@ LOAD_VARIANTS = {
 }
 
 
-def main(out):
-    torch.set_num_threads(1)
-    shutil.rmtree(out, ignore_errors=True)
-    (out / "bundles").mkdir(parents=True)
+def write(out):
+    (out / "bundles").mkdir()
     (out / "expected").mkdir()
-    corpus = find_corpus()
+    corpus = ud_corpus.find_dev_corpus()
     pairs = [(w, "NOUN") for w in EDGE_WORDS]
     if corpus:
         pairs += corpus_words(corpus)
@@ -274,9 +260,3 @@ def main(out):
     write_lemmatizer(out, words, tags)
     write_load_variants(out)
     (out / "corpus.txt").write_text(str(corpus) if corpus else "none")
-    (out / "complete").write_text("")
-
-
-if __name__ == "__main__":
-    sys.path.insert(0, str(HERE))
-    main(pathlib.Path(sys.argv[1]))

@@ -11,13 +11,14 @@ import functools
 
 import subword_reference as ref
 import subword_test_data as data
+import ud_corpus
 
 SENTENCES = 120
 
 
 @functools.cache
 def _corpus():
-    corpus = data.find_corpus()
+    corpus = ud_corpus.find_dev_corpus()
     if corpus is None:
         return [data.FALLBACK_TEXT.split()], [data.FALLBACK_TEXT]
     sentences, texts = data.read_corpus(corpus)

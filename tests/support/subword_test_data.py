@@ -2,19 +2,15 @@
 configuration a JSON file with the tokenizer's arguments (vocabulary, merges or scores and
 character map, learned by seeded learners from the English dev corpus when
 ``shared/data/en_ewt-ud-dev.conllu`` is found above this directory, else from a built-in text)
-and the reference's encodings of corpus sentences and edge-case words. ``complete`` is
-written last; ``corpus.txt`` names the corpus or says "none".
-
-Usage: subword_test_data.py OUT_DIR
+and the reference's encodings of corpus sentences and edge-case words; ``corpus.txt`` names the
+corpus or says "none". Run by write_cpp_test_data.py for the suite "subword".
 """
 
 import json
 import pathlib
 import random
-import shutil
-import sys
 
-HERE = pathlib.Path(__file__).resolve().parent
+import ud_corpus
 
 FALLBACK_TEXT = (
     "The quick brown fox jumps over the lazy dog. She didn't know what they'd do, but we'll see. "
@@ -35,14 +31,6 @@ CHARSMAP = {
     "Ａ": "A", "ｆ": "f", "ｕ": "u", "ｌ": "l", "１": "1", "２": "2", "３": "3", "ﬁ": "fi", "…": "...",
     "\u00a0": " ", "\u200b": "", "e\u0301": "é", "\u3000": " ", "\r\n": "\n", "Ǆ": "DŽ",
 }
-
-
-def find_corpus():
-    for directory in [HERE, *HERE.parents]:
-        candidate = directory / "shared" / "data" / "en_ewt-ud-dev.conllu"
-        if candidate.exists():
-            return candidate
-    return None
 
 
 def read_corpus(path):
@@ -81,12 +69,10 @@ def texts_of(tokenizer, texts):
     return [{"text": text, "ids": tokenizer.encode_word(text)} for text in texts + EDGE_WORDS]
 
 
-def main(out: pathlib.Path) -> None:
+def write(out: pathlib.Path) -> None:
     import subword_reference as ref
 
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
-    corpus = find_corpus()
+    corpus = ud_corpus.find_dev_corpus()
     if corpus:
         sentences, texts = read_corpus(corpus)
     else:
@@ -134,9 +120,3 @@ def main(out: pathlib.Path) -> None:
         write(name, arguments, ref.Unigram(vocabulary, scores, charsmap, unknown_id), True)
 
     (out / "corpus.txt").write_text(str(corpus) if corpus else "none")
-    (out / "complete").write_text("")
-
-
-if __name__ == "__main__":
-    sys.path.insert(0, str(HERE))
-    main(pathlib.Path(sys.argv[1]))

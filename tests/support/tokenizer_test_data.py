@@ -11,15 +11,9 @@
 import json
 import pathlib
 
+import ud_corpus
+
 HERE = pathlib.Path(__file__).resolve().parent
-
-
-def find_corpus() -> pathlib.Path | None:
-    for directory in [HERE, *HERE.parents]:
-        candidate = directory / "shared" / "data" / "en_ewt-ud-dev.conllu"
-        if candidate.exists():
-            return candidate
-    return None
 
 
 def write(out: pathlib.Path) -> None:
@@ -29,7 +23,7 @@ def write(out: pathlib.Path) -> None:
     variants = json.loads((HERE / "tokenizer_variants.json").read_text(encoding="utf-8"))
     for name, variant in variants.items():
         tokenizer_bundle.write_variant(out / "bundles" / name, variant)
-    corpus = find_corpus()
+    corpus = ud_corpus.find_dev_corpus()
     (out / "comparison").mkdir()
     tokenizer_reference.write_comparison(out / "comparison", corpus)
     (out / "corpus.txt").write_text(str(corpus) if corpus else "none")

@@ -24,6 +24,11 @@ def find_shared_data(start: str | pathlib.Path, name: str) -> pathlib.Path | Non
     return None
 
 
+def find_dev_corpus() -> pathlib.Path | None:
+    """The English dev treebank that document and model tests read, when it is present."""
+    return find_shared_data(__file__, "en_ewt-ud-dev.conllu")
+
+
 def parse(text: str) -> list:
     """The ``conllu`` token lists of a CoNLL-U text, every column as written."""
     return conllu.parse(text, field_parsers=_RAW)

@@ -1,7 +1,7 @@
 #pragma once
 
-// Where the shared-encoder tests find the bundles and references that the ctest fixture
-// encoders_write_test_data (tests/support/encoder_test_data.py) writes once per run.
+// Where the shared-encoder tests find the bundles and references that
+// tests/support/encoder_test_data.py writes (once per ctest run, or once by this process).
 
 #include <gtest/gtest.h>
 
@@ -12,19 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "support/test_data.hpp"
 #include "velmora/json.hpp"
 
 namespace encoder_test {
 
-inline std::filesystem::path data_dir() { return VELMORA_ENCODER_DATA_DIR; }
+inline std::filesystem::path data_dir() { return velmora::testing::SuiteTestData::dir("encoders"); }
 
 /// Fails the test unless the fixture has finished writing. Runs the tensor library on one
 /// thread: the machine is shared and the test models are tiny.
 inline void require_data() {
   at::set_num_threads(1);
-  ASSERT_TRUE(std::filesystem::exists(data_dir() / "complete"))
-      << data_dir() << " is incomplete; it is written by the ctest fixture encoders_write_test_data "
-      << "(run the tests through ctest, e.g. ctest -R CharLM)";
+  ASSERT_TRUE(velmora::testing::SuiteTestData::complete("encoders"))
+      << data_dir() << " is incomplete: writing the encoder test data failed";
 }
 
 inline std::vector<std::vector<std::string>> read_sentences(const std::filesystem::path& path) {

@@ -6,13 +6,12 @@
 #include <ATen/Parallel.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "support/test_data.hpp"
 #include "velmora/json.hpp"
 
 namespace seq2seq_test {
@@ -20,13 +19,13 @@ namespace seq2seq_test {
 namespace fs = std::filesystem;
 using velmora::detail::JsonValue;
 
-// The ctest fixture's directory when it is complete, otherwise written once by this process
-// into a temporary directory that is removed at exit.
+// The suite's data: the ctest fixture's folder, or written once by this process. The tensor
+// library runs on one thread: the machine is shared and the test models are tiny.
 class TestData {
  public:
   static const fs::path& dir() {
-    static const TestData data;
-    return data.dir_;
+    at::set_num_threads(1);
+    return velmora::testing::SuiteTestData::dir("seq2seq");
   }
   static fs::path bundle(const std::string& name) { return dir() / "bundles" / name; }
   static fs::path load_variant(const std::string& name) { return dir() / "bundles" / "load" / name; }
@@ -34,28 +33,6 @@ class TestData {
   static JsonValue expected(const std::string& name) {
     return velmora::detail::load_json(dir() / "expected" / (name + ".json"));
   }
-
- private:
-  TestData() {
-    at::set_num_threads(1);
-    const fs::path fixture = VELMORA_SEQ2SEQ_DATA_DIR;
-    if (fs::exists(fixture / "complete")) {
-      dir_ = fixture;
-      return;
-    }
-    std::random_device seed;
-    dir_ = fs::temp_directory_path() / ("velmora-seq2seq-data-" + std::to_string(seed()));
-    owned_ = true;
-    const std::string command = "OMP_NUM_THREADS=1 '" + std::string(VELMORA_PYTHON) + "' '" VELMORA_SOURCE_DIR
-                                "/tests/support/seq2seq_test_data.py' '" + dir_.string() + "'";
-    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "writing the seq2seq test data failed";
-  }
-  ~TestData() {
-    if (owned_) fs::remove_all(dir_);
-  }
-
-  fs::path dir_;
-  bool owned_ = false;
 };
 
 inline std::vector<std::string> strings(const JsonValue& value) {

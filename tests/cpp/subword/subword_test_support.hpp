@@ -6,12 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "support/test_data.hpp"
 #include "velmora/json.hpp"
 #include "velmora/subword.hpp"
 #include "velmora/unicode.hpp"
@@ -20,36 +19,10 @@ namespace subword_test {
 
 using velmora::detail::JsonValue;
 
-class SubwordTestData {
- public:
-  static const std::filesystem::path& dir() {
-    static const SubwordTestData data;
-    return data.dir_;
-  }
-  static bool complete() { return std::filesystem::exists(dir() / "complete"); }
-
- private:
-  SubwordTestData() {
-    const std::filesystem::path fixture = VELMORA_SUBWORD_DATA_DIR;
-    if (std::filesystem::exists(fixture / "complete")) {
-      dir_ = fixture;
-      return;
-    }
-    std::random_device seed;
-    dir_ = std::filesystem::temp_directory_path() / ("velmora-subword-data-" + std::to_string(seed()));
-    owned_ = true;
-    const std::filesystem::path support = std::filesystem::path(VELMORA_SOURCE_DIR) / "tests" / "support";
-    std::string command = "'";
-    command.append(VELMORA_PYTHON).append("' '").append((support / "subword_test_data.py").string());
-    command.append("' '").append(dir_.string()).append("'");
-    (void)std::system(command.c_str());
-  }
-  ~SubwordTestData() {
-    if (owned_) std::filesystem::remove_all(dir_);
-  }
-
-  std::filesystem::path dir_;
-  bool owned_ = false;
+// The folder of the suite's data: the ctest fixture's, or written by this process.
+struct SubwordTestData {
+  static const std::filesystem::path& dir() { return velmora::testing::SuiteTestData::dir("subword"); }
+  static bool complete() { return velmora::testing::SuiteTestData::complete("subword"); }
 };
 
 inline JsonValue load_data(const std::string& name) {

@@ -45,7 +45,8 @@ class SuiteTestData {
     const std::string script = std::string(VELMORA_SOURCE_DIR) + "/tests/support/write_cpp_test_data.py";
     // One intra-op thread: the machine is shared with other test processes.
     const std::string command = "OMP_NUM_THREADS=1 '" + std::string(VELMORA_PYTHON) + "' '" + script + "' '" +
-                                owned_root_.string() + "' " + suite;
+                                owned_root_.string() + "' " + suite + " --aoti-packages '" +
+                                VELMORA_AOTI_PACKAGE_DIR + "'";
     // A failure leaves no "complete" file, which the suites check.
     (void)std::system(command.c_str());
   }
