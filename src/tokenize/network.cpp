@@ -16,6 +16,7 @@ namespace {
 
 using Plan = TokenizerPlan::Impl;
 
+// Paragraphs of a batch that run through the network together (see the batched prediction).
 constexpr std::size_t kRowsPerPass = 8;
 
 std::vector<std::int64_t> unit_ids(const Plan& state, const TokenizerParagraph& units) {
