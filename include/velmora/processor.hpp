@@ -167,6 +167,8 @@ class MWTProcessor : public Processor {
 class POSProcessor : public Processor {
  public:
   POSProcessor();
+  /// Loads the tagger from a "pos" bundle directory.
+  POSProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -201,6 +203,8 @@ class LemmaProcessor : public Processor {
 class DepparseProcessor : public Processor {
  public:
   DepparseProcessor();
+  /// Loads the parser from a "depparse" bundle directory.
+  DepparseProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -216,6 +220,8 @@ class DepparseProcessor : public Processor {
 class NERProcessor : public Processor {
  public:
   NERProcessor();
+  /// Loads the tagger from an "ner" bundle directory.
+  NERProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -231,6 +237,8 @@ class NERProcessor : public Processor {
 class SentimentProcessor : public Processor {
  public:
   SentimentProcessor();
+  /// Loads the classifier from a "sentiment" bundle directory.
+  SentimentProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -249,6 +257,8 @@ class SentimentProcessor : public Processor {
 class ConstituencyProcessor : public Processor {
  public:
   ConstituencyProcessor();
+  /// Loads the parser from a "constituency" bundle directory.
+  ConstituencyProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;
@@ -269,6 +279,8 @@ class ConstituencyProcessor : public Processor {
 class CorefProcessor : public Processor {
  public:
   CorefProcessor();
+  /// Loads the resolver from a "coref" bundle directory.
+  CorefProcessor(std::filesystem::path bundle_path, bool verify_checksums);
 
   bool implemented() const override;
   Document process(Document document) const override;

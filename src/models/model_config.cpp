@@ -41,4 +41,14 @@ StringMap<std::int64_t> read_unit2id(const JsonValue& vocabulary, std::string_vi
   return ids;
 }
 
+std::vector<std::string> read_id2unit(const JsonValue& vocabulary, std::string_view path) {
+  const std::string array_path = std::string(path) + "._id2unit";
+  const std::string element_path = array_path + "[]";
+  const std::vector<JsonValue>& elements = vocabulary.at("_id2unit", path).as_array(array_path);
+  std::vector<std::string> labels;
+  labels.reserve(elements.size());
+  for (const JsonValue& label : elements) labels.push_back(label.as_string(element_path));
+  return labels;
+}
+
 }  // namespace velmora::detail

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "models/string_hash.hpp"
 #include "velmora/json.hpp"
@@ -27,6 +28,9 @@ const std::string& config_string(const JsonValue& config, std::string_view key);
 /// ("assets.vocab"), the member is read under path + "._unit2id" and each id under
 /// path + "._unit2id." + unit.
 StringMap<std::int64_t> read_unit2id(const JsonValue& vocabulary, std::string_view path);
+/// The labels of a vocabulary object's "_id2unit" array, in id order; the array is read under
+/// path + "._id2unit" and each label under path + "._id2unit[]".
+std::vector<std::string> read_id2unit(const JsonValue& vocabulary, std::string_view path);
 
 /// Runs a model loader, turning JSON errors into the model's own error with the same message.
 template <class Error, class Load>

@@ -1,10 +1,12 @@
-// The coreference stage. Its model constructor and the forwarding to CorefPlan
-// arrive with that model; until then the stage exists only without a model.
+// The coreference stage: forwards documents to the coreference plan, which replaces their
+// chains and generated empty words in place.
 
+#include <velmora/coref.hpp>
 #include <velmora/document.hpp>
 
 #include <utility>
 
+#include "pipeline/plan_access.hpp"
 #include "pipeline/processor_table.hpp"
 
 namespace velmora {
@@ -12,20 +14,26 @@ namespace velmora {
 CorefProcessor::CorefProcessor()
     : Processor(detail::processor_row_spec(detail::ProcessorKind::coref)) {}
 
+CorefProcessor::CorefProcessor(std::filesystem::path bundle_path, bool verify_checksums) : CorefProcessor() {
+  plan_ = std::make_shared<const CorefPlan>(std::move(bundle_path), verify_checksums);
+}
+
 bool CorefProcessor::implemented() const { return plan_ != nullptr; }
 
 Document CorefProcessor::process(Document document) const {
-  return Processor::process(std::move(document));
+  if (!plan_) return Processor::process(std::move(document));
+  return plan_->process(std::move(document));
 }
 
 std::vector<Document> CorefProcessor::process_bulk(std::vector<Document> documents) const {
-  return Processor::process_bulk(std::move(documents));
+  if (!plan_) return Processor::process_bulk(std::move(documents));
+  return plan_->process_bulk(std::move(documents));
 }
 
-std::optional<std::filesystem::path> CorefProcessor::bundle_path() const { return std::nullopt; }
+std::optional<std::filesystem::path> CorefProcessor::bundle_path() const { return detail::plan_bundle_path(plan_); }
 
-bool CorefProcessor::predicts_singletons() const { throw_no_model(); }
+bool CorefProcessor::predicts_singletons() const { return loaded(plan_).predicts_singletons(); }
 
-bool CorefProcessor::predicts_zero_anaphora() const { throw_no_model(); }
+bool CorefProcessor::predicts_zero_anaphora() const { return loaded(plan_).predicts_zero_anaphora(); }
 
 }  // namespace velmora

@@ -1,26 +1,33 @@
-// The named-entity stage. Its model constructor and the forwarding to NERPlan
-// arrive with that model; until then the stage exists only without a model.
+// The named-entity stage: forwards to the tagger, which writes token tags and entity spans
+// into the document it is given. Lists are handled one document at a time by the base class.
 
 #include <velmora/document.hpp>
+#include <velmora/ner.hpp>
 
 #include <utility>
 
+#include "pipeline/plan_access.hpp"
 #include "pipeline/processor_table.hpp"
 
 namespace velmora {
 
 NERProcessor::NERProcessor() : Processor(detail::processor_row_spec(detail::ProcessorKind::ner)) {}
 
+NERProcessor::NERProcessor(std::filesystem::path bundle_path, bool verify_checksums) : NERProcessor() {
+  plan_ = std::make_shared<const NERPlan>(std::move(bundle_path), verify_checksums);
+}
+
 bool NERProcessor::implemented() const { return plan_ != nullptr; }
 
 Document NERProcessor::process(Document document) const {
-  return Processor::process(std::move(document));
+  if (!plan_) return Processor::process(std::move(document));
+  return plan_->process(std::move(document));
 }
 
-std::optional<std::filesystem::path> NERProcessor::bundle_path() const { return std::nullopt; }
+std::optional<std::filesystem::path> NERProcessor::bundle_path() const { return detail::plan_bundle_path(plan_); }
 
-std::vector<std::string> NERProcessor::tag(const std::vector<std::string>&) const {
-  throw_no_model();
+std::vector<std::string> NERProcessor::tag(const std::vector<std::string>& tokens) const {
+  return loaded(plan_).tag(tokens);
 }
 
 }  // namespace velmora

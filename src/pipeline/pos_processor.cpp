@@ -1,26 +1,34 @@
-// The part-of-speech stage. Its model constructor and the forwarding to POSPlan
-// arrive with that model; until then the stage exists only without a model.
+// The part-of-speech stage: forwards to the tagger, which writes UPOS, XPOS and features into
+// the documents it is given; lists are tagged together.
 
 #include <velmora/document.hpp>
+#include <velmora/pos.hpp>
 
 #include <utility>
 
+#include "pipeline/plan_access.hpp"
 #include "pipeline/processor_table.hpp"
 
 namespace velmora {
 
 POSProcessor::POSProcessor() : Processor(detail::processor_row_spec(detail::ProcessorKind::pos)) {}
 
+POSProcessor::POSProcessor(std::filesystem::path bundle_path, bool verify_checksums) : POSProcessor() {
+  plan_ = std::make_shared<const POSPlan>(std::move(bundle_path), verify_checksums);
+}
+
 bool POSProcessor::implemented() const { return plan_ != nullptr; }
 
 Document POSProcessor::process(Document document) const {
-  return Processor::process(std::move(document));
+  if (!plan_) return Processor::process(std::move(document));
+  return plan_->process(std::move(document));
 }
 
 std::vector<Document> POSProcessor::process_bulk(std::vector<Document> documents) const {
-  return Processor::process_bulk(std::move(documents));
+  if (!plan_) return Processor::process_bulk(std::move(documents));
+  return plan_->process_bulk(std::move(documents));
 }
 
-std::optional<std::filesystem::path> POSProcessor::bundle_path() const { return std::nullopt; }
+std::optional<std::filesystem::path> POSProcessor::bundle_path() const { return detail::plan_bundle_path(plan_); }
 
 }  // namespace velmora

@@ -2,9 +2,11 @@
 // constructor with the thread attached; inference detaches. A plan's `bundle` property
 // refers to the bundle inside the plan and keeps the plan alive.
 #include <nanobind/stl/filesystem.h>
+#include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "bindings.hpp"
 #include "detach.hpp"
 #include "velmora/charlm.hpp"
+#include "velmora/coref.hpp"
 #include "velmora/model_bundle.hpp"
 
 namespace nb = nanobind;
@@ -35,12 +38,33 @@ void define_charlm_plan(nb::module_ m) {
           nb::arg("words"));
 }
 
+// A prediction is a value: each property builds a new list from the stored field.
+void define_coref_plan(nb::module_ m) {
+  nb::class_<CorefPrediction>(m, "CorefPrediction")
+      .def_prop_ro("word_clusters", [](const CorefPrediction& prediction) { return prediction.word_clusters; })
+      .def_prop_ro("span_clusters", [](const CorefPrediction& prediction) { return prediction.span_clusters; })
+      .def_prop_ro("zero_words", [](const CorefPrediction& prediction) { return prediction.zero_words; });
+  nb::class_<CorefPlan>(m, "CorefPlan")
+      .def(nb::init<std::filesystem::path, bool>(), nb::arg("bundle_path"), nb::arg("verify_checksums") = false)
+      .def_prop_ro("bundle", &CorefPlan::bundle)
+      .def_prop_ro("predicts_singletons", &CorefPlan::predicts_singletons)
+      .def_prop_ro("predicts_zero_anaphora", &CorefPlan::predicts_zero_anaphora)
+      .def(
+          "resolve",
+          [](const CorefPlan& plan, std::vector<std::string> words, std::vector<std::uint64_t> sentence_ids,
+             std::vector<std::string> speakers) {
+            return detached([&] { return plan.resolve(words, sentence_ids, speakers); });
+          },
+          nb::arg("words"), nb::arg("sentence_ids"), nb::arg("speakers") = std::vector<std::string>());
+}
+
 }  // namespace
 
 void define_standalone_plans(nb::module_ m) {
   define_charlm_plan(m);
-  // CorefPrediction and CorefPlan, then MorphSegPlan, are registered here, in that order,
-  // once the coreference resolver and the morphological segmenter have plans.
+  define_coref_plan(m);
+  // MorphSegPlan is registered here, after the coreference classes, once the morphological
+  // segmenter has a plan.
 }
 
 }  // namespace velmora::detail

@@ -8,7 +8,6 @@
 #include "seq2seq/mwt_model.hpp"
 #include "seq2seq/seq2seq_model.hpp"
 #include "velmora/unicode.hpp"
-#include "velmora/utf8_text.hpp"
 
 namespace velmora::detail {
 namespace {
@@ -37,14 +36,6 @@ std::string expand_with_seq2seq(const MWTModel& model, const std::string& token)
 }
 
 }  // namespace
-
-std::vector<std::string> split_code_points(const std::string& text) {
-  const Utf8Text utf8{std::string(text)};
-  std::vector<std::string> points;
-  points.reserve(utf8.codepoint_count());
-  for (std::size_t i = 0; i < utf8.codepoint_count(); ++i) points.push_back(utf8.slice(i, i + 1));
-  return points;
-}
 
 std::optional<std::string> mwt_dictionary_lookup(const MWTModel& model, const std::string& token) {
   if (auto exact = find_expansion(model, token)) return exact;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "models/string_hash.hpp"
+#include "models/word_keys.hpp"
 #include "velmora/document_storage.hpp"
 #include "velmora/mwt.hpp"
 #include "velmora/seq2seq.hpp"
@@ -49,9 +50,6 @@ using MWTModel = MWTPlan::Impl;
 std::unique_ptr<MWTModel> load_mwt_model(std::filesystem::path bundle_path, bool verify_checksums);
 /// The bound classifier tensor of that name; MWTModelError when absent.
 const at::Tensor& mwt_tensor(const MWTModel& model, std::string_view name);
-
-/// One string per code point of the text (checked as UTF-8).
-std::vector<std::string> split_code_points(const std::string& text);
 
 /// The dictionary's expansion of a token, with its all-upper and title-case rules.
 std::optional<std::string> mwt_dictionary_lookup(const MWTModel& model, const std::string& token);

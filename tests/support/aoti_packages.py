@@ -11,6 +11,7 @@ Run as a script, it writes the packages and reference tensors the C++ tests load
 
 import math
 import pathlib
+import shutil
 import struct
 import sys
 import time
@@ -40,14 +41,18 @@ def encoder_inputs(ids, masked_tail=0):
 def compile_package(module, example_inputs, directory, *, key, dynamic_shapes):
     """Exports `module` on `example_inputs` and compiles it into `directory/<key>.pt2`.
 
-    Returns the package path. A key already compiled by this process is returned as is, so tests
-    sharing a package pay for one compile per run.
+    Returns the package path. A key already compiled by this process is reused (copied when another
+    directory asks for it), so tests sharing a package pay for one compile per run.
     """
     directory = pathlib.Path(directory)
     path = directory / f"{key}.pt2"
-    if _compiled.get(key) == path and path.is_file():
-        return path
     directory.mkdir(parents=True, exist_ok=True)
+    compiled = _compiled.get(key)
+    if compiled is not None and compiled.is_file():
+        # The same key names the same module: a package compiled elsewhere is copied, not rebuilt.
+        if compiled != path:
+            shutil.copyfile(compiled, path)
+        return path
     module.eval()
     with torch.no_grad():
         exported = torch.export.export(module, tuple(example_inputs), dynamic_shapes=dynamic_shapes)

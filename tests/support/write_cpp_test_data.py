@@ -19,9 +19,16 @@ HERE = pathlib.Path(__file__).resolve().parent
 
 # Suite name -> module whose write(folder) fills the suite's folder.
 WRITERS = {"bundle": "model_bundle_cases", "pipeline": "pipeline_model_dirs", "tokenize": "tokenizer_test_data",
-           "encoders": "encoder_test_data", "subword": "subword_test_data", "seq2seq": "seq2seq_test_data"}
+           "encoders": "encoder_test_data", "subword": "subword_test_data", "seq2seq": "seq2seq_test_data",
+           "coref": "coref_test_data",
+           "constituency": "constituency_test_data",
+           "constituency_transformer": "constituency_transformer_data",
+           "ner": "ner_test_data",
+           "sentiment": "sentiment_test_data",
+           "pos": "pos_test_data",
+           "depparse": "depparse_test_data"}
 # Suites whose write(folder, package_dir) also reads the compiled test packages.
-NEEDS_PACKAGES = {"encoders"}
+NEEDS_PACKAGES = {"encoders", "coref", "constituency_transformer", "ner", "sentiment", "depparse", "pos"}
 
 
 def main(out: pathlib.Path, suites: list[str], packages: pathlib.Path | None) -> None:

@@ -1,0 +1,42 @@
+// Constituency parsing throughput: native `parse_many` over seeded sentences, on a bundle and
+// sentences written by bench/constituency_bench.py (which prints the PyTorch reference's time on
+// the same sentences beside these figures).
+//
+// Usage: constituency_bench BUNDLE SENTENCES_JSON [THREADS]
+
+#include <ATen/Parallel.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "velmora/constituency.hpp"
+#include "velmora/json.hpp"
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: constituency_bench BUNDLE SENTENCES_JSON [THREADS]\n");
+    return 2;
+  }
+  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  const velmora::ConstituencyPlan plan(argv[1], false);
+  std::vector<std::vector<std::string>> sentences;
+  std::vector<std::vector<std::string>> tags;
+  std::size_t words = 0;
+  const velmora::detail::JsonValue json = velmora::detail::load_json(argv[2]);
+  for (const auto& entry : json.as_array("")) {
+    auto& sentence = sentences.emplace_back();
+    auto& sentence_tags = tags.emplace_back();
+    for (const auto& word : entry.at("words", "").as_array("")) sentence.push_back(word.as_string(""));
+    for (const auto& tag : entry.at("tags", "").as_array("")) sentence_tags.push_back(tag.as_string(""));
+    words += sentence.size();
+  }
+  plan.parse(sentences.front(), tags.front());  // warm-up
+  const auto start = std::chrono::steady_clock::now();
+  plan.parse_many(sentences, tags);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("native parse_many                 %8.3f s  %8.1f sentences/s  %8.0f words/s\n", seconds,
+              static_cast<double>(sentences.size()) / seconds, static_cast<double>(words) / seconds);
+  return 0;
+}

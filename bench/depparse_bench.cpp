@@ -1,0 +1,104 @@
+// Dependency parsing throughput with a bundle of realistic dimensions on sentences of the English
+// dev corpus: native parsing one sentence at a time and batched across documents, beside the
+// PyTorch reference doing the same work one sentence at a time on the same thread count.
+//
+// Usage: depparse_bench [THREADS]   (default 1)
+
+#include <ATen/Parallel.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "velmora/depparse.hpp"
+#include "velmora/document.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::vector<std::string> split_tabs(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (std::size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
+    fields.push_back(line.substr(start, tab - start));
+    start = tab + 1;
+  }
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+velmora::Document as_document(const std::vector<velmora::DepparseWord>& words) {
+  velmora::SentenceInput sentence;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    velmora::WordInput word;
+    word.id = static_cast<std::int32_t>(i + 1);
+    word.text = words[i].text;
+    word.lemma = words[i].lemma;
+    word.upos = words[i].upos;
+    word.xpos = words[i].xpos;
+    velmora::TokenInput token;
+    token.id_start = token.id_end = word.id;
+    token.text = word.text;
+    token.words.push_back(std::move(word));
+    sentence.tokens.push_back(std::move(token));
+  }
+  return velmora::Document("", {sentence});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
+  at::set_num_threads(threads);
+  std::random_device seed;
+  const auto dir = std::filesystem::temp_directory_path() / ("velmora-depparse-bench-" + std::to_string(seed()));
+  std::filesystem::create_directories(dir);
+  const std::string command = "'" + std::string(VELMORA_PYTHON) + "' '" VELMORA_SOURCE_DIR
+                              "/bench/depparse_bench.py' '" + dir.string() + "' " + std::to_string(threads);
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "writing the benchmark bundle failed\n");
+    return 1;
+  }
+  std::vector<std::vector<velmora::DepparseWord>> sentences(1);
+  std::size_t words = 0;
+  std::ifstream lines(dir / "sentences.txt");
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) {
+      sentences.emplace_back();
+      continue;
+    }
+    const std::vector<std::string> fields = split_tabs(line);
+    sentences.back().push_back({fields.at(0), fields.at(1), fields.at(2), fields.at(3), std::nullopt});
+    ++words;
+  }
+  while (!sentences.empty() && sentences.back().empty()) sentences.pop_back();
+  double reference_network = 0.0;
+  double reference_total = 0.0;
+  std::ifstream(dir / "reference.txt") >> reference_network >> reference_total;
+
+  const velmora::DepparsePlan plan(dir / "bundle", false);
+  auto start = Clock::now();
+  for (const auto& sentence : sentences) plan.parse(sentence);
+  const double native_single = seconds_since(start);
+  std::vector<velmora::Document> documents;
+  for (const auto& sentence : sentences) documents.push_back(as_document(sentence));
+  start = Clock::now();
+  plan.process_bulk(documents);
+  const double native_batched = seconds_since(start);
+  std::filesystem::remove_all(dir);
+
+  std::printf("dependency parsing of %zu sentences (%zu words), %d thread(s)\n", sentences.size(), words, threads);
+  std::printf("%-36s %12s %12s\n", "", "native s", "reference s");
+  std::printf("%-36s %12.3f %12.3f\n", "one sentence at a time", native_single, reference_total);
+  std::printf("%-36s %12.3f %12s\n", "batched across documents", native_batched, "-");
+  std::printf("%-36s %12s %12.3f\n", "reference network without decoding", "-", reference_network);
+  return 0;
+}

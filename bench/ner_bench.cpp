@@ -1,0 +1,46 @@
+// Named-entity tagger throughput: NERPlan::tag sentence by sentence, on a bundle and sentences
+// written by bench/ner_bench.py (which prints the PyTorch reference's figure beside it).
+//
+// Usage: ner_bench BUNDLE SENTENCES_JSON [THREADS]
+
+#include <ATen/Parallel.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "velmora/json.hpp"
+#include "velmora/ner.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: ner_bench BUNDLE SENTENCES_JSON [THREADS]\n");
+    return 2;
+  }
+  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  const velmora::NERPlan plan(argv[1], false);
+  std::vector<std::vector<std::string>> sentences;
+  const auto json = velmora::detail::load_json(argv[2]);
+  for (const auto& sentence : json.as_array("")) {
+    auto& tokens = sentences.emplace_back();
+    for (const auto& token : sentence.as_array("")) tokens.push_back(token.as_string(""));
+  }
+
+  plan.tag(sentences.front());  // warm-up
+  const auto start = Clock::now();
+  std::size_t tokens = 0;
+  for (const auto& sentence : sentences) tokens += plan.tag(sentence).size();
+  const double elapsed = seconds_since(start);
+  std::printf("native tag, sentence by sentence       %8.3f s  %8.0f sentences/s  (%zu tokens)\n", elapsed,
+              static_cast<double>(sentences.size()) / elapsed, tokens);
+  return 0;
+}

@@ -1,0 +1,84 @@
+// Tagger throughput: `tag` sentence by sentence, `process` over one document and `process_bulk`
+// over documents of ten sentences, on a bundle and sentences written by bench/pos_bench.py (which
+// prints the PyTorch reference's figure beside these).
+//
+// Usage: pos_bench BUNDLE SENTENCES_JSON [THREADS]
+
+#include <ATen/Parallel.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "velmora/document.hpp"
+#include "velmora/json.hpp"
+#include "velmora/pos.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Sentences = std::vector<std::vector<std::string>>;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+velmora::Document document_of(Sentences::const_iterator begin, Sentences::const_iterator end) {
+  std::vector<velmora::SentenceInput> records;
+  for (auto sentence = begin; sentence != end; ++sentence) {
+    velmora::SentenceInput record;
+    for (std::size_t i = 0; i < sentence->size(); ++i) {
+      velmora::TokenInput token;
+      token.id_start = token.id_end = static_cast<int>(i) + 1;
+      token.text = (*sentence)[i];
+      velmora::WordInput word;
+      word.id = token.id_start;
+      word.text = token.text;
+      token.words.push_back(std::move(word));
+      record.tokens.push_back(std::move(token));
+    }
+    records.push_back(std::move(record));
+  }
+  return velmora::Document("", std::move(records));
+}
+
+void report(const char* name, double seconds, std::size_t sentences) {
+  std::printf("%-40s %8.3f s  %8.0f sentences/s\n", name, seconds, static_cast<double>(sentences) / seconds);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: pos_bench BUNDLE SENTENCES_JSON [THREADS]\n");
+    return 2;
+  }
+  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  const velmora::POSPlan plan(argv[1], false);
+  Sentences sentences;
+  const velmora::detail::JsonValue json = velmora::detail::load_json(argv[2]);
+  for (const auto& sentence : json.as_array("")) {
+    auto& words = sentences.emplace_back();
+    for (const auto& word : sentence.as_array("")) words.push_back(word.as_string(""));
+  }
+
+  plan.tag(sentences.front());  // warm-up
+  auto start = Clock::now();
+  for (const auto& words : sentences) plan.tag(words);
+  report("native tag, sentence by sentence", seconds_since(start), sentences.size());
+
+  velmora::Document whole = document_of(sentences.begin(), sentences.end());
+  start = Clock::now();
+  plan.process(whole);
+  report("native process, one document", seconds_since(start), sentences.size());
+
+  std::vector<velmora::Document> documents;
+  for (std::size_t first = 0; first < sentences.size(); first += 10) {
+    const auto begin = sentences.begin() + static_cast<std::ptrdiff_t>(first);
+    const auto count = static_cast<std::ptrdiff_t>(std::min<std::size_t>(10, sentences.size() - first));
+    documents.push_back(document_of(begin, begin + count));
+  }
+  start = Clock::now();
+  plan.process_bulk(std::move(documents));
+  report("native process_bulk, ten per document", seconds_since(start), sentences.size());
+  return 0;
+}

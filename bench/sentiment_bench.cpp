@@ -1,0 +1,65 @@
+// Sentiment classifier throughput: native `classify_many` over the whole list (word budget 5000)
+// and `classify` sentence by sentence, on a bundle and sentences written by
+// bench/sentiment_bench.py (which prints the PyTorch baseline beside these figures).
+//
+// Usage: sentiment_bench BUNDLE SENTENCES_JSON [THREADS]
+
+#include <ATen/Parallel.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "velmora/json.hpp"
+#include "velmora/sentiment.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Wall and processor seconds of one run: on a shared machine the processor time is the steadier.
+struct Timing {
+  double wall;
+  double cpu;
+};
+
+template <class Run>
+Timing timed(Run&& run) {
+  const auto wall = Clock::now();
+  const std::clock_t cpu = std::clock();
+  run();
+  return {std::chrono::duration<double>(Clock::now() - wall).count(),
+          static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC};
+}
+
+void print(const char* label, Timing timing, std::size_t sentences) {
+  std::printf("%-40s %8.3f s wall %8.3f s cpu  %8.0f sentences/cpu s\n", label, timing.wall, timing.cpu,
+              static_cast<double>(sentences) / timing.cpu);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: sentiment_bench BUNDLE SENTENCES_JSON [THREADS]\n");
+    return 2;
+  }
+  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  const velmora::SentimentPlan plan(argv[1], false);
+  std::vector<std::vector<std::string>> sentences;
+  const auto json = velmora::detail::load_json(argv[2]);
+  for (const auto& sentence : json.as_array("")) {
+    auto& words = sentences.emplace_back();
+    for (const auto& word : sentence.as_array("")) words.push_back(word.as_string(""));
+  }
+
+  plan.classify(sentences.front());  // warm-up
+  print("native classify_many (budget 5000)", timed([&] { plan.classify_many(sentences, 5000); }), sentences.size());
+  print("native classify, sentence by sentence", timed([&] {
+          for (const auto& words : sentences) plan.classify(words);
+        }),
+        sentences.size());
+  return 0;
+}

@@ -1,0 +1,136 @@
+#pragma once
+
+// The loaded dependency parser, built once by the plan's constructor and only read afterwards,
+// and the internal stages that read it: input embeddings, the highway BiLSTM encoder, the deep
+// biaffine scorers and the decoders.
+
+#include <ATen/ATen.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "encoders/charlm_native.hpp"
+#include "encoders/transformer_native.hpp"
+#include "models/highway_lstm.hpp"
+#include "models/string_hash.hpp"
+#include "velmora/depparse.hpp"
+#include "velmora/model_bundle.hpp"
+
+namespace velmora {
+
+/// The weights of one encoder layer: a one-layer BiLSTM and the highway term around it.
+using DepparseHighwayLayer = detail::HighwayLstmLayer;
+
+struct DepparsePlan::Impl {
+  std::shared_ptr<ModelBundle> bundle;
+  detail::StringMap<at::Tensor> tensors;
+  std::vector<at::Tensor> char_lstm_weights;        // empty with character language models
+  std::vector<at::Tensor> char_lstm_initial_state;  // empty with character language models
+  std::vector<DepparseHighwayLayer> layers;
+  detail::StringMap<std::int64_t> word_vocab;
+  detail::StringMap<std::int64_t> lemma_vocab;
+  detail::StringMap<std::int64_t> char_vocab;
+  detail::StringMap<std::int64_t> upos_vocab;
+  detail::StringMap<std::int64_t> xpos_vocab;                 // plain XPOS only
+  std::vector<detail::StringMap<std::int64_t>> xpos_components;  // composite XPOS only
+  detail::StringMap<std::int64_t> pretrain_vocab;
+  std::vector<std::string> deprels;  // the first four are reserved; relation column c is entry c + 4
+  std::uint64_t feature_count = 0;
+  std::int64_t word_emb_dim = 0;
+  std::int64_t tag_emb_dim = 0;
+  std::int64_t transformed_dim = 0;
+  std::int64_t char_emb_dim = 0;
+  std::int64_t char_hidden_dim = 0;
+  std::int64_t hidden_dim = 0;
+  std::int64_t num_layers = 0;
+  std::int64_t batch_size = 5000;
+  std::int64_t deep_biaff_hidden_dim = 0;
+  std::string xpos_separator;
+  bool word_lower = false;
+  bool lemma_lower = false;
+  bool xpos_has_ignore = false;
+  bool xpos_composite = false;
+  bool linearization = false;
+  bool distance = false;
+  bool charlm = false;
+  bool uses_transformer = false;
+  std::unique_ptr<detail::NativeCharLM> forward_charlm;
+  std::unique_ptr<detail::NativeCharLM> backward_charlm;
+  std::unique_ptr<detail::NativeTransformer> transformer;
+};
+
+namespace detail {
+
+using DepparseModel = DepparsePlan::Impl;
+
+/// Opens a "depparse" bundle, checks its profile, reads its vocabularies and binds its weights.
+std::unique_ptr<DepparseModel> load_depparse_model(std::filesystem::path bundle_path, bool verify_checksums);
+
+/// The bound tensor of that name; DepparseModelError when absent.
+const at::Tensor& depparse_tensor(const DepparseModel& model, std::string_view name);
+
+// Input embeddings ------------------------------------------------------------------------
+
+/// [1, n + 1, input width] for a non-empty sentence, row 0 standing for the root. The two
+/// pointers carry precomputed character-LM rows ([n + 1, hidden], root row first); null makes
+/// the model run that character LM itself. They are read only with character language models.
+at::Tensor depparse_embed_words(const DepparseModel& model, const std::vector<DepparseWord>& words,
+                                const at::Tensor* forward_charlm_rows, const at::Tensor* backward_charlm_rows);
+/// The parser's own character model on one text: [char_hidden_dim].
+at::Tensor depparse_char_encode_word(const DepparseModel& model, const std::string& text);
+/// The parser's own character model on character ids: [char_hidden_dim].
+at::Tensor depparse_char_encode(const DepparseModel& model, const std::vector<std::int64_t>& ids);
+
+// Encoder ---------------------------------------------------------------------------------
+
+/// [1, n + 1, 2H] for one non-empty sentence.
+at::Tensor depparse_highway_lstm_forward(const DepparseModel& model, const std::vector<DepparseWord>& words,
+                                         const at::Tensor* forward_charlm_rows,
+                                         const at::Tensor* backward_charlm_rows);
+/// One [1, n_i + 1, 2H] tensor per sentence (undefined for an empty one), encoded in padded
+/// groups of at most batch_size rows. The character-LM vectors are read only with character
+/// language models and are indexed like the sentences.
+std::vector<at::Tensor> depparse_highway_lstm_forward_batch(const DepparseModel& model,
+                                                            const std::vector<std::vector<DepparseWord>>& sentences,
+                                                            const std::vector<at::Tensor>& forward_charlm_rows,
+                                                            const std::vector<at::Tensor>& backward_charlm_rows);
+
+/// How both the encoder and the scorers cut sentences into padded groups: at most
+/// batch_size padded rows per group, unless one sentence alone is longer.
+HighwayGrouping depparse_grouping(const DepparseModel& model);
+
+// Scoring ---------------------------------------------------------------------------------
+
+/// [B, N, N, O] of the deep biaffine scorer named `prefix`: row i the dependent, column j the head.
+at::Tensor deep_biaffine_scores(const DepparseModel& model, const at::Tensor& encoded, std::string_view prefix);
+/// (arc log-probabilities [B, N, N], relation log-probabilities [B, N, N, R - 4]); the optional
+/// mask [B, N] is true at real positions, and padded positions cannot be heads.
+std::pair<at::Tensor, at::Tensor> depparse_scores(const DepparseModel& model, const at::Tensor& encoded,
+                                                  const at::Tensor* mask);
+/// depparse_scores of every encoded sentence, regrouped into padded batches.
+std::vector<std::pair<at::Tensor, at::Tensor>> depparse_score_batch(
+    const DepparseModel& model, const std::vector<at::Tensor>& encoded,
+    const std::vector<std::vector<DepparseWord>>& sentences);
+
+// Decoding --------------------------------------------------------------------------------
+
+/// The predictions of one sentence from its arc and relation scores (batch dimension of one).
+std::vector<DepparsePrediction> depparse_decode_sentence(const DepparseModel& model,
+                                                         const std::vector<DepparseWord>& words,
+                                                         at::Tensor& arc_scores, at::Tensor& relation_scores);
+
+// Plan steps ------------------------------------------------------------------------------
+
+std::vector<DepparsePrediction> depparse_parse_sentence(const DepparseModel& model,
+                                                        const std::vector<DepparseWord>& words);
+std::vector<std::vector<DepparsePrediction>> depparse_parse_batch(
+    const DepparseModel& model, const std::vector<std::vector<DepparseWord>>& sentences);
+
+}  // namespace detail
+}  // namespace velmora

@@ -1,0 +1,170 @@
+// Relation labelling of decoded trees under per-head uniqueness of subjects and objects.
+
+#include "depparse/relation_labelling.hpp"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "velmora/errors.hpp"
+
+namespace velmora::detail {
+namespace {
+
+constexpr int kRepairRounds = 5;
+
+bool excluded(std::optional<std::string_view> relation_class, const std::unordered_set<std::string_view>* forbidden,
+              std::optional<std::string_view> extra) {
+  if (!relation_class) return false;
+  if (extra && *relation_class == *extra) return true;
+  return forbidden != nullptr && forbidden->contains(*relation_class);
+}
+
+double tree_total(const ScoreMatrix& arcs, const RelationScores& scores, const HeadVector& heads,
+                  const LabelVector& labels) {
+  double total = 0.0;
+  for (std::size_t i = 1; i < heads.size(); ++i) {
+    const auto head = static_cast<std::size_t>(heads[i]);
+    total += arcs[i][head] + scores.row(i, head)[labels[i - 1]];
+  }
+  return total;
+}
+
+}  // namespace
+
+RelationScores::RelationScores(std::size_t positions, std::size_t relations, std::vector<double> values)
+    : positions_(positions), relations_(relations), values_(std::move(values)) {}
+
+std::uint64_t forbidden_key(std::int64_t head, std::int64_t dependent) {
+  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(dependent)) << 32) |
+         static_cast<std::uint32_t>(head);
+}
+
+std::optional<std::string_view> deprel_uniqueness_class(std::string_view relation) {
+  if (relation == "obj") return std::string_view("obj");
+  if (relation == "nsubj" || relation == "csubj" || relation == "nsubj:pass" || relation == "csubj:pass") {
+    return std::string_view("subj");
+  }
+  if (relation == "nsubj:outer" || relation == "csubj:outer") return std::string_view("subj_outer");
+  return std::nullopt;
+}
+
+ClassTable deprel_class_table(const DepparseModel& model, std::size_t relations) {
+  ClassTable classes(relations);
+  for (std::size_t c = 0; c < relations; ++c) {
+    // A column past the vocabulary has no class; decoding refuses it by name later.
+    if (c + 4 < model.deprels.size()) classes[c] = deprel_uniqueness_class(model.deprels[c + 4]);
+  }
+  return classes;
+}
+
+std::pair<std::int64_t, double> best_allowed_deprel(const RelationScores& scores, const ClassTable& classes,
+                                                    std::int64_t dependent, std::int64_t head,
+                                                    const ForbiddenClasses& forbidden,
+                                                    std::optional<std::string_view> extra_excluded) {
+  const double* row = scores.row(static_cast<std::size_t>(dependent), static_cast<std::size_t>(head));
+  const auto found = forbidden.find(forbidden_key(head, dependent));
+  const auto* forbidden_here = found == forbidden.end() ? nullptr : &found->second;
+  std::int64_t best = 0;
+  double best_score = -std::numeric_limits<double>::infinity();
+  for (std::size_t c = 0; c < scores.relations(); ++c) {
+    if (excluded(classes[c], forbidden_here, extra_excluded)) continue;
+    if (row[c] > best_score) {
+      best = static_cast<std::int64_t>(c);
+      best_score = row[c];
+    }
+  }
+  if (!std::isfinite(best_score)) throw DepparseModelError("head constraints excluded every dependency relation");
+  return {best, best_score};
+}
+
+LabelVector label_tree_arcs(const HeadVector& heads, const RelationScores& scores, const ClassTable& classes,
+                            const ForbiddenClasses& forbidden) {
+  LabelVector labels;
+  labels.reserve(heads.empty() ? 0 : heads.size() - 1);
+  for (std::size_t d = 1; d < heads.size(); ++d) {
+    const auto dependent = static_cast<std::int64_t>(d);
+    labels.push_back(best_allowed_deprel(scores, classes, dependent, heads[d], forbidden, std::nullopt).first);
+  }
+  return labels;
+}
+
+std::vector<ClassConflict> find_class_conflicts(const ClassTable& classes, const HeadVector& heads,
+                                                const LabelVector& labels) {
+  std::vector<ClassConflict> groups;
+  for (std::size_t d = 1; d < heads.size(); ++d) {
+    const auto column = static_cast<std::size_t>(labels[d - 1]);
+    if (column >= classes.size() || !classes[column]) continue;
+    const std::string_view relation_class = *classes[column];
+    ClassConflict* group = nullptr;
+    for (ClassConflict& candidate : groups) {
+      if (candidate.head == heads[d] && candidate.relation_class == relation_class) {
+        group = &candidate;
+        break;
+      }
+    }
+    if (group == nullptr) group = &groups.emplace_back(ClassConflict{heads[d], relation_class, {}});
+    group->dependents.push_back(static_cast<std::int64_t>(d));
+  }
+  std::erase_if(groups, [](const ClassConflict& group) { return group.dependents.size() < 2; });
+  return groups;
+}
+
+std::pair<HeadVector, LabelVector> decode_with_head_constraints(const DepparseModel& model, const ScoreMatrix& arcs,
+                                                                const RelationScores& scores, HeadVector heads) {
+  const ClassTable classes = deprel_class_table(model, scores.relations());
+  ForbiddenClasses forbidden;
+  LabelVector labels = label_tree_arcs(heads, scores, classes, forbidden);
+  const std::size_t n = arcs.size();
+
+  for (int round = 0; round < kRepairRounds; ++round) {
+    const std::vector<ClassConflict> conflicts = find_class_conflicts(classes, heads, labels);
+    if (conflicts.empty()) break;
+    const ClassConflict& conflict = conflicts.front();
+    const std::size_t members = conflict.dependents.size();
+
+    HeadVector best_heads;
+    LabelVector best_labels;
+    std::size_t best_keeper = 0;
+    double best_total = 0.0;
+    for (std::size_t keeper = 0; keeper < members; ++keeper) {
+      // Every member but the keeper is scored as if it could not take the class under the
+      // conflicting head.
+      ScoreMatrix candidate_scores = arcs;
+      for (std::size_t u = 0; u < members; ++u) {
+        if (u == keeper) continue;
+        const std::int64_t d = conflict.dependents[u];
+        for (std::size_t h = 0; h < n; ++h) {
+          const auto head = static_cast<std::int64_t>(h);
+          const auto extra = head == conflict.head ? std::optional(conflict.relation_class) : std::nullopt;
+          candidate_scores[d][h] = arcs[d][h] + best_allowed_deprel(scores, classes, d, head, forbidden, extra).second;
+        }
+      }
+      HeadVector candidate_heads = decode_single_root(std::move(candidate_scores));
+      LabelVector candidate_labels = label_tree_arcs(candidate_heads, scores, classes, forbidden);
+      for (std::size_t u = 0; u < members; ++u) {
+        if (u == keeper) continue;
+        const std::int64_t d = conflict.dependents[u];
+        if (candidate_heads[d] == conflict.head) {
+          candidate_labels[d - 1] =
+              best_allowed_deprel(scores, classes, d, conflict.head, forbidden, conflict.relation_class).first;
+        }
+      }
+      const double total = tree_total(arcs, scores, candidate_heads, candidate_labels);
+      if (keeper == 0 || total > best_total) {
+        best_heads = std::move(candidate_heads);
+        best_labels = std::move(candidate_labels);
+        best_keeper = keeper;
+        best_total = total;
+      }
+    }
+    heads = std::move(best_heads);
+    labels = std::move(best_labels);
+    for (std::size_t u = 0; u < members; ++u) {
+      if (u != best_keeper) forbidden[forbidden_key(conflict.head, conflict.dependents[u])].insert(conflict.relation_class);
+    }
+  }
+  return {std::move(heads), std::move(labels)};
+}
+
+}  // namespace velmora::detail

@@ -1,0 +1,29 @@
+#pragma once
+
+// The sentiment network: a batch of sentences (word lists) to one row of class scores each.
+
+#include <ATen/ATen.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sentiment/model_state.hpp"
+
+namespace velmora::detail {
+
+using SentimentWords = std::vector<std::string>;
+
+/// The pretrain vocabulary id of a word: the word itself, then without a final ASCII quote,
+/// then lower-cased; "<UNK>" (1) when none is found.
+std::int64_t sentiment_pretrain_id(const SentimentPlan::Impl& state, const std::string& word);
+
+/// The padded length of a batch: its longest sentence, at least the minimum sentence length
+/// and the tallest filter.
+std::int64_t sentiment_padded_length(const SentimentPlan::Impl& state,
+                                     const std::vector<const SentimentWords*>& batch);
+
+/// Logits [sentences, num_classes], row b for sentence b. The caller enters inference mode.
+at::Tensor sentiment_logits(const SentimentPlan::Impl& state, const std::vector<const SentimentWords*>& batch);
+
+}  // namespace velmora::detail

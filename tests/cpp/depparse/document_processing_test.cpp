@@ -1,0 +1,149 @@
+// Parsing documents: heads and relations written into regular words, one document sentence by
+// sentence or many at once, and what a missing POS tag leaves behind in each case.
+
+#include <gtest/gtest.h>
+
+#include "depparse/depparse_test_data.hpp"
+#include "velmora/document.hpp"
+#include "velmora/processor.hpp"
+
+namespace {
+
+using depparse_test::TestData;
+
+velmora::WordInput word(int id, std::string text, std::optional<std::string> upos, std::optional<std::string> xpos,
+                        std::optional<std::string> lemma = std::nullopt) {
+  velmora::WordInput input;
+  input.id = id;
+  input.text = std::move(text);
+  input.upos = std::move(upos);
+  input.xpos = std::move(xpos);
+  input.lemma = std::move(lemma);
+  return input;
+}
+
+velmora::SentenceInput sentence(std::vector<velmora::WordInput> words) {
+  velmora::SentenceInput input;
+  for (auto& w : words) {
+    velmora::TokenInput token;
+    token.id_start = token.id_end = w.id;
+    token.text = w.text;
+    token.words.push_back(std::move(w));
+    input.tokens.push_back(std::move(token));
+  }
+  return input;
+}
+
+velmora::Document tagged_document() {
+  return velmora::Document("The dog saw a cat . cat dog",
+                           {sentence({word(1, "The", "DET", "DT", "the"), word(2, "dog", "NOUN", "NN", "dog"),
+                                      word(3, "saw", "VERB", "VBD", "see"), word(4, "a", "DET", "DT"),
+                                      word(5, "cat", std::nullopt, "NN"), word(6, ".", "PUNCT", std::nullopt)}),
+                            sentence({word(1, "cat", "NOUN", "NN"), word(2, "dog", "NOUN", "NN")})});
+}
+
+std::vector<velmora::DepparseWord> parser_words(const velmora::WordSequence& words) {
+  std::vector<velmora::DepparseWord> result;
+  for (std::uint64_t i = 0; i < words.size(); ++i) {
+    const velmora::Word w = words.at(static_cast<long>(i));
+    result.push_back({w.text(), w.lemma(), w.upos(), w.xpos(), w.feats()});
+  }
+  return result;
+}
+
+void expect_parsed_like(const velmora::DepparsePlan& plan, const velmora::Document& document) {
+  const auto sentences = document.sentences();
+  for (std::uint64_t s = 0; s < sentences.size(); ++s) {
+    const auto words = sentences.at(static_cast<long>(s)).words();
+    const auto predictions = plan.parse(parser_words(words));
+    ASSERT_EQ(predictions.size(), words.size());
+    int roots = 0;
+    for (std::uint64_t i = 0; i < words.size(); ++i) {
+      const velmora::Word w = words.at(static_cast<long>(i));
+      EXPECT_EQ(w.head(), predictions[i].head);
+      EXPECT_EQ(w.deprel(), predictions[i].deprel);
+      EXPECT_NE(w.head(), static_cast<std::int32_t>(i + 1));
+      roots += w.head() == 0;
+    }
+    EXPECT_EQ(roots, 1);
+  }
+}
+
+TEST(DepparseDocuments, ProcessWritesHeadsAndRelationsOfEveryWord) {
+  DEPPARSE_REQUIRE_TEST_DATA();
+  const velmora::DepparsePlan plan(TestData::bundle("plain"), false);
+  velmora::Document document = tagged_document();
+  const velmora::Document result = plan.process(document);
+  EXPECT_EQ(result.storage(), document.storage());
+  expect_parsed_like(plan, document);
+}
+
+TEST(DepparseDocuments, BulkProcessingMatchesOneByOne) {
+  DEPPARSE_REQUIRE_TEST_DATA();
+  for (const char* variant : {"plain", "charlm"}) {
+    const velmora::DepparsePlan plan(TestData::bundle(variant), false);
+    std::vector<velmora::Document> documents{tagged_document(), velmora::Document("no sentences"), tagged_document()};
+    const auto results = plan.process_bulk(documents);
+    ASSERT_EQ(results.size(), 3u);
+    for (const auto& document : results) expect_parsed_like(plan, document);
+  }
+}
+
+TEST(DepparseDocuments, EmptyWordsKeepTheirValues) {
+  DEPPARSE_REQUIRE_TEST_DATA();
+  const velmora::DepparsePlan plan(TestData::bundle("plain"), false);
+  velmora::SentenceInput input = sentence({word(1, "dog", "NOUN", "NN"), word(2, "saw", "VERB", "VBD")});
+  velmora::WordInput empty = word(2, "gone", std::nullopt, std::nullopt);
+  empty.empty_index = 1;
+  empty.head = 1;
+  empty.deprel = "orphan";
+  input.empty_words.push_back(empty);
+  velmora::Document document("dog saw", {input});
+  plan.process(document);
+  const velmora::Word kept = document.sentences().at(0).empty_words().at(0);
+  EXPECT_EQ(kept.head(), 1);
+  EXPECT_EQ(kept.deprel(), "orphan");
+  expect_parsed_like(plan, document);
+}
+
+TEST(DepparseDocuments, MissingPosFailsAfterEarlierSentencesInProcessAndBeforeAnyInBulk) {
+  DEPPARSE_REQUIRE_TEST_DATA();
+  const velmora::DepparsePlan plan(TestData::bundle("plain"), false);
+  auto untagged = [] {
+    return velmora::Document("a b", {sentence({word(1, "cat", "NOUN", "NN")}),
+                                     sentence({word(1, "dog", std::nullopt, std::nullopt)})});
+  };
+  velmora::Document one = untagged();
+  EXPECT_THROW(
+      {
+        try {
+          plan.process(one);
+        } catch (const velmora::DepparseModelError& error) {
+          EXPECT_STREQ(error.what(), "POS must run before depparse");
+          throw;
+        }
+      },
+      velmora::DepparseModelError);
+  EXPECT_EQ(one.sentences().at(0).words().at(0).head(), 0);
+
+  velmora::Document first = tagged_document();
+  velmora::Document second = untagged();
+  EXPECT_THROW(plan.process_bulk({first, second}), velmora::DepparseModelError);
+  EXPECT_FALSE(first.sentences().at(0).words().at(0).head().has_value());
+  EXPECT_FALSE(second.sentences().at(0).words().at(0).head().has_value());
+}
+
+TEST(DepparseDocuments, ProcessorForwardsToItsPlan) {
+  DEPPARSE_REQUIRE_TEST_DATA();
+  const velmora::DepparseProcessor processor(TestData::bundle("plain"), false);
+  EXPECT_TRUE(processor.implemented());
+  EXPECT_EQ(processor.bundle_path(), std::filesystem::absolute(TestData::bundle("plain")));
+  const velmora::DepparsePlan plan(TestData::bundle("plain"), false);
+  const velmora::Document processed = processor.process(tagged_document());
+  expect_parsed_like(plan, processed);
+  const auto documents = processor.process_bulk({tagged_document()});
+  expect_parsed_like(plan, documents.at(0));
+  EXPECT_TRUE(processor.process_bulk({}).empty());
+}
+
+}  // namespace
