@@ -3,12 +3,17 @@
 // reference doing the same work on the same bundle and thread count, and the share of native
 // time spent matching the regular-expression features.
 //
-// Usage: tokenizer_bench [THREADS] [CONLLU]   (defaults: 1, shared/data/en_ewt-ud-dev.conllu
-// found above the source tree)
+// Usage: tokenizer_bench [THREADS] [CONLLU] [ROUNDS | native REPEATS [process|bulk]]
+// Defaults: 1 thread, shared/data/en_ewt-ud-dev.conllu found above the source tree, 3 rounds:
+// each side's figure is its best round, which filters out interference on a busy machine. With
+// "native" only the native operations run (both, or the one named), REPEATS times each, which
+// suits a profiler.
 
 #include <ATen/Parallel.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -114,13 +119,37 @@ int main(int argc, char** argv) {
   }
   const velmora::TokenizerPlan plan(dir / "realistic", false);
   plan.process(documents.front());  // warm-up
+  if (argc > 4 && std::string(argv[3]) == "native") {
+    const int repeats = std::atoi(argv[4]);
+    const std::string only = argc > 5 ? argv[5] : "";
+    // Processor time of this process besides the wall time: steadier on a busy machine.
+    const auto cpu_seconds = [] { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; };
+    auto start = Clock::now();
+    double cpu_start = cpu_seconds();
+    for (int r = 0; only != "bulk" && r < repeats; ++r) {
+      for (const auto& document : documents) plan.process(document);
+    }
+    const double process = seconds_since(start);
+    const double process_cpu = cpu_seconds() - cpu_start;
+    start = Clock::now();
+    cpu_start = cpu_seconds();
+    for (int r = 0; only != "process" && r < repeats; ++r) plan.process_bulk(documents);
+    std::printf("native only, %d repeats: process %.3f s (cpu %.3f s), process_bulk %.3f s (cpu %.3f s)\n", repeats,
+                process, process_cpu, seconds_since(start), cpu_seconds() - cpu_start);
+    return 0;
+  }
 
-  auto start = Clock::now();
-  for (const auto& document : documents) plan.process(document);
-  const double native_process = seconds_since(start);
-  start = Clock::now();
-  plan.process_bulk(documents);
-  const double native_bulk = seconds_since(start);
+  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+  double native_process = 1e300;
+  double native_bulk = 1e300;
+  for (int round = 0; round < rounds; ++round) {
+    auto start = Clock::now();
+    for (const auto& document : documents) plan.process(document);
+    native_process = std::min(native_process, seconds_since(start));
+    start = Clock::now();
+    plan.process_bulk(documents);
+    native_bulk = std::min(native_bulk, seconds_since(start));
+  }
   const double regex = regex_seconds(texts);
 
   // Where native `process` time goes: features alone, and the whole label prediction.
@@ -129,14 +158,15 @@ int main(int argc, char** argv) {
   for (const std::string& text : texts) {
     for (auto& paragraph : velmora::detail::split_tokenizer_paragraphs(text, false)) paragraphs.push_back(std::move(paragraph));
   }
-  start = Clock::now();
+  auto start = Clock::now();
   for (const auto& paragraph : paragraphs) velmora::detail::tokenizer_unit_features(*state, paragraph);
   const double features = seconds_since(start);
   start = Clock::now();
   for (const auto& paragraph : paragraphs) velmora::detail::tokenizer_predict_labels(*state, paragraph);
   const double prediction = seconds_since(start);
 
-  const std::string command = python_command("bench " + quoted(dir.string()) + " " + std::to_string(threads));
+  const std::string command = python_command("bench " + quoted(dir.string()) + " " + std::to_string(threads) + " " +
+                                             std::to_string(rounds));
   FILE* pipe = popen(command.c_str(), "r");
   double reference_process = 0.0;
   double reference_bulk = 0.0;
@@ -150,9 +180,35 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The native labels against the reference's, paragraph by paragraph: a label may differ
+  // only where the reference's top two scores nearly tie.
+  std::ifstream reference_labels(dir / "reference_labels.txt");
+  std::size_t units = 0;
+  std::size_t differing = 0;
+  std::size_t outside_ties = 0;
+  std::string line_text;
+  for (const auto& paragraph : paragraphs) {
+    if (!std::getline(reference_labels, line_text)) {
+      ++outside_ties;
+      break;
+    }
+    const std::size_t tab = line_text.find('\t');
+    const std::string expected = line_text.substr(0, tab);
+    std::vector<std::size_t> ties;
+    std::istringstream tie_list(line_text.substr(tab + 1));
+    for (std::string item; std::getline(tie_list, item, ',');) ties.push_back(std::stoul(item));
+    const auto labels = velmora::detail::tokenizer_predict_labels(*state, paragraph);
+    units += labels.size();
+    for (std::size_t u = 0; u < labels.size(); ++u) {
+      if (u < expected.size() && expected[u] - '0' == labels[u]) continue;
+      ++differing;
+      if (std::find(ties.begin(), ties.end(), u) == ties.end()) ++outside_ties;
+    }
+  }
+
   const auto rate = [&](double seconds) { return static_cast<double>(characters) / seconds; };
-  std::printf("tokenizer benchmark: %zu texts, %zu characters, realistic bundle, %d intra-op thread(s)\n", texts.size(),
-              characters, threads);
+  std::printf("tokenizer benchmark: %zu texts, %zu characters, realistic bundle, %d intra-op thread(s), best of %d "
+              "round(s)\n", texts.size(), characters, threads, rounds);
   std::printf("%-22s %14s %14s %9s\n", "operation", "native ch/s", "reference ch/s", "speed-up");
   std::printf("%-22s %14.0f %14.0f %8.1fx\n", "process (per text)", rate(native_process), rate(reference_process),
               reference_process / native_process);
@@ -160,6 +216,8 @@ int main(int argc, char** argv) {
               reference_bulk / native_bulk);
   std::printf("regular-expression features: %.4f s, %.1f%% of native process time\n", regex,
               100.0 * regex / native_process);
+  std::printf("labels against the reference: %zu units, %zu differ, %zu of them not at a near-tie\n", units,
+              differing, outside_ties);
   std::printf("native stages, timed apart: unit features %.3f s (regex included), label prediction with "
               "features %.3f s, whole process %.3f s\n",
               features, prediction, native_process);

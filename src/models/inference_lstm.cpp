@@ -129,6 +129,65 @@ at::Tensor InferenceLstm::operator()(const at::Tensor& input, std::span<const st
     TORCH_CHECK(length >= 1 && length <= steps, "inference LSTM: every length must lie in [1, ", steps, "], got ",
                 length);
   }
+  const at::Tensor contiguous_input = input.contiguous();
+  if (lengths.empty() || std::all_of(lengths.begin(), lengths.end(), [&](std::int64_t l) { return l == steps; })) {
+    // Equal rows are already packed.
+    const std::vector<std::int64_t> full(static_cast<std::size_t>(batch), steps);
+    if (batch == 0 || steps == 0) return at::zeros({batch, steps, directions_ * hidden_}, at::kFloat);
+    return run_layers(contiguous_input.reshape({batch * steps, input_size_}), {}, full, initial)
+        .view({batch, steps, directions_ * hidden_});
+  }
+  std::vector<std::int64_t> first(static_cast<std::size_t>(batch));
+  std::int64_t packed_rows = 0;
+  for (std::int64_t row = 0; row < batch; ++row) {
+    first[static_cast<std::size_t>(row)] = packed_rows;
+    packed_rows += lengths[static_cast<std::size_t>(row)];
+  }
+  const auto row_length = [&](std::int64_t row) { return lengths[static_cast<std::size_t>(row)]; };
+  const at::Tensor packed = run_layers(pack_rows(contiguous_input, first, row_length), {}, lengths, initial);
+  return unpack_rows(packed, batch, steps, first, row_length);
+}
+
+at::Tensor InferenceLstm::run_packed(const at::Tensor& input, std::span<const std::int64_t> lengths,
+                                     const std::vector<at::Tensor>& initial) const {
+  TORCH_CHECK(!layers_.empty(), "inference LSTM: no parameters");
+  TORCH_CHECK(input.scalar_type() == at::kFloat && input.device().is_cpu(),
+              "inference LSTM: input must be a float32 CPU tensor");
+  TORCH_CHECK(input.dim() == 2 && input.size(1) == input_size_, "inference LSTM: packed input must have shape [N, ",
+              input_size_, "], got ", input.sizes());
+  return run_layers(input.contiguous(), {}, lengths, initial);
+}
+
+at::Tensor InferenceLstm::run_projected(const at::Tensor& projections, std::span<const std::int64_t> lengths,
+                                        const std::vector<at::Tensor>& initial) const {
+  TORCH_CHECK(!layers_.empty(), "inference LSTM: no parameters");
+  TORCH_CHECK(projections.scalar_type() == at::kFloat && projections.device().is_cpu() && projections.dim() == 2 &&
+                  projections.size(1) == projection_width(),
+              "inference LSTM: projections must be float32 [N, ", projection_width(), "], got ", projections.sizes());
+  return run_layers({}, projections.contiguous(), lengths, initial);
+}
+
+const at::Tensor& InferenceLstm::first_layer_input_weights() const {
+  TORCH_CHECK(!layers_.empty(), "inference LSTM: no parameters");
+  return layers_.front().input_weights;
+}
+
+at::Tensor InferenceLstm::run_layers(const at::Tensor& input, const at::Tensor& projections,
+                                     std::span<const std::int64_t> lengths,
+                                     const std::vector<at::Tensor>& initial) const {
+  const auto batch = static_cast<std::int64_t>(lengths.size());
+  std::vector<std::int64_t> first(static_cast<std::size_t>(batch));
+  std::int64_t packed_rows = 0;
+  for (std::int64_t row = 0; row < batch; ++row) {
+    const std::int64_t length = lengths[static_cast<std::size_t>(row)];
+    TORCH_CHECK(length >= 1, "inference LSTM: every length must be at least 1, got ", length);
+    first[static_cast<std::size_t>(row)] = packed_rows;
+    packed_rows += length;
+  }
+  const at::Tensor& given = input.defined() ? input : projections;
+  TORCH_CHECK(given.size(0) == packed_rows, "inference LSTM: the lengths cover ", packed_rows, " steps, the input ",
+              given.size(0));
+
   const auto layer_count = static_cast<std::int64_t>(layers_.size());
   at::Tensor initial_hidden;
   at::Tensor initial_cell;
@@ -145,36 +204,24 @@ at::Tensor InferenceLstm::operator()(const at::Tensor& input, std::span<const st
     initial_cell = initial[1].contiguous();
   }
 
-  // Rows run packed: row b's valid steps are rows [first[b], first[b] + length(b)) of a
-  // [N, features] matrix, so neither the projections nor the recurrences touch padding.
-  const auto row_length = [&](std::int64_t row) {
-    return lengths.empty() ? steps : lengths[static_cast<std::size_t>(row)];
-  };
-  std::vector<std::int64_t> first(static_cast<std::size_t>(batch));
-  std::int64_t packed_rows = 0;
-  for (std::int64_t row = 0; row < batch; ++row) {
-    first[static_cast<std::size_t>(row)] = packed_rows;
-    packed_rows += row_length(row);
-  }
-  const bool padded = packed_rows < batch * steps;
   // Rows of similar length run their recurrences together.
   std::vector<std::int64_t> longest_first(static_cast<std::size_t>(batch));
   std::iota(longest_first.begin(), longest_first.end(), std::int64_t{0});
-  std::stable_sort(longest_first.begin(), longest_first.end(),
-                   [&](std::int64_t a, std::int64_t b) { return row_length(a) > row_length(b); });
+  std::stable_sort(longest_first.begin(), longest_first.end(), [&](std::int64_t a, std::int64_t b) {
+    return lengths[static_cast<std::size_t>(a)] > lengths[static_cast<std::size_t>(b)];
+  });
   const std::int64_t groups = (batch + kLstmRowsPerGroup - 1) / kLstmRowsPerGroup;
-  const at::Tensor contiguous_input = input.contiguous();
-  at::Tensor layer_input = contiguous_input.reshape({batch * steps, input_size_});
-  if (padded) layer_input = pack_rows(contiguous_input, first, row_length);
 
   const std::int64_t columns = kGates * padded_hidden_;
   const std::int64_t width = directions_ * hidden_;
+  at::Tensor layer_input = input;
   for (std::int64_t layer = 0; layer < layer_count; ++layer) {
     const Layer& prepared = layers_[static_cast<std::size_t>(layer)];
     // The biases join in the recurrence, which saves writing them into every projection row.
-    const at::Tensor projections = at::mm(layer_input, prepared.input_weights);
+    const at::Tensor layer_projections =
+        layer_input.defined() ? at::mm(layer_input, prepared.input_weights) : projections;
     at::Tensor output = at::empty({packed_rows, width}, at::kFloat);  // every entry is written below
-    const float* projection_data = projections.const_data_ptr<float>();
+    const float* projection_data = layer_projections.const_data_ptr<float>();
     float* output_data = output.mutable_data_ptr<float>();
 
     auto state_row = [&](const at::Tensor& states, std::int64_t direction, std::int64_t row) -> const float* {
@@ -203,7 +250,7 @@ at::Tensor InferenceLstm::operator()(const at::Tensor& input, std::span<const st
           task.recurrent = prepared.recurrent[static_cast<std::size_t>(direction)].const_data_ptr<float>();
           task.hidden = hidden_;
           task.padded_hidden = padded_hidden_;
-          task.length = row_length(row);
+          task.length = lengths[static_cast<std::size_t>(row)];
           task.reverse = direction == 1;
           task.initial_hidden = state_row(initial_hidden, direction, row);
           task.initial_cell = state_row(initial_cell, direction, row);
@@ -215,8 +262,7 @@ at::Tensor InferenceLstm::operator()(const at::Tensor& input, std::span<const st
     });
     layer_input = output;
   }
-  if (!padded) return layer_input.view({batch, steps, width});
-  return unpack_rows(layer_input, batch, steps, first, row_length);
+  return layer_input;
 }
 
 }  // namespace velmora::detail

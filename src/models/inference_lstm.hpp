@@ -34,6 +34,23 @@ class InferenceLstm {
   at::Tensor operator()(const at::Tensor& input, std::span<const std::int64_t> lengths = {},
                         const std::vector<at::Tensor>& initial = {}) const;
 
+  /// The same over packed rows, without padding: `input` [N, I] holds row 0's steps, then row
+  /// 1's, and so on; `lengths` gives each row's step count (B values >= 1 summing to N).
+  /// Returns [N, directions * H] in the same row order.
+  at::Tensor run_packed(const at::Tensor& input, std::span<const std::int64_t> lengths,
+                        const std::vector<at::Tensor>& initial = {}) const;
+
+  /// As run_packed, given the first layer's input projections instead of its inputs:
+  /// `projections` [N, projection_width()], row n = input[n] · first_layer_input_weights() (the
+  /// biases are added inside). Callers whose inputs are sums of a few known rows (embeddings,
+  /// one-hot features) can gather the projections instead of multiplying.
+  at::Tensor run_projected(const at::Tensor& projections, std::span<const std::int64_t> lengths,
+                           const std::vector<at::Tensor>& initial = {}) const;
+
+  /// The first layer's input weights [I, projection_width()], in the layout of the projections.
+  const at::Tensor& first_layer_input_weights() const;
+  std::int64_t projection_width() const { return directions_ * 4 * padded_hidden_; }
+
   std::int64_t hidden_size() const { return hidden_; }
   std::int64_t input_size() const { return input_size_; }
 
@@ -43,6 +60,11 @@ class InferenceLstm {
     at::Tensor bias;                         // [D * 4 * Hp]: bias_ih + bias_hh
     std::vector<at::Tensor> recurrent;       // per direction weight_hhᵀ, gates padded, in column panels
   };
+
+  // Every layer over packed rows; the first from `input` or, when that is undefined, from the
+  // first layer's `projections`.
+  at::Tensor run_layers(const at::Tensor& input, const at::Tensor& projections, std::span<const std::int64_t> lengths,
+                        const std::vector<at::Tensor>& initial) const;
 
   std::vector<Layer> layers_;
   std::int64_t directions_ = 1;

@@ -90,6 +90,24 @@ constexpr std::array<std::string_view, 26> kRequiredTensors{
     "rnn2.weight_ih_l0_reverse", "rnn2.weight_hh_l0_reverse", "rnn2.bias_ih_l0_reverse", "rnn2.bias_hh_l0_reverse",
     "tok_clf2.weight",   "sent_clf2.weight",  "mwt_clf2.weight"};
 
+// Largest projection table built at load, in floats (64 MiB); a larger vocabulary keeps the
+// per-pass projection of the first layer's input.
+constexpr std::int64_t kProjectionTableLimit = std::int64_t{16} << 20;
+
+// The first layer's input projection of every vocabulary row, and the projection rows of the
+// features, so that inference gathers instead of multiplying. Skipped when the shapes do not
+// fit an LSTM input of [embedding | features]: inference then fails in the LSTM as it would.
+void precompute_input_projections(TokenizerPlan::Impl& state) {
+  const at::Tensor& embeddings = state.weight("embeddings.weight");
+  if (embeddings.dim() != 2 || state.feat_dim < 0 || embeddings.size(1) + state.feat_dim != state.rnn.input_size()) {
+    return;
+  }
+  const at::Tensor& weights = state.rnn.first_layer_input_weights();
+  if (embeddings.size(0) * weights.size(1) > kProjectionTableLimit) return;
+  state.unit_projections = at::mm(embeddings, weights.narrow(0, 0, embeddings.size(1)));
+  state.feature_projections = weights.narrow(0, embeddings.size(1), state.feat_dim).contiguous();
+}
+
 void bind_tensors(TokenizerPlan::Impl& state) {
   for (const TensorDescriptor& descriptor : state.bundle->tensors()) {
     if (descriptor.dtype != "float32") {
@@ -110,6 +128,7 @@ void bind_tensors(TokenizerPlan::Impl& state) {
   state.initial_state = {zeros, zeros.clone()};
   state.rnn = InferenceLstm(state.rnn_parameters, 1, true);
   state.rnn2 = InferenceLstm(state.rnn2_parameters, 1, true);
+  precompute_input_projections(state);
 
   // Each stage's classifiers as the rows of one matrix, scored together.
   std::vector<std::string> heads = {"tok_clf", "sent_clf"};

@@ -29,6 +29,8 @@ struct TokenizerPlan::Impl {
   std::vector<at::Tensor> initial_state;    // zero hidden and cell states [2, 1, hidden_dim]
   detail::InferenceLstm rnn;                // the first LSTM, prepared for inference
   detail::InferenceLstm rnn2;               // the second LSTM, prepared for inference
+  at::Tensor unit_projections;              // [V, rnn.projection_width()]: embedding rows · first-layer W_ih
+  at::Tensor feature_projections;           // [F, rnn.projection_width()]: the feature columns of W_ih
   at::Tensor head_weights;                  // [K, 2H]: tok_clf, sent_clf (, mwt_clf) weights
   at::Tensor head_bias;                     // [K]: their biases
   at::Tensor second_head_weights;           // [K, 2H]: tok_clf2, sent_clf2 (, mwt_clf2) weights

@@ -16,6 +16,9 @@ namespace {
 
 using Plan = TokenizerPlan::Impl;
 
+// Paragraphs of a batch that run through the network together (see the batched prediction).
+constexpr std::size_t kRowsPerPass = 8;
+
 std::vector<std::int64_t> unit_ids(const Plan& state, const TokenizerParagraph& units) {
   std::vector<std::int64_t> ids;
   ids.reserve(units.size());
@@ -26,41 +29,60 @@ std::vector<std::int64_t> unit_ids(const Plan& state, const TokenizerParagraph& 
   return ids;
 }
 
-// A view over a caller-owned buffer; the buffer outlives every use of the tensor.
-at::Tensor view_of(void* data, at::IntArrayRef shape, at::ScalarType type) {
-  return at::from_blob(data, shape, at::TensorOptions().dtype(type));
-}
-
 // log(sigmoid(x)) as the tensor library computes it: min(x, 0) - log1p(exp(-|x|)).
 float log_sigmoid(float x) { return std::min(x, 0.0F) - std::log1p(std::exp(-std::abs(x))); }
 
-// x = [embedding of the id | the unit's features] for every position: [B, n, E + F].
-at::Tensor network_input(const Plan& state, const at::Tensor& ids, const at::Tensor& features) {
-  const at::Tensor embeddings = state.weight("embeddings.weight").contiguous();
-  const std::int64_t positions = ids.numel();
-  const std::int64_t embedding_width = embeddings.size(1);
-  const std::int64_t feature_width = features.size(2);
-  const std::int64_t width = embedding_width + feature_width;
-  at::Tensor x = at::empty({ids.size(0), ids.size(1), width}, at::kFloat);
-  const std::int64_t* id = ids.const_data_ptr<std::int64_t>();
-  const float* table = embeddings.const_data_ptr<float>();
-  const float* feature = features.const_data_ptr<float>();
-  float* row = x.mutable_data_ptr<float>();
-  for (std::int64_t p = 0; p < positions; ++p, row += width) {
-    std::copy_n(table + id[p] * embedding_width, embedding_width, row);
-    std::copy_n(feature + p * feature_width, feature_width, row + embedding_width);
+// The first LSTM over packed rows of units ([N, 2H]). Its input, [embedding | features], is
+// linear in both parts, so its projection is gathered: the unit's precomputed embedding row
+// projection plus the projection row of every non-zero feature. Without the table (a
+// vocabulary too large for it, or shapes that do not fit) the input is built and multiplied.
+// `projections` keeps the gathered projections' buffer for the second layer to reuse.
+at::Tensor first_layer_output(const Plan& state, std::span<const std::int64_t> ids, const float* features,
+                              std::span<const std::int64_t> lengths, at::Tensor& projections) {
+  const auto units = static_cast<std::int64_t>(ids.size());
+  const std::int64_t feature_width = state.feat_dim;
+  if (state.unit_projections.defined()) {
+    const std::int64_t width = state.unit_projections.size(1);
+    projections = at::empty({units, width}, at::kFloat);
+    const float* table = state.unit_projections.const_data_ptr<float>();
+    const float* feature_rows = state.feature_projections.const_data_ptr<float>();
+    float* row = projections.mutable_data_ptr<float>();
+    for (std::int64_t p = 0; p < units; ++p, row += width) {
+      std::copy_n(table + ids[static_cast<std::size_t>(p)] * width, width, row);
+      for (std::int64_t f = 0; f < feature_width; ++f) {
+        const float value = features[p * feature_width + f];
+        if (value == 0.0F) continue;
+        const float* weights = feature_rows + f * width;
+        for (std::int64_t c = 0; c < width; ++c) row[c] += value * weights[c];
+      }
+    }
+    return state.rnn.run_projected(projections, lengths, state.initial_state);
   }
-  return x;
+
+  const at::Tensor embeddings = state.weight("embeddings.weight").contiguous();
+  const std::int64_t embedding_width = embeddings.size(1);
+  const std::int64_t width = embedding_width + feature_width;
+  at::Tensor x = at::empty({units, width}, at::kFloat);
+  const float* table = embeddings.const_data_ptr<float>();
+  float* row = x.mutable_data_ptr<float>();
+  for (std::int64_t p = 0; p < units; ++p, row += width) {
+    std::copy_n(table + ids[static_cast<std::size_t>(p)] * embedding_width, embedding_width, row);
+    std::copy_n(features + p * feature_width, feature_width, row + embedding_width);
+  }
+  return state.rnn.run_packed(x, lengths, state.initial_state);
 }
 
-// The positions a pass must compute: all of them, or each row's first lengths[row].
-template <class Visit>
-void for_each_valid_position(std::int64_t rows, std::int64_t steps, std::span<const std::int64_t> lengths,
-                             const Visit& visit) {
-  for (std::int64_t row = 0; row < rows; ++row) {
-    const std::int64_t valid = lengths.empty() ? steps : lengths[static_cast<std::size_t>(row)];
-    for (std::int64_t p = row * steps; p < row * steps + valid; ++p) visit(p);
+// The second LSTM over `input` [N, 2H]; its input projection goes into `projections` when that
+// buffer has the right shape (it is free once the first LSTM has run).
+at::Tensor second_layer_output(const Plan& state, const at::Tensor& input, std::span<const std::int64_t> lengths,
+                               at::Tensor& projections) {
+  const at::Tensor& weights = state.rnn2.first_layer_input_weights();
+  if (projections.defined() && projections.size(0) == input.size(0) && projections.size(1) == weights.size(1)) {
+    at::mm_out(projections, input, weights);
+  } else {
+    projections = at::mm(input, weights);
   }
+  return state.rnn2.run_projected(projections, lengths, state.initial_state);
 }
 
 // x·w over `width` floats, in eight independent partial sums so that it vectorizes.
@@ -77,48 +99,45 @@ float dot(const float* x, const float* w, std::int64_t width) {
   return sum;
 }
 
-// The network over ids [B, n] and features [B, n, F]: labels [B, n]. With `lengths` (one per row)
-// each row's recurrences stop at its own length, as over packed sequences, and padded positions
-// are skipped (their labels are 0 and never read). The classifier heads of each stage are
-// scored together (rows tok, sent, mwt of `head_weights`); they, the gate, the log-sigmoid
-// scores and their argmax run over raw rows.
-at::Tensor network_labels(const Plan& state, const at::Tensor& ids, const at::Tensor& features,
-                          std::span<const std::int64_t> lengths) {
-  const std::int64_t rows = ids.size(0);
-  const std::int64_t steps = ids.size(1);
+// The labels of packed rows of units: `ids` (N) and `features` (N x F) hold row 0's units, then
+// row 1's, and so on, `lengths` their counts; each row's recurrences stop at its own end, as
+// over packed sequences. The classifier heads of each stage are scored together (rows tok,
+// sent, mwt of `head_weights`); they, the gate, the log-sigmoid scores and their argmax run
+// over raw rows.
+std::vector<std::int64_t> network_labels(const Plan& state, std::span<const std::int64_t> ids, const float* features,
+                                         std::span<const std::int64_t> lengths) {
+  const auto units = static_cast<std::int64_t>(ids.size());
   const std::int64_t heads = state.head_weights.size(0);
   const std::int64_t width = state.head_weights.size(1);
   const float* head_weights = state.head_weights.const_data_ptr<float>();
   const float* head_bias = state.head_bias.const_data_ptr<float>();
   const float* second_head_weights = state.second_head_weights.const_data_ptr<float>();
 
-  const at::Tensor out = state.rnn(network_input(state, ids, features), lengths, state.initial_state);
-  TORCH_CHECK(out.size(2) == width, "tokenizer classifier width does not match the LSTM output");
-  const float* out_data = out.const_data_ptr<float>();
-  std::vector<float> scores(static_cast<std::size_t>(rows * steps * heads), 0.0F);
-  for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
+  at::Tensor projections;
+  const at::Tensor out = first_layer_output(state, ids, features, lengths, projections);
+  TORCH_CHECK(out.size(1) == width, "tokenizer classifier width does not match the LSTM output");
+  float* out_data = out.mutable_data_ptr<float>();  // a fresh result of the LSTM, ours to scale
+  std::vector<float> scores(static_cast<std::size_t>(units * heads));
+  for (std::int64_t p = 0; p < units; ++p) {
     for (std::int64_t k = 0; k < heads; ++k) {
       scores[p * heads + k] = dot(out_data + p * width, head_weights + k * width, width) + head_bias[k];
     }
-  });
-
-  // The second LSTM reads out scaled per position by 1 - sigmoid((-tok) * hier_invtemp).
-  at::Tensor second_input = out;
-  if (state.hier_invtemp > 0.0) {
-    second_input = at::empty_like(out);  // padded positions are never read: each row runs to its length
-    const auto inverse_temperature = static_cast<float>(state.hier_invtemp);
-    float* target = second_input.mutable_data_ptr<float>();
-    for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
-      const float gate = 1.0F - 1.0F / (1.0F + std::exp(-(-scores[p * heads] * inverse_temperature)));
-      for (std::int64_t c = 0; c < width; ++c) target[p * width + c] = out_data[p * width + c] * gate;
-    });
   }
-  const at::Tensor out2 = state.rnn2(second_input, lengths, state.initial_state);
+
+  // The second LSTM reads out scaled per position by 1 - sigmoid((-tok) * hier_invtemp); the
+  // first-stage scores are taken, so out is scaled in place.
+  if (state.hier_invtemp > 0.0) {
+    const auto inverse_temperature = static_cast<float>(state.hier_invtemp);
+    for (std::int64_t p = 0; p < units; ++p) {
+      const float gate = 1.0F - 1.0F / (1.0F + std::exp(-(-scores[p * heads] * inverse_temperature)));
+      for (std::int64_t c = 0; c < width; ++c) out_data[p * width + c] *= gate;
+    }
+  }
+  const at::Tensor out2 = second_layer_output(state, out, lengths, projections);
   const float* out2_data = out2.const_data_ptr<float>();
 
-  at::Tensor labels = at::zeros({rows, steps}, at::kLong);
-  std::int64_t* label = labels.mutable_data_ptr<std::int64_t>();
-  for_each_valid_position(rows, steps, lengths, [&](std::int64_t p) {
+  std::vector<std::int64_t> labels(static_cast<std::size_t>(units));
+  for (std::int64_t p = 0; p < units; ++p) {
     float* stage = scores.data() + p * heads;
     for (std::int64_t k = 0; k < heads; ++k) stage[k] += dot(out2_data + p * width, second_head_weights + k * width, width);
     const float no_token = log_sigmoid(-stage[0]);
@@ -141,15 +160,9 @@ at::Tensor network_labels(const Plan& state, const at::Tensor& ids, const at::Te
       label_scores[1] = token + no_sentence;
       label_scores[2] = token + sentence;
     }
-    label[p] = std::max_element(label_scores, label_scores + count) - label_scores;  // lowest label wins a tie
-  });
+    labels[static_cast<std::size_t>(p)] = std::max_element(label_scores, label_scores + count) - label_scores;  // lowest label wins a tie
+  }
   return labels;
-}
-
-at::Tensor feature_view(std::vector<float>& features, std::size_t first_row, std::int64_t batch, std::int64_t rows,
-                        std::int64_t width) {
-  if (width == 0) return at::zeros({batch, rows, 0}, at::kFloat);
-  return view_of(features.data() + first_row * static_cast<std::size_t>(width), {batch, rows, width}, at::kFloat);
 }
 
 // The last unit ends a sentence; then addresses are made whole.
@@ -167,22 +180,20 @@ std::vector<std::int64_t> tokenizer_predict_labels(const Plan& state, const Toke
   std::vector<std::int64_t> labels;
   if (n == 0) return labels;
   labels.reserve(n);
-  std::vector<float> features = tokenizer_unit_features(state, units);
-  std::vector<std::int64_t> ids = unit_ids(state, units);
+  const std::vector<float> features = tokenizer_unit_features(state, units);
+  const std::vector<std::int64_t> ids = unit_ids(state, units);
+  const auto feature_width = static_cast<std::size_t>(state.feat_dim);
 
   std::size_t start = 0;
   while (start < n) {
     const std::size_t length = std::min(n - start, kTokenizerWindow);
     if (length == 0) throw TokenizerModelError("invalid tokenizer inference window");
-    const auto window = static_cast<std::int64_t>(length);
-    std::vector<std::int64_t> window_labels(length);
+    const std::int64_t window_length[] = {static_cast<std::int64_t>(length)};
+    std::vector<std::int64_t> window_labels;
     {
       c10::InferenceMode guard;
-      const at::Tensor id_view = view_of(ids.data() + start, {1, window}, at::kLong);
-      const at::Tensor feature_rows = feature_view(features, start, 1, window, state.feat_dim);
-      const at::Tensor result =
-          network_labels(state, id_view, feature_rows, {}).reshape({window}).contiguous();
-      std::copy_n(result.data_ptr<std::int64_t>(), length, window_labels.begin());
+      window_labels = network_labels(state, std::span(ids).subspan(start, length),
+                                     features.data() + start * feature_width, window_length);
     }
     std::size_t keep = length;
     if (start + length < n) {
@@ -209,33 +220,47 @@ std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_batched(
     return paragraphs[a]->size() > paragraphs[b]->size();
   });
 
-  const std::size_t longest = paragraphs[order[0]]->size();
-  const auto width = static_cast<std::size_t>(state.feat_dim);
-  std::vector<std::int64_t> ids(count * longest, state.pad_id);
-  std::vector<float> features(count * longest * width, 0.0F);
+  // Rows longest first, packed one after the other: padding would cost nothing but copies,
+  // since every recurrence stops at its own row's end.
+  std::size_t total = 0;
+  for (const TokenizerParagraph* paragraph : paragraphs) total += paragraph->size();
+  std::vector<std::int64_t> ids;
+  std::vector<float> features;
   std::vector<std::int64_t> lengths(count);
+  ids.reserve(total);
+  features.reserve(total * static_cast<std::size_t>(state.feat_dim));
   for (std::size_t row = 0; row < count; ++row) {
     const TokenizerParagraph& units = *paragraphs[order[row]];
     lengths[row] = static_cast<std::int64_t>(units.size());
     const std::vector<std::int64_t> row_ids = unit_ids(state, units);
-    std::copy(row_ids.begin(), row_ids.end(), ids.begin() + static_cast<std::ptrdiff_t>(row * longest));
+    ids.insert(ids.end(), row_ids.begin(), row_ids.end());
     const std::vector<float> row_features = tokenizer_unit_features(state, units);
-    std::copy(row_features.begin(), row_features.end(),
-              features.begin() + static_cast<std::ptrdiff_t>(row * longest * width));
+    features.insert(features.end(), row_features.begin(), row_features.end());
   }
 
+  // The rows run a few at a time, enough for the recurrences to share weight loads and for
+  // the intra-op threads, few enough that each pass's buffers stay in cache.
+  std::vector<std::int64_t> labels;
+  labels.reserve(total);
   {
     c10::InferenceMode guard;
-    const auto rows = static_cast<std::int64_t>(count);
-    const auto columns = static_cast<std::int64_t>(longest);
-    const at::Tensor id_view = view_of(ids.data(), {rows, columns}, at::kLong);
-    const at::Tensor feature_rows = feature_view(features, 0, rows, columns, state.feat_dim);
-    const at::Tensor labels = network_labels(state, id_view, feature_rows, lengths).contiguous();
-    const std::int64_t* data = labels.data_ptr<std::int64_t>();
-    for (std::size_t row = 0; row < count; ++row) {
-      const std::int64_t* first = data + row * longest;
-      results[order[row]].assign(first, first + lengths[row]);
+    const auto feature_width = static_cast<std::size_t>(state.feat_dim);
+    std::size_t first_unit = 0;
+    for (std::size_t row = 0; row < count; row += kRowsPerPass) {
+      const std::size_t rows = std::min(kRowsPerPass, count - row);
+      const std::span<const std::int64_t> chunk_lengths = std::span(lengths).subspan(row, rows);
+      std::size_t units = 0;
+      for (const std::int64_t length : chunk_lengths) units += static_cast<std::size_t>(length);
+      const std::vector<std::int64_t> chunk = network_labels(
+          state, std::span(ids).subspan(first_unit, units), features.data() + first_unit * feature_width, chunk_lengths);
+      labels.insert(labels.end(), chunk.begin(), chunk.end());
+      first_unit += units;
     }
+  }
+  auto first = labels.begin();
+  for (std::size_t row = 0; row < count; ++row) {
+    results[order[row]].assign(first, first + lengths[row]);
+    first += lengths[row];
   }
   for (std::size_t k = 0; k < count; ++k) finish_paragraph(*paragraphs[k], results[k]);
   return results;

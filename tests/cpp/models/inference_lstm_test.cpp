@@ -166,3 +166,36 @@ TEST(InferenceLstm, RefusesParametersAndInputsThatDoNotFit) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InferenceLstm, PackedRowsAndGivenProjectionsMatchThePaddedBatch) {
+  at::manual_seed(13);
+  c10::InferenceMode guard;
+  const Shape shape{2, true, 6, 12, {}, true, true};
+  const InferenceLstm lstm(random_parameters(shape), 2, true);
+  const std::vector<std::int64_t> lengths = {3, 7, 5};
+  const at::Tensor input = at::randn({3, 7, 6});
+  const std::vector<at::Tensor> initial = {at::randn({4, 3, 12}), at::randn({4, 3, 12})};
+  const at::Tensor padded = lstm(input, lengths, initial);
+
+  std::vector<at::Tensor> rows;
+  std::vector<at::Tensor> expected_rows;
+  for (std::int64_t row = 0; row < 3; ++row) {
+    rows.push_back(input[row].narrow(0, 0, lengths[static_cast<std::size_t>(row)]));
+    expected_rows.push_back(padded[row].narrow(0, 0, lengths[static_cast<std::size_t>(row)]));
+  }
+  const at::Tensor packed_input = at::cat(rows, 0);
+  const at::Tensor expected = at::cat(expected_rows, 0);
+  EXPECT_TRUE(at::allclose(lstm.run_packed(packed_input, lengths, initial), expected, 0.0, 0.0));
+
+  const at::Tensor projections = at::mm(packed_input, lstm.first_layer_input_weights());
+  ASSERT_EQ(projections.size(1), lstm.projection_width());
+  EXPECT_TRUE(at::allclose(lstm.run_projected(projections, lengths, initial), expected, 1e-6, 1e-6));
+
+  const std::vector<std::int64_t> short_by_one = {3, 7, 4};
+  EXPECT_THROW(lstm.run_packed(packed_input, short_by_one), c10::Error);
+  EXPECT_THROW(lstm.run_projected(packed_input, lengths), c10::Error);  // not projection-wide
+}
+
+}  // namespace
