@@ -5,6 +5,7 @@
 #include <map>
 
 #include "depparse/model_state.hpp"
+#include "models/charlm_pair.hpp"
 #include "models/lstm_parameters.hpp"
 #include "models/model_config.hpp"
 #include "models/tensor_view.hpp"
@@ -158,14 +159,10 @@ void bind_tensor_views(DepparseModel& model) {
 
 void build_encoders(DepparseModel& model, const JsonValue& assets) {
   if (model.charlm) {
-    const JsonValue& charlm = assets.at("charlm", "assets");
-    model.forward_charlm =
-        std::make_unique<NativeCharLM>(model.bundle, "charmodel_forward.", charlm.at("forward", "assets.charlm"));
-    model.backward_charlm =
-        std::make_unique<NativeCharLM>(model.bundle, "charmodel_backward.", charlm.at("backward", "assets.charlm"));
-    if (!model.forward_charlm->is_forward() || model.backward_charlm->is_forward()) {
-      throw DepparseModelError("depparse charLM directions disagree with their asset slots");
-    }
+    auto [forward, backward] = load_charlm_pair<DepparseModelError>(
+        model.bundle, assets, "depparse charLM directions disagree with their asset slots");
+    model.forward_charlm = std::move(forward);
+    model.backward_charlm = std::move(backward);
   }
   if (model.uses_transformer) {
     model.transformer = std::make_unique<NativeTransformer>(model.bundle, assets.at("transformer", "assets"));

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "models/charlm_pair.hpp"
 #include "models/model_config.hpp"
 #include "ner/ner_model.hpp"
 #include "velmora/model_bundle.hpp"
@@ -93,14 +94,10 @@ void read_tag_vocabulary(NERPlan::Impl& state, const JsonValue& vocab) {
 }
 
 void load_character_models(NERPlan::Impl& state, const JsonValue& root) {
-  const JsonValue& charlm = root.at("charlm", "assets");
-  state.charlm_forward =
-      std::make_unique<NativeCharLM>(state.bundle, "charmodel_forward.", charlm.at("forward", "assets.charlm"));
-  state.charlm_backward =
-      std::make_unique<NativeCharLM>(state.bundle, "charmodel_backward.", charlm.at("backward", "assets.charlm"));
-  if (!state.charlm_forward->is_forward() || state.charlm_backward->is_forward()) {
-    throw NERModelError("NER charLM directions disagree with their asset slots");
-  }
+  auto [forward, backward] =
+      load_charlm_pair<NERModelError>(state.bundle, root, "NER charLM directions disagree with their asset slots");
+  state.charlm_forward = std::move(forward);
+  state.charlm_backward = std::move(backward);
 }
 
 }  // namespace

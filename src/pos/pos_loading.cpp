@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "models/charlm_pair.hpp"
 #include "models/model_config.hpp"
 #include "pos/pos_model.hpp"
 #include "velmora/json.hpp"
@@ -132,14 +133,10 @@ void read_vocabularies(POSModel& state, const JsonValue& assets) {
 
 void build_encoders(POSModel& state, const JsonValue& assets) {
   if (state.uses_charlm) {
-    const JsonValue& charlm = assets.at("charlm", "assets");
-    state.forward_charlm =
-        std::make_unique<NativeCharLM>(state.bundle, "charmodel_forward.", charlm.at("forward", "assets.charlm"));
-    state.backward_charlm =
-        std::make_unique<NativeCharLM>(state.bundle, "charmodel_backward.", charlm.at("backward", "assets.charlm"));
-    if (!state.forward_charlm->is_forward() || state.backward_charlm->is_forward()) {
-      throw POSModelError("POS charLM directions disagree with their asset slots");
-    }
+    auto [forward, backward] =
+        load_charlm_pair<POSModelError>(state.bundle, assets, "POS charLM directions disagree with their asset slots");
+    state.forward_charlm = std::move(forward);
+    state.backward_charlm = std::move(backward);
   }
   if (state.uses_transformer) {
     state.transformer = std::make_unique<NativeTransformer>(state.bundle, assets.at("transformer", "assets"));
