@@ -38,9 +38,11 @@ CorefPrediction CorefPlan::resolve(const std::vector<std::string>& words, const 
 }
 
 Document CorefPlan::process(Document document) const {
-  document.storage()->reset_generated_empty_words();
+  // The resolver reads only the regular words, so it runs before the previous run's empty words
+  // are dropped: a model failure leaves the document as it was.
   const detail::CorefDocumentWords words = detail::coref_document_words(document);
   const CorefPrediction prediction = resolve(words.words, words.sentence_ids, words.speakers);
+  document.storage()->reset_generated_empty_words();
   detail::store_coref_prediction(document, words, prediction);
   return document;
 }
