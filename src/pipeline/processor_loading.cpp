@@ -1,9 +1,7 @@
-// Processors with a model. A processor class takes part as soon as it declares its model
-// constructor, so wiring a model plan never touches this file.
+// Processors with a model: each processor class is built from its bundle directory by its model
+// constructor, which the language identifier's takes with the language subset.
 
 #include "pipeline/processor_loading.hpp"
-
-#include <velmora/errors.hpp>
 
 #include <type_traits>
 #include <utility>
@@ -19,12 +17,9 @@ std::shared_ptr<Processor> load_processor(ProcessorKind kind, std::filesystem::p
     using Subset = std::vector<std::string>;
     if constexpr (std::is_constructible_v<Class, Path, bool, Subset>) {
       return std::make_shared<Class>(std::move(bundle_dir), verify_checksums, language_subset);
-    } else if constexpr (std::is_constructible_v<Class, Path, bool>) {
-      return std::make_shared<Class>(std::move(bundle_dir), verify_checksums);
     } else {
-      throw ModelBundleError("the '" +
-                             std::string(processor_rows[static_cast<std::size_t>(kind)].name) +
-                             "' processor cannot load model bundles yet");
+      static_assert(std::is_constructible_v<Class, Path, bool>, "every processor loads its model from a bundle");
+      return std::make_shared<Class>(std::move(bundle_dir), verify_checksums);
     }
   });
 }
