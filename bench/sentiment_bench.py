@@ -23,7 +23,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "support"))
 
 import sentiment_reference  # noqa: E402
-from sentiment_bundle import SentimentModel, SentimentSpec, write_sentiment_bundle  # noqa: E402
+from sentiment_bundle import SentimentModel, SentimentSettings, write_sentiment_bundle  # noqa: E402
 
 
 def vocabulary(size, seed=3):
@@ -50,9 +50,9 @@ def main():
     torch.set_num_threads(args.threads)
 
     words = vocabulary(10000)
-    spec = SentimentSpec(embedding=100, pretrain_words=tuple(words), bilstm_hidden=args.bilstm_hidden, filters=(3, 4, 5),
+    settings = SentimentSettings(embedding=100, pretrain_words=tuple(words), bilstm_hidden=args.bilstm_hidden, filters=(3, 4, 5),
                          channels=100, maxpool=2, fc_shapes=(400, 100))
-    model = SentimentModel(spec, seed=1).eval()
+    model = SentimentModel(settings, seed=1).eval()
     batch = sentences(words + ["unseen", "Other"], args.sentences)
     with tempfile.TemporaryDirectory() as directory:
         bundle = write_sentiment_bundle(pathlib.Path(directory) / "sentiment", model)

@@ -7,7 +7,7 @@ import pytest
 import _velmora
 import sentiment_reference as reference
 from bundle_writer import write_index
-from sentiment_bundle import SentimentModel, SentimentSpec, write_sentiment_bundle
+from sentiment_bundle import SentimentModel, SentimentSettings, write_sentiment_bundle
 from tokenizer_bundle import write_tokenizer_bundle
 
 TEXTS = [
@@ -23,7 +23,7 @@ def model(tmp_path_factory):
     model_dir = tmp_path_factory.mktemp("models")
     base = model_dir / "1.14.0" / "en"
     write_tokenizer_bundle(base / "tokenize_default", seed=3)
-    sentiment = SentimentModel(SentimentSpec(method="CONCAT", extra_dim=3, lower=True, bilstm_hidden=3,
+    sentiment = SentimentModel(SentimentSettings(method="CONCAT", extra_dim=3, lower=True, bilstm_hidden=3,
                                              filters=(2, (3, 3)), channels=4, fc_shapes=(5,)), seed=21).eval()
     reference.centre_classes(sentiment, SENTENCES + [text.split() for text in TEXTS])
     write_sentiment_bundle(base / "sentiment_default", sentiment)

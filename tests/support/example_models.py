@@ -18,7 +18,7 @@ from bundle_writer import write_index
 from langid_bundle import langid_model, write_langid_bundle
 from morphseg_bundle import COPY, constant_action, morphseg_model, write_morphseg_bundle
 from ner_bundle import NERSettings, NERTestModel, write_ner_bundle
-from sentiment_bundle import SentimentModel, SentimentSpec, write_sentiment_bundle
+from sentiment_bundle import SentimentModel, SentimentSettings, write_sentiment_bundle
 from tokenizer_bundle import write_tokenizer_bundle
 
 # The processors whose bundles `write` puts in the directory, in pipeline order.
@@ -44,7 +44,7 @@ def write(model_dir: str | pathlib.Path, language: str = "en") -> pathlib.Path:
     depparse_bundle.write_depparse_bundle(base / "depparse_default",
                                           depparse_bundle.make_network(depparse_bundle.Settings(seed=9)))
     write_ner_bundle(base / "ner_default", NERTestModel(NERSettings(tag_sets=1, predict_tagset=0), seed=4).eval())
-    write_sentiment_bundle(base / "sentiment_default", SentimentModel(SentimentSpec(), seed=5).eval())
+    write_sentiment_bundle(base / "sentiment_default", SentimentModel(SentimentSettings(), seed=5).eval())
     model, assets = constituency_bundle.make_model(tag_source="upos", seed=11)
     constituency_bundle.write(base / "constituency_default", model, assets)
     # A segmenter whose network always answers "copy", so that random weights cannot predict

@@ -3,14 +3,14 @@
 `SentimentModel` holds its parameters under the tensor names a "sentiment" bundle uses
 (`embedding.weight`, `unk`, `extra_embedding.weight`, `forward_charlm.*`, `backward_charlm.*`,
 `charmodel_forward_projection.*`, `bilstm.*`, `conv_layers.<i>.*`, `fc_layers.<i>.*`), so its
-state dict is the bundle's tensor table. `SentimentSpec` describes one configuration; a filter is
+state dict is the bundle's tensor table. `SentimentSettings` describes one configuration; a filter is
 an int (full width) or a pair (height, width). `write_sentiment_bundle` writes the module with
 its assets; `sentiment_assets` gives the assets dictionary for tests that edit it.
 
 Example::
 
-    spec = SentimentSpec(filters=(3, (2, 4)), method="SUM")
-    model = SentimentModel(spec, seed=1)
+    settings = SentimentSettings(filters=(3, (2, 4)), method="SUM")
+    model = SentimentModel(settings, seed=1)
     write_sentiment_bundle(tmp_path / "sentiment", model)
 """
 
@@ -35,7 +35,7 @@ CHARLM_HIDDEN = 5
 
 
 @dataclasses.dataclass(frozen=True)
-class SentimentSpec:
+class SentimentSettings:
     embedding: int = 8
     method: str = "NONE"  # "NONE", "SUM" or "CONCAT"
     extra_dim: int = 0  # width of the extra embedding; the pretrain width for "SUM"
@@ -55,47 +55,47 @@ class SentimentSpec:
 
 
 class SentimentModel(torch.nn.Module):
-    def __init__(self, spec: SentimentSpec, seed: int = 0):
+    def __init__(self, settings: SentimentSettings, seed: int = 0):
         super().__init__()
-        self.spec = spec
+        self.settings = settings
         generator = torch.Generator().manual_seed(seed)
-        vocabulary = ["<PAD>", "<UNK>", *spec.pretrain_words]
+        vocabulary = ["<PAD>", "<UNK>", *settings.pretrain_words]
         self.pretrain_vocab = {word: index for index, word in enumerate(vocabulary)}
-        self.embedding = torch.nn.Embedding(len(vocabulary), spec.embedding)
-        self.unk = torch.nn.Parameter(torch.zeros(spec.embedding))
-        width = spec.embedding
-        if spec.method != "NONE":
-            extra_width = spec.embedding if spec.method == "SUM" else spec.extra_dim
-            self.extra_embedding = torch.nn.Embedding(len(dict.fromkeys(spec.extra_words)), extra_width)
-            width += extra_width if spec.method == "CONCAT" else 0
-        for direction, present in (("forward", spec.charlm_forward), ("backward", spec.charlm_backward)):
+        self.embedding = torch.nn.Embedding(len(vocabulary), settings.embedding)
+        self.unk = torch.nn.Parameter(torch.zeros(settings.embedding))
+        width = settings.embedding
+        if settings.method != "NONE":
+            extra_width = settings.embedding if settings.method == "SUM" else settings.extra_dim
+            self.extra_embedding = torch.nn.Embedding(len(dict.fromkeys(settings.extra_words)), extra_width)
+            width += extra_width if settings.method == "CONCAT" else 0
+        for direction, present in (("forward", settings.charlm_forward), ("backward", settings.charlm_backward)):
             if not present:
                 continue
             charlm = CharLanguageModel(default_units(), hidden=CHARLM_HIDDEN, layers=1,
                                        seed=seed + (11 if direction == "forward" else 12))
             setattr(self, f"{direction}_charlm", charlm)
-            if spec.charlm_projection > 0:
-                setattr(self, f"charmodel_{direction}_projection", torch.nn.Linear(CHARLM_HIDDEN, spec.charlm_projection))
-                width += spec.charlm_projection
+            if settings.charlm_projection > 0:
+                setattr(self, f"charmodel_{direction}_projection", torch.nn.Linear(CHARLM_HIDDEN, settings.charlm_projection))
+                width += settings.charlm_projection
             else:
                 width += CHARLM_HIDDEN
-        width += spec.transformer_hidden
-        if spec.bilstm_hidden:
-            self.bilstm = torch.nn.LSTM(width, spec.bilstm_hidden, num_layers=2, bidirectional=True, batch_first=True)
-            width = 2 * spec.bilstm_hidden
+        width += settings.transformer_hidden
+        if settings.bilstm_hidden:
+            self.bilstm = torch.nn.LSTM(width, settings.bilstm_hidden, num_layers=2, bidirectional=True, batch_first=True)
+            width = 2 * settings.bilstm_hidden
         self.conv_layers = torch.nn.ModuleList()
         pooled = 0
-        for size in spec.filters:
+        for size in settings.filters:
             if isinstance(size, int):
-                self.conv_layers.append(torch.nn.Conv2d(1, spec.channels, (size, width), stride=(1, width)))
-                pooled += spec.channels // spec.maxpool
+                self.conv_layers.append(torch.nn.Conv2d(1, settings.channels, (size, width), stride=(1, width)))
+                pooled += settings.channels // settings.maxpool
             else:
                 height, tile = size
-                self.conv_layers.append(torch.nn.Conv2d(1, spec.channels, (height, tile), stride=(1, tile)))
-                pooled += spec.channels * (width // tile) // spec.maxpool
+                self.conv_layers.append(torch.nn.Conv2d(1, settings.channels, (height, tile), stride=(1, tile)))
+                pooled += settings.channels * (width // tile) // settings.maxpool
         self.fc_layers = torch.nn.ModuleList()
         previous = pooled
-        for out in [*spec.fc_shapes, spec.num_classes]:
+        for out in [*settings.fc_shapes, settings.num_classes]:
             self.fc_layers.append(torch.nn.Linear(previous, out))
             previous = out
         with torch.no_grad():
@@ -107,34 +107,34 @@ class SentimentModel(torch.nn.Module):
         return getattr(self, f"{direction}_charlm", None)
 
 
-def sentiment_config(spec: SentimentSpec) -> dict:
+def sentiment_config(settings: SentimentSettings) -> dict:
     return {
         "model_type": "CNN",
         "use_elmo": False,
         "use_peft": False,
         "extra_wordvec_max_norm": None,
-        "extra_wordvec_method": spec.method,
-        "bilstm": bool(spec.bilstm_hidden),
-        "bilstm_hidden_dim": spec.bilstm_hidden,
-        "maxpool_width": spec.maxpool,
-        "num_classes": spec.num_classes,
-        "charlm_projection": spec.charlm_projection,
-        "has_charlm_forward": spec.charlm_forward,
-        "has_charlm_backward": spec.charlm_backward,
-        "bert_model": "tiny-test-encoder" if spec.transformer_hidden else None,
-        "filter_sizes": [size if isinstance(size, int) else list(size) for size in spec.filters],
-        "fc_shapes": list(spec.fc_shapes),
+        "extra_wordvec_method": settings.method,
+        "bilstm": bool(settings.bilstm_hidden),
+        "bilstm_hidden_dim": settings.bilstm_hidden,
+        "maxpool_width": settings.maxpool,
+        "num_classes": settings.num_classes,
+        "charlm_projection": settings.charlm_projection,
+        "has_charlm_forward": settings.charlm_forward,
+        "has_charlm_backward": settings.charlm_backward,
+        "bert_model": "tiny-test-encoder" if settings.transformer_hidden else None,
+        "filter_sizes": [size if isinstance(size, int) else list(size) for size in settings.filters],
+        "fc_shapes": list(settings.fc_shapes),
     }
 
 
 def sentiment_assets(model: SentimentModel, transformer_block: dict | None = None) -> dict:
-    spec = model.spec
-    labels = LABELS if spec.num_classes == len(LABELS) else [f"class{k}" for k in range(spec.num_classes)]
+    settings = model.settings
+    labels = LABELS if settings.num_classes == len(LABELS) else [f"class{k}" for k in range(settings.num_classes)]
     assets = {
-        "config": sentiment_config(spec),
+        "config": sentiment_config(settings),
         "labels": labels,
-        "pretrain_vocab": {"_unit2id": dict(model.pretrain_vocab), "lower": spec.lower},
-        "extra_vocab": list(spec.extra_words) if spec.method != "NONE" else [],
+        "pretrain_vocab": {"_unit2id": dict(model.pretrain_vocab), "lower": settings.lower},
+        "extra_vocab": list(settings.extra_words) if settings.method != "NONE" else [],
     }
     charlm = {}
     for direction in ("forward", "backward"):

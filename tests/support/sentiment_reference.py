@@ -27,7 +27,7 @@ PAD_ID, UNKNOWN_ID = 0, 1
 def pretrain_id(model, word: str) -> int:
     """The word itself, then without a final quote, then lower-cased; "<UNK>" otherwise."""
     def key(text):
-        text = text.lower() if model.spec.lower else text
+        text = text.lower() if model.settings.lower else text
         return text.replace(" ", NO_BREAK_SPACE)
 
     candidates = [word]
@@ -41,7 +41,7 @@ def pretrain_id(model, word: str) -> int:
 
 
 def extra_id(model, word: str) -> int:
-    for position, entry in enumerate(model.spec.extra_words):
+    for position, entry in enumerate(model.settings.extra_words):
         if entry == word:
             return position
     return UNKNOWN_ID
@@ -49,14 +49,14 @@ def extra_id(model, word: str) -> int:
 
 def padded_length(model, sentences) -> int:
     floor = 0
-    for size in model.spec.filters:
+    for size in model.settings.filters:
         floor = max(floor, size if isinstance(size, int) else max(size[1], size[0]))
     return max([floor, *(len(words) for words in sentences)])
 
 
 def word_rows(model, sentences, length, transformer=None):
     """[B, T, W] input rows of the batch."""
-    spec = model.spec
+    settings = model.settings
     dtype = model.embedding.weight.dtype
     ids = torch.zeros(len(sentences), length, dtype=torch.long)
     for b, words in enumerate(sentences):
@@ -65,13 +65,13 @@ def word_rows(model, sentences, length, transformer=None):
     rows = model.embedding(ids)
     rows[ids == UNKNOWN_ID] = model.unk
     pieces = [rows]
-    if spec.method != "NONE":
+    if settings.method != "NONE":
         extra = torch.zeros_like(ids)
         for b, words in enumerate(sentences):
             for t, word in enumerate(words):
                 extra[b, t] = extra_id(model, word)
         extra_rows = model.extra_embedding(extra)
-        if spec.method == "SUM":
+        if settings.method == "SUM":
             pieces[0] = rows + extra_rows
         else:
             pieces.append(extra_rows)
@@ -88,8 +88,8 @@ def word_rows(model, sentences, length, transformer=None):
                 vectors = projection(vectors)
             piece[b, :len(words)] = vectors
         pieces.append(piece)
-    if spec.transformer_hidden:
-        piece = torch.zeros(len(sentences), length, spec.transformer_hidden, dtype=dtype)
+    if settings.transformer_hidden:
+        piece = torch.zeros(len(sentences), length, settings.transformer_hidden, dtype=dtype)
         for b, words in enumerate(sentences):
             if words:
                 piece[b, :len(words)] = transformer_reference.encode(transformer, words, 64, False).to(dtype)
@@ -99,12 +99,12 @@ def word_rows(model, sentences, length, transformer=None):
 
 def logits(model, sentences, transformer=None):
     """[len(sentences), num_classes] for one batch, in the given order."""
-    spec = model.spec
+    settings = model.settings
     with torch.no_grad():
         if not sentences:
-            return torch.zeros(0, spec.num_classes, dtype=model.embedding.weight.dtype)
+            return torch.zeros(0, settings.num_classes, dtype=model.embedding.weight.dtype)
         rows = word_rows(model, sentences, padded_length(model, sentences), transformer)
-        if spec.bilstm_hidden:
+        if settings.bilstm_hidden:
             rows, _ = model.bilstm(rows)
         image = rows.unsqueeze(1)
         pooled = []
@@ -112,10 +112,10 @@ def logits(model, sentences, transformer=None):
             out = F.relu(conv(image))  # [B, C, L, tiles]
             batch, channels, positions, tiles = out.shape
             features = out.permute(0, 1, 3, 2).reshape(batch, channels * tiles, positions)
-            groups = features.shape[1] // spec.maxpool
+            groups = features.shape[1] // settings.maxpool
             if groups == 0:
                 continue
-            window = (spec.maxpool, positions)
+            window = (settings.maxpool, positions)
             pooled.append(F.max_pool2d(features.unsqueeze(1), window, stride=window).reshape(batch, groups))
         hidden = torch.cat(pooled, dim=1)
         for index, layer in enumerate(model.fc_layers):

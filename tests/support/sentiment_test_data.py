@@ -50,20 +50,20 @@ def transformer_sentences(seed):
 
 
 def model_specs():
-    from sentiment_bundle import SentimentSpec
+    from sentiment_bundle import SentimentSettings
     return {
-        # name: (spec, seed, dtype, sentences)
-        "plain": (SentimentSpec(filters=(3, 4), channels=4, fc_shapes=(6,)), 1, torch.float32, "general"),
-        "sum_lowercase_2d": (SentimentSpec(method="SUM", lower=True, filters=(2, (2, 4)), channels=3, maxpool=2),
+        # name: (settings, seed, dtype, sentences)
+        "plain": (SentimentSettings(filters=(3, 4), channels=4, fc_shapes=(6,)), 1, torch.float32, "general"),
+        "sum_lowercase_2d": (SentimentSettings(method="SUM", lower=True, filters=(2, (2, 4)), channels=3, maxpool=2),
                              2, torch.float32, "general"),
-        "concat_bilstm": (SentimentSpec(method="CONCAT", extra_dim=3, bilstm_hidden=4, filters=((3, 2), 2),
+        "concat_bilstm": (SentimentSettings(method="CONCAT", extra_dim=3, bilstm_hidden=4, filters=((3, 2), 2),
                                         channels=3, maxpool=3, fc_shapes=(5, 4)), 3, torch.float32, "general"),
-        "charlm_projected": (SentimentSpec(embedding=6, charlm_forward=True, charlm_backward=True, charlm_projection=3,
+        "charlm_projected": (SentimentSettings(embedding=6, charlm_forward=True, charlm_backward=True, charlm_projection=3,
                                            filters=(2, (1, 4)), channels=3), 4, torch.float32, "general"),
-        "charlm_backward_bilstm": (SentimentSpec(method="SUM", charlm_backward=True, bilstm_hidden=3, filters=(1, 3),
+        "charlm_backward_bilstm": (SentimentSettings(method="SUM", charlm_backward=True, bilstm_hidden=3, filters=(1, 3),
                                                  channels=5, maxpool=2, num_classes=4), 5, torch.float32, "general"),
-        "plain_float64": (SentimentSpec(filters=(2,), fc_shapes=(3,)), 6, torch.float64, "general"),
-        "transformer": (SentimentSpec(embedding=4, transformer_hidden=16, filters=(2, (1, 5))), 7, torch.float32,
+        "plain_float64": (SentimentSettings(filters=(2,), fc_shapes=(3,)), 6, torch.float64, "general"),
+        "transformer": (SentimentSettings(embedding=4, transformer_hidden=16, filters=(2, (1, 5))), 7, torch.float32,
                         "transformer"),
     }
 
@@ -75,11 +75,11 @@ def write_models(out, package):
     from sentiment_bundle import SentimentModel, write_sentiment_bundle
 
     encoder = TinyEncoder().eval()
-    for name, (spec, seed, dtype, sentence_kind) in model_specs().items():
-        model = SentimentModel(spec, seed=seed).to(dtype).eval()
+    for name, (settings, seed, dtype, sentence_kind) in model_specs().items():
+        model = SentimentModel(settings, seed=seed).to(dtype).eval()
         sentences = general_sentences(seed) if sentence_kind == "general" else transformer_sentences(seed)
         reference.centre_classes(model, sentences, encoder)
-        uses_transformer = spec.transformer_hidden > 0
+        uses_transformer = settings.transformer_hidden > 0
         write_sentiment_bundle(out / name, model, dtype=dtype,
                                transformer_block=transformer_reference.wordpiece_block() if uses_transformer else None,
                                artifacts={"model.pt2": package.read_bytes()} if uses_transformer else None)
@@ -97,8 +97,8 @@ def write_models(out, package):
 
 def base_model():
     """The model the refused bundles break: every optional part of the network present."""
-    from sentiment_bundle import SentimentModel, SentimentSpec
-    return SentimentModel(SentimentSpec(method="CONCAT", extra_dim=3, bilstm_hidden=3, charlm_forward=True,
+    from sentiment_bundle import SentimentModel, SentimentSettings
+    return SentimentModel(SentimentSettings(method="CONCAT", extra_dim=3, bilstm_hidden=3, charlm_forward=True,
                                         charlm_backward=True, charlm_projection=2, filters=(2,), fc_shapes=(4,)),
                           seed=9)
 
@@ -119,7 +119,7 @@ def edited(model, config=None, /, **members):
 def refused_cases():
     """{case: (writer arguments, error kind, message)}; one broken thing each. The kind names the
     error class: "sentiment", "bundle" (the bundle's own) or "charlm"."""
-    from sentiment_bundle import SentimentModel, SentimentSpec, sentiment_tensors
+    from sentiment_bundle import SentimentModel, SentimentSettings, sentiment_tensors
 
     base = base_model()
     tensors = sentiment_tensors(base)
@@ -187,9 +187,9 @@ def refused_cases():
                                 "expected JSON boolean at assets.pretrain_vocab.lower"),
         "pretrain_id_outside_table": (root(pretrain_vocab={"_unit2id": {**vocab, "the": 400}}), "sentiment",
                                       "sentiment pretrain vocabulary ids exceed its embedding table"),
-        "sum_without_extra_vocab": (edited(SentimentModel(SentimentSpec(method="SUM"), seed=9), extra_vocab=None),
+        "sum_without_extra_vocab": (edited(SentimentModel(SentimentSettings(method="SUM"), seed=9), extra_vocab=None),
                                     "sentiment", "sentiment extra vocabulary disagrees with its method"),
-        "none_with_extra_vocab": (edited(SentimentModel(SentimentSpec(), seed=9), extra_vocab=["<PAD>", "<UNK>"]),
+        "none_with_extra_vocab": (edited(SentimentModel(SentimentSettings(), seed=9), extra_vocab=["<PAD>", "<UNK>"]),
                                   "sentiment", "sentiment extra vocabulary disagrees with its method"),
         "extra_duplicate_moves_ids_past_table": (
             root(extra_vocab=["<PAD>", "<UNK>", "<PAD>", "good"]) | {"tensors": {
@@ -247,9 +247,9 @@ def refused_cases():
         "conv_full_width": (replaced("conv_layers.0.weight", tensors["conv_layers.0.weight"][..., :-1].clone()),
                             "sentiment", "sentiment full-width convolution has the wrong input width"),
         "missing_conv_bias": (without("conv_layers.0.bias"), "sentiment", "missing sentiment tensor: 'conv_layers.0.bias'"),
-        "conv_2d_not_tiling": ({"model": SentimentModel(SentimentSpec(embedding=10, filters=((2, 4),)), seed=9)},
+        "conv_2d_not_tiling": ({"model": SentimentModel(SentimentSettings(embedding=10, filters=((2, 4),)), seed=9)},
                                "sentiment", "sentiment 2D filter does not tile its input width"),
-        "conv_2d_wrong_kernel": (edited(SentimentModel(SentimentSpec(embedding=10, filters=((2, 5),)), seed=9),
+        "conv_2d_wrong_kernel": (edited(SentimentModel(SentimentSettings(embedding=10, filters=((2, 5),)), seed=9),
                                         {"filter_sizes": [[2, 2]]}),
                                  "sentiment", "sentiment 2D filter does not tile its input width"),
         "fc_input": (config(fc_shapes=[5]), "sentiment", fc_layers),
@@ -262,39 +262,39 @@ def refused_cases():
 
 def accepted_cases():
     """{case: (writer arguments, expected loaded state)}; the state keys are optional."""
-    from sentiment_bundle import SentimentModel, SentimentSpec
+    from sentiment_bundle import SentimentModel, SentimentSettings
 
-    def case(spec, expect, **config):
-        return edited(SentimentModel(spec, seed=13), config), expect
+    def case(settings, expect, **config):
+        return edited(SentimentModel(settings, seed=13), config), expect
 
-    no_extra_vocab = edited(SentimentModel(SentimentSpec(), seed=13), extra_vocab=...)
+    no_extra_vocab = edited(SentimentModel(SentimentSettings(), seed=13), extra_vocab=...)
     # Logits [0, 1, 1] for every sentence: classes 1 and 2 tie.
-    tied = SentimentModel(SentimentSpec(), seed=13)
+    tied = SentimentModel(SentimentSettings(), seed=13)
     with torch.no_grad():
         tied.fc_layers[0].weight.zero_()
         tied.fc_layers[0].bias.copy_(torch.tensor([0.0, 1.0, 1.0]))
     return {
-        "max_norm_null": case(SentimentSpec(), {"min_sentence_length": 3, "tallest_filter": 3},
+        "max_norm_null": case(SentimentSettings(), {"min_sentence_length": 3, "tallest_filter": 3},
                               extra_wordvec_max_norm=None),
-        "optional_keys_absent": case(SentimentSpec(), {"min_sentence_length": 3, "fc_layers": 1},
+        "optional_keys_absent": case(SentimentSettings(), {"min_sentence_length": 3, "fc_layers": 1},
                                      use_elmo=..., use_peft=..., extra_wordvec_max_norm=..., bilstm=...,
                                      bilstm_hidden_dim=..., charlm_projection=..., has_charlm_forward=...,
                                      has_charlm_backward=..., bert_model=...),
         "none_without_extra_vocab": (no_extra_vocab, {"extra_words": 0}),
-        "full_and_2d_filters": case(SentimentSpec(embedding=10, filters=(3, (2, 5))),
+        "full_and_2d_filters": case(SentimentSettings(embedding=10, filters=(3, (2, 5))),
                                     {"min_sentence_length": 5, "tallest_filter": 3,
                                      "filters": [[3, None], [2, 5]], "pooled_width": 4 + 4 * 2}),
-        "tall_2d_filter": case(SentimentSpec(filters=((7, 2),)), {"min_sentence_length": 2, "tallest_filter": 7,
+        "tall_2d_filter": case(SentimentSettings(filters=((7, 2),)), {"min_sentence_length": 2, "tallest_filter": 7,
                                                                  "filters": [[7, 2]]}),
-        "wide_2d_filter": case(SentimentSpec(embedding=100, filters=((2, 25),), channels=50), {"pooled_width": 200}),
-        "maxpool_quotient": case(SentimentSpec(filters=(2,), channels=3, maxpool=2), {"pooled_width": 1}),
-        "no_hidden_fc_layers": case(SentimentSpec(fc_shapes=()), {"fc_layers": 1}),
-        "two_hidden_fc_layers": case(SentimentSpec(fc_shapes=(5, 4)), {"fc_layers": 3}),
-        "extra_duplicate_at_end": case(SentimentSpec(method="SUM", extra_words=("<PAD>", "<UNK>", "good", "good")),
+        "wide_2d_filter": case(SentimentSettings(embedding=100, filters=((2, 25),), channels=50), {"pooled_width": 200}),
+        "maxpool_quotient": case(SentimentSettings(filters=(2,), channels=3, maxpool=2), {"pooled_width": 1}),
+        "no_hidden_fc_layers": case(SentimentSettings(fc_shapes=()), {"fc_layers": 1}),
+        "two_hidden_fc_layers": case(SentimentSettings(fc_shapes=(5, 4)), {"fc_layers": 3}),
+        "extra_duplicate_at_end": case(SentimentSettings(method="SUM", extra_words=("<PAD>", "<UNK>", "good", "good")),
                                        {"extra_words": 3}),
         "tied_logits": ({"model": tied}, {"fc_layers": 1}),
-        "lowercase_flag": case(SentimentSpec(lower=True, method="CONCAT", extra_dim=2),
-                               {"lower": True, "extra_words": len(SentimentSpec().extra_words)}),
+        "lowercase_flag": case(SentimentSettings(lower=True, method="CONCAT", extra_dim=2),
+                               {"lower": True, "extra_words": len(SentimentSettings().extra_words)}),
     }
 
 
