@@ -12,17 +12,12 @@
 #include <fstream>
 #include <string>
 
+#include "bench_support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/sha256.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Resident set size in kilobytes, from /proc/self/status.
 long resident_kb() {
@@ -40,12 +35,12 @@ int bench_json(const char* file, int repeats) {
   std::size_t members = 0;
   for (int i = 0; i < repeats; ++i) {
     // Destruction is timed too, as the baseline's result is freed inside its timing.
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     {
       const velmora::detail::JsonValue value = velmora::detail::parse_json(text);
       members = value.as_object("").size();
     }
-    best = std::min(best, seconds_since(start));
+    best = std::min(best, bench::seconds_since(start));
   }
   std::printf("%.6f %zu\n", best, members);
   return 0;
@@ -56,9 +51,9 @@ int bench_sha256(const char* file, int repeats) {
   double best = 1e30;
   std::string digest;
   for (int i = 0; i < repeats; ++i) {
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     digest = velmora::detail::sha256_hex(data.data(), data.size());
-    best = std::min(best, seconds_since(start));
+    best = std::min(best, bench::seconds_since(start));
   }
   std::printf("%.6f %s\n", best, digest.c_str());
   return 0;
@@ -66,9 +61,9 @@ int bench_sha256(const char* file, int repeats) {
 
 int bench_open(const char* dir) {
   const long before = resident_kb();
-  const auto start = Clock::now();
+  const auto start = bench::Clock::now();
   velmora::ModelBundle bundle(dir, false);
-  const double elapsed = seconds_since(start);
+  const double elapsed = bench::seconds_since(start);
   const long after = resident_kb();
   std::printf("%.6f %ld %llu\n", elapsed, after - before,
               static_cast<unsigned long long>(bundle.tensor_file_size()));

@@ -13,16 +13,9 @@
 #include <vector>
 
 #include "encoders/charlm_native.hpp"
+#include "bench_support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/model_bundle.hpp"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -33,20 +26,15 @@ int main(int argc, char** argv) {
   auto bundle = std::make_shared<velmora::ModelBundle>(argv[1], false);
   const auto assets = velmora::detail::parse_json(bundle->assets_json());
   const velmora::detail::NativeCharLM model(bundle, "", assets);
-  std::vector<std::vector<std::string>> sentences;
-  const auto json = velmora::detail::load_json(argv[2]);
-  for (const auto& sentence : json.as_array("")) {
-    auto& words = sentences.emplace_back();
-    for (const auto& word : sentence.as_array("")) words.push_back(word.as_string(""));
-  }
+  const auto sentences = bench::read_sentences_json(argv[2]);
 
   model.encode(sentences.front());  // warm-up
-  auto start = Clock::now();
+  auto start = bench::Clock::now();
   for (const auto& words : sentences) model.encode(words);
-  const double one_by_one = seconds_since(start);
-  start = Clock::now();
+  const double one_by_one = bench::seconds_since(start);
+  start = bench::Clock::now();
   model.encode_many(sentences);
-  const double batched = seconds_since(start);
+  const double batched = bench::seconds_since(start);
   std::printf("native encode, sentence by sentence   %8.3f s  %8.0f sentences/s\n", one_by_one,
               static_cast<double>(sentences.size()) / one_by_one);
   std::printf("native encode_many                    %8.3f s  %8.0f sentences/s\n", batched,

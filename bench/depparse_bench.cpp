@@ -15,14 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "velmora/depparse.hpp"
 #include "velmora/document.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::vector<std::string> split_tabs(const std::string& line) {
   std::vector<std::string> fields;
@@ -85,14 +82,14 @@ int main(int argc, char** argv) {
   std::ifstream(dir / "reference.txt") >> reference_network >> reference_total;
 
   const velmora::DepparsePlan plan(dir / "bundle", false);
-  auto start = Clock::now();
+  auto start = bench::Clock::now();
   for (const auto& sentence : sentences) plan.parse(sentence);
-  const double native_single = seconds_since(start);
+  const double native_single = bench::seconds_since(start);
   std::vector<velmora::Document> documents;
   for (const auto& sentence : sentences) documents.push_back(as_document(sentence));
-  start = Clock::now();
+  start = bench::Clock::now();
   plan.process_bulk(documents);
-  const double native_batched = seconds_since(start);
+  const double native_batched = bench::seconds_since(start);
   std::filesystem::remove_all(dir);
 
   std::printf("dependency parsing of %zu sentences (%zu words), %d thread(s)\n", sentences.size(), words, threads);

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "velmora/document.hpp"
 
 // ---- heap accounting: live bytes of every allocation of this process ----
@@ -53,8 +54,6 @@ namespace {
 using velmora::SentenceInput;
 using velmora::TokenInput;
 using velmora::WordInput;
-using Clock = std::chrono::steady_clock;
-
 struct ParsedDocument {
   std::string text;
   std::vector<SentenceInput> sentences;
@@ -189,10 +188,6 @@ class Reader {
   std::size_t cursor_ = 0;
 };
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -214,14 +209,14 @@ int main(int argc, char** argv) {
   // Baseline 1: copying the file's bytes.
   // Every phase reports its best round: the machine may be shared, and the best round is the
   // one least disturbed by other work.
-  Clock::time_point start;
+  bench::Clock::time_point start;
   std::size_t sink = 0;
   double copy_s = 1e30;
   for (int r = 0; r < rounds; ++r) {
-    start = Clock::now();
+    start = bench::Clock::now();
     std::string copy = data;
     sink += copy[r % copy.size()];
-    copy_s = std::min(copy_s, seconds_since(start));
+    copy_s = std::min(copy_s, bench::seconds_since(start));
   }
 
   // Baseline 2: parsing the lines into input records.
@@ -229,9 +224,9 @@ int main(int argc, char** argv) {
   double parse_s = 1e30;
   for (int r = 0; r < rounds; ++r) {
     documents.clear();
-    start = Clock::now();
+    start = bench::Clock::now();
     documents = Reader().read(data);
-    parse_s = std::min(parse_s, seconds_since(start));
+    parse_s = std::min(parse_s, bench::seconds_since(start));
   }
   std::size_t words = 0;
   std::size_t sentences = 0;
@@ -254,9 +249,9 @@ int main(int argc, char** argv) {
   double build_s = 1e30;
   for (int r = 0; r < rounds; ++r) {
     built.clear();
-    start = Clock::now();
+    start = bench::Clock::now();
     build_all();
-    build_s = std::min(build_s, seconds_since(start));
+    build_s = std::min(build_s, bench::seconds_since(start));
   }
   built.clear();
   g_counting = true;
@@ -283,9 +278,9 @@ int main(int argc, char** argv) {
   build_all();
   for (int r = 0; r < rounds; ++r) {
     written = 0;
-    start = Clock::now();
+    start = bench::Clock::now();
     for (const auto& storage : built) written += velmora::Document(storage).to_conll().size();
-    write_s = std::min(write_s, seconds_since(start));
+    write_s = std::min(write_s, bench::seconds_since(start));
   }
 
   // The writer must give back the treebank: every line of it is kept in the records.

@@ -11,15 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/langid.hpp"
 #include "velmora/morphseg.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::vector<std::string> strings(const char* path) {
   const velmora::detail::JsonValue list = velmora::detail::load_json(path);
@@ -46,19 +43,19 @@ int main(int argc, char** argv) {
   const std::vector<std::string> words = strings(argv[4]);
 
   identifier.identify(texts.front(), {});  // warm-up
-  auto start = Clock::now();
+  auto start = bench::Clock::now();
   for (const std::string& text : texts) identifier.identify(text, {});
-  report("native langid, text by text", seconds_since(start), texts.size(), "texts");
-  start = Clock::now();
+  report("native langid, text by text", bench::seconds_since(start), texts.size(), "texts");
+  start = bench::Clock::now();
   identifier.identify_many(texts, {});
-  report("native langid identify_many", seconds_since(start), texts.size(), "texts");
+  report("native langid identify_many", bench::seconds_since(start), texts.size(), "texts");
 
   segmenter.segment(words.front());  // warm-up
-  start = Clock::now();
+  start = bench::Clock::now();
   for (const std::string& word : words) segmenter.segment(word);
-  report("native morphseg, word by word", seconds_since(start), words.size(), "words");
-  start = Clock::now();
+  report("native morphseg, word by word", bench::seconds_since(start), words.size(), "words");
+  start = bench::Clock::now();
   segmenter.segment_many(words);
-  report("native morphseg segment_many", seconds_since(start), words.size(), "words");
+  report("native morphseg segment_many", bench::seconds_since(start), words.size(), "words");
   return 0;
 }

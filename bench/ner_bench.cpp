@@ -10,16 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/ner.hpp"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -28,18 +21,13 @@ int main(int argc, char** argv) {
   }
   at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
   const velmora::NERPlan plan(argv[1], false);
-  std::vector<std::vector<std::string>> sentences;
-  const auto json = velmora::detail::load_json(argv[2]);
-  for (const auto& sentence : json.as_array("")) {
-    auto& tokens = sentences.emplace_back();
-    for (const auto& token : sentence.as_array("")) tokens.push_back(token.as_string(""));
-  }
+  const auto sentences = bench::read_sentences_json(argv[2]);
 
   plan.tag(sentences.front());  // warm-up
-  const auto start = Clock::now();
+  const auto start = bench::Clock::now();
   std::size_t tokens = 0;
   for (const auto& sentence : sentences) tokens += plan.tag(sentence).size();
-  const double elapsed = seconds_since(start);
+  const double elapsed = bench::seconds_since(start);
   std::printf("native tag, sentence by sentence       %8.3f s  %8.0f sentences/s  (%zu tokens)\n", elapsed,
               static_cast<double>(sentences.size()) / elapsed, tokens);
   return 0;

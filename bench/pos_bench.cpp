@@ -11,16 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "velmora/document.hpp"
 #include "velmora/json.hpp"
 #include "velmora/pos.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Sentences = std::vector<std::vector<std::string>>;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 velmora::Document document_of(Sentences::const_iterator begin, Sentences::const_iterator end) {
   std::vector<velmora::SentenceInput> records;
@@ -54,22 +52,17 @@ int main(int argc, char** argv) {
   }
   at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
   const velmora::POSPlan plan(argv[1], false);
-  Sentences sentences;
-  const velmora::detail::JsonValue json = velmora::detail::load_json(argv[2]);
-  for (const auto& sentence : json.as_array("")) {
-    auto& words = sentences.emplace_back();
-    for (const auto& word : sentence.as_array("")) words.push_back(word.as_string(""));
-  }
+  const auto sentences = bench::read_sentences_json(argv[2]);
 
   plan.tag(sentences.front());  // warm-up
-  auto start = Clock::now();
+  auto start = bench::Clock::now();
   for (const auto& words : sentences) plan.tag(words);
-  report("native tag, sentence by sentence", seconds_since(start), sentences.size());
+  report("native tag, sentence by sentence", bench::seconds_since(start), sentences.size());
 
   velmora::Document whole = document_of(sentences.begin(), sentences.end());
-  start = Clock::now();
+  start = bench::Clock::now();
   plan.process(whole);
-  report("native process, one document", seconds_since(start), sentences.size());
+  report("native process, one document", bench::seconds_since(start), sentences.size());
 
   std::vector<velmora::Document> documents;
   for (std::size_t first = 0; first < sentences.size(); first += 10) {
@@ -77,8 +70,8 @@ int main(int argc, char** argv) {
     const auto count = static_cast<std::ptrdiff_t>(std::min<std::size_t>(10, sentences.size() - first));
     documents.push_back(document_of(begin, begin + count));
   }
-  start = Clock::now();
+  start = bench::Clock::now();
   plan.process_bulk(std::move(documents));
-  report("native process_bulk, ten per document", seconds_since(start), sentences.size());
+  report("native process_bulk, ten per document", bench::seconds_since(start), sentences.size());
   return 0;
 }

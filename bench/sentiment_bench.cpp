@@ -12,12 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/sentiment.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Wall and processor seconds of one run: on a shared machine the processor time is the steadier.
 struct Timing {
@@ -27,10 +26,10 @@ struct Timing {
 
 template <class Run>
 Timing timed(Run&& run) {
-  const auto wall = Clock::now();
+  const auto wall = bench::Clock::now();
   const std::clock_t cpu = std::clock();
   run();
-  return {std::chrono::duration<double>(Clock::now() - wall).count(),
+  return {std::chrono::duration<double>(bench::Clock::now() - wall).count(),
           static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC};
 }
 
@@ -48,12 +47,7 @@ int main(int argc, char** argv) {
   }
   at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
   const velmora::SentimentPlan plan(argv[1], false);
-  std::vector<std::vector<std::string>> sentences;
-  const auto json = velmora::detail::load_json(argv[2]);
-  for (const auto& sentence : json.as_array("")) {
-    auto& words = sentences.emplace_back();
-    for (const auto& word : sentence.as_array("")) words.push_back(word.as_string(""));
-  }
+  const auto sentences = bench::read_sentences_json(argv[2]);
 
   plan.classify(sentences.front());  // warm-up
   print("native classify_many (budget 5000)", timed([&] { plan.classify_many(sentences, 5000); }), sentences.size());

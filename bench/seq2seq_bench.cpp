@@ -16,13 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "velmora/seq2seq.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 }  // namespace
 
@@ -51,12 +48,12 @@ int main(int argc, char** argv) {
   std::ifstream(dir / "reference.txt") >> reference_single >> reference_batched;
 
   const velmora::Seq2SeqPlan plan(dir / "bundle", false);
-  auto start = Clock::now();
+  auto start = bench::Clock::now();
   for (std::size_t i = 0; i < words.size(); ++i) plan.predict(words[i], tags[i], std::nullopt, false);
-  const double native_single = seconds_since(start);
-  start = Clock::now();
+  const double native_single = bench::seconds_since(start);
+  start = bench::Clock::now();
   plan.predict_many(words, tags, std::nullopt, false);
-  const double native_batched = seconds_since(start);
+  const double native_batched = bench::seconds_since(start);
   std::filesystem::remove_all(dir);
 
   std::printf("seq2seq decoding of %zu words, %d thread(s)\n", words.size(), threads);

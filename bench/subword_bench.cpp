@@ -18,16 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/subword.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Sentences = std::vector<std::vector<std::string>>;
 using velmora::detail::JsonValue;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
@@ -83,18 +81,18 @@ template <class Tokenizer, class Make>
 Figures measure(Make&& make, const Sentences& sentences) {
   Figures figures;
   const Tokenizer tokenizer = make();
-  auto start = Clock::now();
+  auto start = bench::Clock::now();
   figures.ids = encode_all(tokenizer, sentences);
-  figures.cold = seconds_since(start);
-  start = Clock::now();
+  figures.cold = bench::seconds_since(start);
+  start = bench::Clock::now();
   encode_all(tokenizer, sentences);
-  figures.warm = seconds_since(start);
+  figures.warm = bench::seconds_since(start);
   const Tokenizer shared = make();
-  start = Clock::now();
+  start = bench::Clock::now();
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) threads.emplace_back([&] { encode_all(shared, sentences); });
   for (auto& thread : threads) thread.join();
-  figures.threads = seconds_since(start) / 4;
+  figures.threads = bench::seconds_since(start) / 4;
   return figures;
 }
 

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "tokenize/features.hpp"
 #include "tokenize/model_loading.hpp"
 #include "tokenize/network.hpp"
@@ -32,10 +33,6 @@
 #include "velmora/tokenizer.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
@@ -82,7 +79,7 @@ double regex_seconds(const std::vector<std::string>& texts) {
       unit_counts.push_back(paragraph.size());
     }
   }
-  const auto start = Clock::now();
+  const auto start = bench::Clock::now();
   for (std::size_t k = 0; k < paragraphs.size(); ++k) {
     std::vector<float> marks(unit_counts[k], 0.0F);
     for (const BytePattern* pattern : {&patterns.labeled_field, &patterns.phone_id, &patterns.date, &patterns.currency}) {
@@ -90,7 +87,7 @@ double regex_seconds(const std::vector<std::string>& texts) {
     }
     if (paragraphs[k].find_first_of("@.") != std::string::npos) mark_regex_matches(paragraphs[k], address, marks);
   }
-  return seconds_since(start);
+  return bench::seconds_since(start);
 }
 
 }  // namespace
@@ -124,18 +121,18 @@ int main(int argc, char** argv) {
     const std::string only = argc > 5 ? argv[5] : "";
     // Processor time of this process besides the wall time: steadier on a busy machine.
     const auto cpu_seconds = [] { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; };
-    auto start = Clock::now();
+    auto start = bench::Clock::now();
     double cpu_start = cpu_seconds();
     for (int r = 0; only != "bulk" && r < repeats; ++r) {
       for (const auto& document : documents) plan.process(document);
     }
-    const double process = seconds_since(start);
+    const double process = bench::seconds_since(start);
     const double process_cpu = cpu_seconds() - cpu_start;
-    start = Clock::now();
+    start = bench::Clock::now();
     cpu_start = cpu_seconds();
     for (int r = 0; only != "process" && r < repeats; ++r) plan.process_bulk(documents);
     std::printf("native only, %d repeats: process %.3f s (cpu %.3f s), process_bulk %.3f s (cpu %.3f s)\n", repeats,
-                process, process_cpu, seconds_since(start), cpu_seconds() - cpu_start);
+                process, process_cpu, bench::seconds_since(start), cpu_seconds() - cpu_start);
     return 0;
   }
 
@@ -143,12 +140,12 @@ int main(int argc, char** argv) {
   double native_process = 1e300;
   double native_bulk = 1e300;
   for (int round = 0; round < rounds; ++round) {
-    auto start = Clock::now();
+    auto start = bench::Clock::now();
     for (const auto& document : documents) plan.process(document);
-    native_process = std::min(native_process, seconds_since(start));
-    start = Clock::now();
+    native_process = std::min(native_process, bench::seconds_since(start));
+    start = bench::Clock::now();
     plan.process_bulk(documents);
-    native_bulk = std::min(native_bulk, seconds_since(start));
+    native_bulk = std::min(native_bulk, bench::seconds_since(start));
   }
   const double regex = regex_seconds(texts);
 
@@ -158,12 +155,12 @@ int main(int argc, char** argv) {
   for (const std::string& text : texts) {
     for (auto& paragraph : velmora::detail::split_tokenizer_paragraphs(text, false)) paragraphs.push_back(std::move(paragraph));
   }
-  auto start = Clock::now();
+  auto start = bench::Clock::now();
   for (const auto& paragraph : paragraphs) velmora::detail::tokenizer_unit_features(*state, paragraph);
-  const double features = seconds_since(start);
-  start = Clock::now();
+  const double features = bench::seconds_since(start);
+  start = bench::Clock::now();
   for (const auto& paragraph : paragraphs) velmora::detail::tokenizer_predict_labels(*state, paragraph);
-  const double prediction = seconds_since(start);
+  const double prediction = bench::seconds_since(start);
 
   const std::string command = python_command("bench " + quoted(dir.string()) + " " + std::to_string(threads) + " " +
                                              std::to_string(rounds));
