@@ -19,10 +19,6 @@
 #include "bench_support.hpp"
 #include "velmora/seq2seq.hpp"
 
-namespace {
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
   at::set_num_threads(threads);
