@@ -6,7 +6,7 @@
 #include <array>
 
 #include "seq2seq/mwt_model.hpp"
-#include "seq2seq/seq2seq_model.hpp"
+#include "seq2seq/model_state.hpp"
 #include "velmora/unicode.hpp"
 
 namespace velmora::detail {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "constituency/model_loading.hpp"
-#include "constituency_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/constituency.hpp"
 #include "velmora/model_bundle.hpp"
 

@@ -6,7 +6,7 @@
 #include <velmora/errors.hpp>
 #include <velmora/processor.hpp>
 
-#include "constituency_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/constituency.hpp"
 #include "velmora/document.hpp"
 

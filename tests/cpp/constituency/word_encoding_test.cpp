@@ -5,7 +5,7 @@
 
 #include "constituency/model_loading.hpp"
 #include "constituency/network.hpp"
-#include "constituency_test_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "coref_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/model_bundle.hpp"
 
 namespace {

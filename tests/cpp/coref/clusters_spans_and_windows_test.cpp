@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "coref/coref_model.hpp"
+#include "coref/model_state.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "coref_test_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "coref_test_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

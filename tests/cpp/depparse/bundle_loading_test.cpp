@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "depparse/depparse_test_data.hpp"
+#include "depparse/test_data.hpp"
 #include "depparse/model_state.hpp"
 #include "velmora/depparse.hpp"
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "depparse/depparse_test_data.hpp"
+#include "depparse/test_data.hpp"
 #include "velmora/document.hpp"
 #include "velmora/processor.hpp"
 

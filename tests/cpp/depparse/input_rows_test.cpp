@@ -4,7 +4,7 @@
 #include <c10/core/InferenceMode.h>
 #include <gtest/gtest.h>
 
-#include "depparse/depparse_test_data.hpp"
+#include "depparse/test_data.hpp"
 #include "depparse/model_state.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "depparse/depparse_test_data.hpp"
+#include "depparse/test_data.hpp"
 #include "depparse/model_state.hpp"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "encoder_test_data.hpp"
+#include "test_data.hpp"
 #include "encoders/charlm_native.hpp"
 #include "support/raw_tensor.hpp"
 #include "velmora/charlm.hpp"

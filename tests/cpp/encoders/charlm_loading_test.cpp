@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "encoder_test_data.hpp"
+#include "test_data.hpp"
 #include "velmora/charlm.hpp"
 #include "velmora/model_bundle.hpp"
 

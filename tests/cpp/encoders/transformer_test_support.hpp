@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder_test_data.hpp"
+#include "test_data.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/transformer.hpp"
 

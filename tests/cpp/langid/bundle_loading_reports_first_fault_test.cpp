@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "langid_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/langid.hpp"
 #include "velmora/model_bundle.hpp"
 

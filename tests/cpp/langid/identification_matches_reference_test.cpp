@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "langid_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/langid.hpp"
 
 namespace {

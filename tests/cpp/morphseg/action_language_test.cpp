@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "morphseg/morphseg_model.hpp"
-#include "morphseg_test_support.hpp"
+#include "morphseg/model_state.hpp"
+#include "test_support.hpp"
 #include "velmora/morphseg.hpp"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "morphseg_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/morphseg.hpp"
 

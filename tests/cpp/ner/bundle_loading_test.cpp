@@ -4,7 +4,7 @@
 
 #include <type_traits>
 
-#include "ner_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/ner.hpp"
 

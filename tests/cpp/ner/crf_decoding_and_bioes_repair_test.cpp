@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "ner/ner_decoding.hpp"
+#include "ner/crf_decoding.hpp"
 #include "velmora/errors.hpp"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ner_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/ner.hpp"
 #include "velmora/processor.hpp"
 

@@ -5,8 +5,8 @@
 
 #include <c10/core/InferenceMode.h>
 
-#include "ner/ner_model.hpp"
-#include "ner_test_support.hpp"
+#include "ner/model_state.hpp"
+#include "test_support.hpp"
 #include "support/raw_tensor.hpp"
 #include "velmora/ner.hpp"
 

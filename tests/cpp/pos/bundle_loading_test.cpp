@@ -7,8 +7,8 @@
 #include <typeinfo>
 #include <vector>
 
-#include "pos/pos_model.hpp"
-#include "pos/pos_test_support.hpp"
+#include "pos/model_state.hpp"
+#include "pos/test_support.hpp"
 #include "velmora/model_bundle.hpp"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "pos/pos_model.hpp"
-#include "pos/pos_test_support.hpp"
+#include "pos/model_state.hpp"
+#include "pos/test_support.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pos/pos_test_support.hpp"
+#include "pos/test_support.hpp"
 
 namespace {
 

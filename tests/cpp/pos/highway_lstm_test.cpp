@@ -12,7 +12,7 @@
 #include "models/highway_lstm.hpp"
 #include "models/string_hash.hpp"
 #include "models/tensor_view.hpp"
-#include "pos/pos_test_support.hpp"
+#include "pos/test_support.hpp"
 #include "support/raw_tensor.hpp"
 #include "velmora/model_bundle.hpp"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "models/word_keys.hpp"
-#include "pos/pos_model.hpp"
-#include "pos/pos_test_support.hpp"
+#include "pos/model_state.hpp"
+#include "pos/test_support.hpp"
 
 namespace {
 

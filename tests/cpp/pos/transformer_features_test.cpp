@@ -5,8 +5,8 @@
 
 #include <c10/core/InferenceMode.h>
 
-#include "pos/pos_model.hpp"
-#include "pos/pos_test_support.hpp"
+#include "pos/model_state.hpp"
+#include "pos/test_support.hpp"
 
 namespace {
 

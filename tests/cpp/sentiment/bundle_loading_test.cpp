@@ -6,7 +6,7 @@
 #include <string>
 
 #include "sentiment/model_loading.hpp"
-#include "sentiment_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/sentiment.hpp"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "sentiment/batching.hpp"
-#include "sentiment_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/sentiment.hpp"
 
 namespace {

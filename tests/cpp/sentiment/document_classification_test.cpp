@@ -7,7 +7,7 @@
 #include <string>
 
 #include "document/document_records.hpp"
-#include "sentiment_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/document.hpp"
 #include "velmora/errors.hpp"
 #include "velmora/sentiment.hpp"

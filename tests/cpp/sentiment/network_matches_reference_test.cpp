@@ -8,7 +8,7 @@
 
 #include "sentiment/model_loading.hpp"
 #include "sentiment/network.hpp"
-#include "sentiment_test_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <velmora/document.hpp>
 #include <velmora/mwt.hpp>
 
-#include "seq2seq/seq2seq_test_support.hpp"
+#include "seq2seq/test_support.hpp"
 
 namespace velmora {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "seq2seq/seq2seq_test_support.hpp"
+#include "seq2seq/test_support.hpp"
 
 namespace velmora {
 namespace {

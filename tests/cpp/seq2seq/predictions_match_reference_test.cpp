@@ -7,7 +7,7 @@
 #include <velmora/mwt.hpp>
 #include <velmora/seq2seq.hpp>
 
-#include "seq2seq/seq2seq_test_support.hpp"
+#include "seq2seq/test_support.hpp"
 
 namespace velmora {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <limits>
 
-#include "seq2seq/seq2seq_model.hpp"
-#include "seq2seq/seq2seq_test_support.hpp"
+#include "seq2seq/model_state.hpp"
+#include "seq2seq/test_support.hpp"
 
 namespace velmora::detail {
 namespace {

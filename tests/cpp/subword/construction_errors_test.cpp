@@ -1,6 +1,6 @@
 // Each tokenizer refuses unusable arguments at construction with its own message.
 
-#include "subword_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/errors.hpp"
 
 namespace {

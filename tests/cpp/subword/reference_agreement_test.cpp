@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "subword_test_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

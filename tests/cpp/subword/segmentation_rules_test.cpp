@@ -2,7 +2,7 @@
 // match, byte-level BPE pre-tokenizer runs and merge order, unigram normalisation clusters
 // and unknown pieces.
 
-#include "subword_test_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

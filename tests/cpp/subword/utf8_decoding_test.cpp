@@ -4,7 +4,7 @@
 #include <random>
 
 #include "encoders/subword_text.hpp"
-#include "subword_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/errors.hpp"
 #include "velmora/unicode.hpp"
 

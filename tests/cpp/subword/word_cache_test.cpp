@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "encoders/subword_word_cache.hpp"
-#include "subword_test_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tokenize/model_loading.hpp"
-#include "tokenizer_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/tokenizer.hpp"
 

@@ -6,7 +6,7 @@
 
 #include "tokenize/document_builder.hpp"
 #include "tokenize/model_loading.hpp"
-#include "tokenizer_test_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "tokenize/model_loading.hpp"
 #include "tokenize/network.hpp"
 #include "tokenize/units.hpp"
-#include "tokenizer_test_support.hpp"
+#include "test_support.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <map>
 
-#include "tokenizer_test_support.hpp"
+#include "test_support.hpp"
 #include "velmora/document.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/tokenizer.hpp"

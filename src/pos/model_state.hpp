@@ -1,0 +1,120 @@
+#pragma once
+
+// The loaded tagger and its internal operations: loading (model_loading.cpp), tensor binding
+// (tensors.cpp), input rows (input_rows.cpp), the highway BiLSTM (encoder.cpp), the
+// classifier heads (classifier_heads.cpp) and document tagging (plan.cpp).
+
+#include <ATen/ATen.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "encoders/charlm_native.hpp"
+#include "encoders/transformer_native.hpp"
+#include "models/highway_lstm.hpp"
+#include "models/string_hash.hpp"
+#include "velmora/pos.hpp"
+#include "velmora/sequences.hpp"
+
+namespace velmora {
+
+using POSHighwayLayer = detail::HighwayLstmLayer;
+
+/// One morphological feature category and its value labels, indexed by class id.
+struct POSFeatureVocab {
+  std::string name;
+  std::vector<std::string> values;
+};
+
+struct POSPlan::Impl {
+  std::shared_ptr<ModelBundle> bundle;
+  detail::StringMap<at::Tensor> tensors;          // a view of every bundle tensor
+  std::vector<at::Tensor> char_lstm_weights;      // character model only
+  std::vector<at::Tensor> char_lstm_initial_state;
+  std::shared_ptr<const detail::InferenceLstm> char_lstm;  // the character LSTM prepared, when float32
+  std::vector<POSHighwayLayer> layers;
+  detail::StringMap<std::int64_t> word_vocab;
+  detail::StringMap<std::int64_t> char_vocab;
+  detail::StringMap<std::int64_t> pretrain_vocab;
+  std::vector<std::string> upos_labels;
+  std::vector<std::string> xpos_labels;                  // plain XPOS vocabulary
+  std::vector<std::vector<std::string>> xpos_components;  // composite XPOS vocabulary
+  std::vector<POSFeatureVocab> feature_vocabs;
+  std::int64_t word_emb_dim = 0;
+  std::int64_t transformed_dim = 0;
+  std::int64_t char_emb_dim = 0;
+  std::int64_t char_hidden_dim = 0;
+  std::int64_t hidden_dim = 0;
+  std::int64_t num_layers = 0;
+  std::int64_t tag_emb_dim = 0;
+  std::int64_t charlm_transform_dim = 0;
+  std::int64_t batch_size = 250;
+  std::int64_t batch_maximum_tokens = 5000;
+  std::string xpos_separator;
+  bool word_lower = false;
+  bool xpos_has_ignore = false;
+  bool xpos_composite = false;
+  bool uses_charlm = false;
+  bool uses_transformer = false;
+  std::unique_ptr<detail::NativeCharLM> forward_charlm;
+  std::unique_ptr<detail::NativeCharLM> backward_charlm;
+  std::unique_ptr<detail::NativeTransformer> transformer;
+};
+
+namespace detail {
+
+using POSModel = POSPlan::Impl;
+
+// Loading.
+void load_pos_model(POSModel& state, std::filesystem::path bundle_path, bool verify_checksums);
+/// Makes the view of every bundle tensor.
+void bind_pos_tensors(POSModel& state);
+/// Requires the tensors the configuration needs and checks their dimensions against it.
+void check_pos_tensors(const POSModel& state);
+/// Fills the character-LSTM lists and the layer records from the bound tensors.
+void gather_pos_weights(POSModel& state);
+std::vector<at::Tensor> pos_char_lstm_weights(const POSModel& state);
+std::vector<at::Tensor> pos_tagger_lstm_weights(const POSModel& state, std::int64_t layer);
+/// The bound tensor of that name; POSModelError when absent.
+const at::Tensor& pos_tensor(const POSModel& state, std::string_view name);
+/// The tagger's input width D implied by the configuration and the encoders.
+std::int64_t pos_input_size(const POSModel& state);
+
+// Input rows. `forward`/`backward`: precomputed character-LM rows of exactly these words, or null.
+at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>& words,
+                           const at::Tensor* forward = nullptr, const at::Tensor* backward = nullptr);
+at::Tensor pos_char_encode(const POSModel& state, const std::string& word);
+/// pos_char_encode of every word, [words, char_hidden_dim], in one LSTM run when the character
+/// LSTM is prepared.
+at::Tensor pos_char_encode_many(const POSModel& state, const std::vector<std::string>& words);
+
+// Highway BiLSTM.
+at::Tensor pos_highway_lstm_forward(const POSModel& state, const std::vector<std::string>& words,
+                                    const at::Tensor* forward = nullptr, const at::Tensor* backward = nullptr);
+std::vector<at::Tensor> pos_highway_lstm_forward_batch(const POSModel& state,
+                                                       const std::vector<std::vector<std::string>>& sentences,
+                                                       const std::vector<at::Tensor>* forward,
+                                                       const std::vector<at::Tensor>* backward);
+/// The sentence grouping of the tagger's batched paths.
+HighwayGrouping pos_grouping(const POSModel& state);
+
+// Classifier heads.
+at::Tensor pos_biaffine_scores(const POSModel& state, const at::Tensor& x1, const at::Tensor& x2,
+                               const std::string& prefix);
+std::vector<POSTag> pos_predict_heads(const POSModel& state, const at::Tensor& rows, std::size_t count);
+std::vector<std::vector<POSTag>> pos_predict_batch(const POSModel& state, const std::vector<at::Tensor>& encoded,
+                                                   const std::vector<std::vector<std::string>>& sentences);
+
+// Tagging.
+std::vector<POSTag> pos_tag_sentence(const POSModel& state, const std::vector<std::string>& words);
+std::vector<std::vector<POSTag>> pos_tag_many(const POSModel& state,
+                                              const std::vector<std::vector<std::string>>& sentences);
+void write_pos_tags(const WordSequence& words, const std::vector<POSTag>& tags);
+
+}  // namespace detail
+}  // namespace velmora

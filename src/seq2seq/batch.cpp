@@ -1,0 +1,138 @@
+// Batched prediction: greedy decoding of many words in length-sorted, packed batches, or one
+// beam search per word when the beam is wider than one.
+
+#include <c10/core/InferenceMode.h>
+
+#include <algorithm>
+#include <numeric>
+
+#include "seq2seq/model_state.hpp"
+
+namespace velmora::detail {
+namespace {
+
+at::Tensor view_of(std::vector<std::int64_t>& buffer, at::IntArrayRef shape) {
+  return at::from_blob(buffer.data(), shape, at::TensorOptions().dtype(at::kLong));
+}
+
+// Decodes the words at `order[first, first + rows)` and stores their predictions.
+void decode_batch(const Seq2SeqModel& model, const std::vector<Seq2SeqSource>& sources,
+                  const std::vector<std::optional<std::string>>& pos, const std::vector<std::size_t>& order,
+                  std::size_t first, std::size_t rows, bool suppress_unk, std::vector<Seq2SeqPrediction>& result) {
+  const auto batch = static_cast<std::int64_t>(rows);
+  const auto width = static_cast<std::int64_t>(sources[order[first]].ids.size());
+  const std::int64_t positions = width + (model.pos ? 1 : 0);
+  std::vector<std::int64_t> input_ids(static_cast<std::size_t>(batch * width), 0);
+  std::vector<std::int64_t> source_ids(input_ids.size(), 0);
+  std::vector<std::int64_t> lengths(rows);
+  std::vector<std::int64_t> pos_ids(rows, kUnkId);
+  std::vector<std::int64_t> limits(rows);
+  std::int64_t extended_vocab_size = model.vocab_size;
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::size_t word = order[first + r];
+    const std::vector<std::int64_t>& ids = sources[word].ids;
+    std::int64_t largest = 0;
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+      source_ids[r * static_cast<std::size_t>(width) + k] = ids[k];
+      input_ids[r * static_cast<std::size_t>(width) + k] = ids[k] >= model.vocab_size ? kUnkId : ids[k];
+      largest = std::max(largest, ids[k]);
+    }
+    lengths[r] = static_cast<std::int64_t>(ids.size()) + (model.pos ? 1 : 0);
+    if (model.pos) {
+      if (!pos[word]) throw Seq2SeqModelError("this seq2seq bundle requires a POS tag");
+      pos_ids[r] = seq2seq_pos_id(model, *pos[word]);
+    }
+    limits[r] = model.copy ? std::max(model.vocab_size, largest + 1) : model.vocab_size;
+    extended_vocab_size = std::max(extended_vocab_size, limits[r]);
+  }
+  const at::Tensor sources_tensor = view_of(source_ids, {batch, width});
+  const at::Tensor lengths_tensor = view_of(lengths, {batch});
+  const at::Tensor limits_tensor = view_of(limits, {batch});
+
+  at::Tensor x = at::embedding(seq2seq_tensor(model, "embedding.weight"), view_of(input_ids, {batch, width}));
+  if (model.pos) {
+    const at::Tensor p = at::embedding(seq2seq_tensor(model, "pos_embedding.weight"), view_of(pos_ids, {batch}));
+    x = at::cat({p.unsqueeze(1), x}, 1);
+  }
+  auto [packed, batch_sizes] = at::_pack_padded_sequence(x, lengths_tensor, /*batch_first=*/true);
+  std::vector<at::Tensor> initial;
+  for (const at::Tensor& zero : model.encoder_zero_state) {
+    initial.push_back(zero.expand({zero.size(0), batch, zero.size(2)}).contiguous());
+  }
+  auto [packed_out, hn, cn] = at::lstm(packed, batch_sizes, initial, model.encoder_weights, /*has_biases=*/true,
+                                       model.num_layers, /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/true);
+  const at::Tensor outputs = std::get<0>(
+      at::_pad_packed_sequence(packed_out, batch_sizes, /*batch_first=*/true, /*padding_value=*/0.0, positions));
+  const at::Tensor h0 = at::cat({hn[-1], hn[-2]}, 1);
+  const at::Tensor c0 = at::cat({cn[-1], cn[-2]}, 1);
+  const at::Tensor mask = at::arange(positions, at::kLong).unsqueeze(0).ge(lengths_tensor.unsqueeze(1));
+
+  std::vector<std::int64_t> edit_classes;
+  if (model.edit) edit_classes = seq2seq_edit_classes(model, h0);
+
+  std::vector<std::vector<std::int64_t>> output(rows);
+  std::vector<bool> finished(rows, false);
+  std::pair<at::Tensor, at::Tensor> state{h0, c0};
+  at::Tensor previous = at::full({batch}, kStartId, at::kLong);
+  for (std::int64_t step = 0; step < model.max_dec_len; ++step) {
+    Seq2SeqStepOutput out = seq2seq_decoder_step(model, previous, state, outputs, sources_tensor, extended_vocab_size,
+                                                 suppress_unk, mask, limits_tensor);
+    previous = out.log_probs.argmax(1).contiguous();
+    state = {out.h, out.c};
+    const std::int64_t* chosen = previous.data_ptr<std::int64_t>();
+    bool appended = false;
+    for (std::size_t r = 0; r < rows; ++r) {
+      if (finished[r]) continue;
+      if (chosen[r] == kEndId) {
+        finished[r] = true;
+      } else {
+        output[r].push_back(chosen[r]);
+        appended = true;
+      }
+    }
+    if (!appended) break;
+  }
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::size_t word = order[first + r];
+    result[word].text = seq2seq_output_text(model, output[r], sources[word].oov_chars);
+    if (model.edit) result[word].edit_class = edit_classes[r];
+  }
+}
+
+}  // namespace
+
+std::vector<Seq2SeqPrediction> seq2seq_predict_batch(const Seq2SeqModel& model, const std::vector<std::string>& words,
+                                                     const std::vector<std::optional<std::string>>& pos,
+                                                     std::optional<long long> beam_size, bool suppress_unk) {
+  if (words.size() != pos.size()) throw Seq2SeqModelError("seq2seq text and POS batches must have equal lengths");
+  const long long beam = beam_size.value_or(model.beam_size);
+  if (beam < 1) throw Seq2SeqModelError("beam size must be positive");
+  std::vector<Seq2SeqPrediction> result;
+  if (beam != 1) {
+    result.reserve(words.size());
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      result.push_back(seq2seq_predict_one(model, words[i], pos[i], beam, suppress_unk));
+    }
+    return result;
+  }
+
+  c10::InferenceMode guard;
+  std::vector<Seq2SeqSource> sources;
+  sources.reserve(words.size());
+  for (const std::string& word : words) sources.push_back(seq2seq_encode_source(model.vocab, word));
+  std::vector<std::size_t> order(words.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return sources[a].ids.size() > sources[b].ids.size(); });
+  result.resize(words.size());
+  // Batch bounds as counts, so that a huge configured batch size cannot overflow an index.
+  const auto batch_size = static_cast<std::uint64_t>(model.batch_size);
+  for (std::size_t first = 0; first < order.size();) {
+    const std::size_t rows = static_cast<std::size_t>(std::min<std::uint64_t>(batch_size, order.size() - first));
+    decode_batch(model, sources, pos, order, first, rows, suppress_unk, result);
+    first += rows;
+  }
+  return result;
+}
+
+}  // namespace velmora::detail
