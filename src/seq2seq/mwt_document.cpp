@@ -1,7 +1,13 @@
 // Expanding a whole document: copy it into input records, expand the marked tokens, renumber
 // the words of every sentence and rebuild the storage in place.
 
+#include <algorithm>
+#include <iterator>
+#include <map>
+#include <set>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
 #include "seq2seq/mwt_model.hpp"
 #include "velmora/document.hpp"
@@ -160,6 +166,52 @@ void renumber_token(TokenInput& token, std::int32_t& last) {
   token.id_end = last;
 }
 
+// Where the words of a sentence went: each old word id and the new id of the word that took
+// its place. An empty word N.M follows word N, so it moves with that word.
+class WordIdMoves {
+ public:
+  // A token's word ids before renumbering, and the token after it. The words of an expanded
+  // token are replaced, so each old one maps to the last new word: an empty word that
+  // followed the token still follows it. Other tokens keep their words, which pair up.
+  void record(const std::vector<std::int32_t>& old_ids, const TokenInput& token, bool expanded) {
+    for (std::size_t k = 0; k < old_ids.size(); ++k) {
+      moves_[old_ids[k]] = expanded ? token.id_end : token.words[k].id;
+    }
+  }
+
+  // Gives every empty word the new id of the word it followed: N.M follows the word whose
+  // old id is the greatest one not above N, and 0.M stays before the first word. Empty words
+  // whose words merged into one expansion would share an id; the later ones take the next
+  // free empty index. The records keep their order.
+  void apply(std::vector<WordInput>& empty_words) const {
+    std::vector<std::size_t> order(empty_words.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return std::tie(empty_words[a].id, empty_words[a].empty_index) <
+             std::tie(empty_words[b].id, empty_words[b].empty_index);
+    });
+    std::set<std::pair<std::int32_t, std::int32_t>> taken;
+    for (const std::size_t k : order) {
+      WordInput& word = empty_words[k];
+      // A record the build refuses anyway is left for it to report.
+      if (!word.empty_index) continue;
+      const auto after = moves_.upper_bound(word.id);
+      if (word.id > 0 && after != moves_.begin()) word.id = std::prev(after)->second;
+      while (!taken.emplace(word.id, *word.empty_index).second) ++*word.empty_index;
+    }
+  }
+
+ private:
+  std::map<std::int32_t, std::int32_t> moves_;
+};
+
+std::vector<std::int32_t> word_ids(const TokenInput& token) {
+  std::vector<std::int32_t> ids;
+  ids.reserve(token.words.size());
+  for (const WordInput& word : token.words) ids.push_back(word.id);
+  return ids;
+}
+
 }  // namespace
 
 std::vector<SentenceInput> mwt_rebuild_sentences(const Document& document) {
@@ -191,16 +243,21 @@ namespace velmora {
 Document MWTPlan::process(const Document& document) const {
   std::vector<SentenceInput> sentences = detail::mwt_rebuild_sentences(document);
   for (SentenceInput& sentence : sentences) {
+    detail::WordIdMoves moves;
     std::int32_t last = 0;
     for (TokenInput& token : sentence.tokens) {
-      if (detail::is_marked(token)) {
+      const std::vector<std::int32_t> old_ids = detail::word_ids(token);
+      const bool expanded = detail::is_marked(token);
+      if (expanded) {
         detail::expand_token(token, detail::mwt_expand_token(*impl_, token.text), last);
       } else if (token.manual_expansion.value_or(false)) {
         detail::keep_manual_expansion(token, last);
       } else {
         detail::renumber_token(token, last);
       }
+      moves.record(old_ids, token, expanded);
     }
+    moves.apply(sentence.empty_words);
   }
   Document result(document.storage());
   result.storage()->replace(std::move(sentences));

@@ -119,6 +119,48 @@ TEST_F(DocumentExpansion, OtherTokensAreRenumberedAndLoseTheirRelations) {
   EXPECT_FALSE(words.at(4).deprel());
 }
 
+WordInput empty_word(std::int32_t id, std::int32_t empty_index, std::string text) {
+  WordInput word;
+  word.id = id;
+  word.empty_index = empty_index;
+  word.text = std::move(text);
+  return word;
+}
+
+TEST_F(DocumentExpansion, EmptyWordsMoveWithTheWordTheyFollow) {
+  TokenInput expanded_again;  // a multi-word token marked for expansion: its words are replaced
+  expanded_again.id_start = 4;
+  expanded_again.id_end = 5;
+  expanded_again.text = "del";
+  expanded_again.misc = "MWT=Yes";
+  for (auto [id, text] : {std::pair{4, "x"}, std::pair{5, "y"}}) {
+    WordInput word;
+    word.id = id;
+    word.text = text;
+    expanded_again.words.push_back(word);
+  }
+  SentenceInput sentence;
+  sentence.tokens = {token(1, "a"), token(2, "del", "MWT=Yes"), token(3, "z"), expanded_again};
+  sentence.empty_words = {empty_word(5, 1, "e5"), empty_word(4, 1, "e4"), empty_word(3, 2, "e3b"),
+                          empty_word(3, 1, "e3"),  empty_word(2, 1, "e2"), empty_word(1, 1, "e1"),
+                          empty_word(0, 1, "e0")};
+  Document document("", {sentence});
+  plan_.process(document);
+  std::string words;
+  const WordSequence all = document.sentences().at(0).all_words();
+  for (std::size_t w = 0; w < all.size(); ++w) {
+    const Word word = all.at(static_cast<long>(w));
+    words += std::to_string(word.id());
+    if (word.empty_index()) words += "." + std::to_string(*word.empty_index());
+    words += " " + word.text() + (w + 1 < all.size() ? ", " : "");
+  }
+  // The empty words of the expanded tokens follow their last word; the two that followed the
+  // words of the second expansion now follow one word and are numbered after each other.
+  EXPECT_EQ(words,
+            "0.1 e0, 1 a, 1.1 e1, 2 de, 3 el, 3.1 e2, 4 z, 4.1 e3, 4.2 e3b, 5 de, 6 el, 6.1 e4, "
+            "6.2 e5");
+}
+
 TEST_F(DocumentExpansion, ADocumentWithoutSentencesStaysEmpty) {
   Document document("some text");
   document.set_lang("de");
