@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "document/joined_text.hpp"
 #include "velmora/document_storage.hpp"
 
 namespace velmora {
@@ -111,15 +112,8 @@ DocumentStorage::Id DocumentStorage::derive_sentence_text(Row first_token, Row e
   if (start != kNoOffset && end != kNoOffset && start <= end && end <= text.codepoint_count()) {
     return pool.intern(text.slice_view(start, end));
   }
-  // Joined from the records' spacing: each following token's spaces before, and the last
-  // token's spaces after.
-  std::string joined = pool.get(token_text[first_token]);
-  for (Row t = first_token + 1; t < end_token; ++t) {
-    joined += pool.get(token_spaces_before[t]);
-    joined += pool.get(token_text[t]);
-  }
-  joined += pool.get(token_spaces_after[end_token - 1]);
-  return pool.intern(joined);
+  // Joined from the records' spacing: the recomputation from the text comes later.
+  return pool.intern(detail::joined_token_text(*this, first_token, end_token));
 }
 
 void DocumentStorage::intern_sentence_fields(Row sentence, const SentenceInput& input) {

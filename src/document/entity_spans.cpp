@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "document/joined_text.hpp"
 #include "velmora/document_storage.hpp"
 
 namespace velmora {
@@ -38,12 +39,7 @@ void make_span(DocumentStorage& doc, SpanColumns& spans, std::uint32_t sentence,
       end_char <= doc.text.codepoint_count()) {
     text_id = doc.pool.intern(doc.text.slice_view(start_char, end_char));
   } else {
-    std::string joined = doc.pool.get(doc.token_text[first]);
-    for (std::uint32_t t = first + 1; t < end; ++t) {
-      joined += doc.pool.get(doc.token_spaces_before[t]);
-      joined += doc.pool.get(doc.token_text[t]);
-    }
-    text_id = doc.pool.intern(joined);
+    text_id = doc.pool.intern(detail::joined_token_text(doc, first, end));
   }
   const std::uint32_t type_id = doc.pool.intern(type_text);
   spans.sentence.push_back(sentence);

@@ -74,14 +74,19 @@ TEST(DocumentBuild, SentenceTextIsSlicedOrJoined) {
                        {sentence_of({token(1, "Hi", 0, 2), token(2, "there", 4, 9)})});
     EXPECT_EQ(doc.sentences().at(0).text(), "Hi  there");
   }
-  // Joined from the following tokens' spaces before and the last token's spaces after.
+  // Joined from the spacing of the records: each token's spaces after and the next one's
+  // spaces before, nothing around the ends.
   const struct {
-    std::optional<int> last_end;
+    TokenInput first, last;
     std::string text;
-  } cases[] = {{std::nullopt, "Hithere "}, {99, "Hithere "}};
+  } cases[] = {
+      {token(1, "Hi", 0, 2), token(2, "there", 3), "Hi there"},
+      {token(1, "Hi", 0, 2), token(2, "there", 3, 99), "Hi there"},
+      {spaced(token(1, "Hi"), " ", ""), spaced(token(2, "there"), "", "\n"), "Hithere"},
+      {spaced(token(1, "Hi"), "", "\t"), spaced(token(2, "there"), "  ", ""), "Hi\t  there"},
+  };
   for (const auto& c : cases) {
-    const Document doc("Hi there",
-                       {sentence_of({token(1, "Hi", 0, 2), token(2, "there", 3, c.last_end)})});
+    const Document doc("Hi there", {sentence_of({c.first, c.last})});
     EXPECT_EQ(doc.sentences().at(0).text(), c.text);
   }
   // A given text is kept as it is.
@@ -94,7 +99,7 @@ TEST(DocumentBuild, EmptyDocumentTextSlicesOnlyTheEmptyRange) {
   const Document zero("", {sentence_of({token(1, "x", 0, 0)})});
   EXPECT_EQ(zero.sentences().at(0).text(), "");
   const Document joined("", {sentence_of({token(1, "x", 0, 1)})});
-  EXPECT_EQ(joined.sentences().at(0).text(), "x ");
+  EXPECT_EQ(joined.sentences().at(0).text(), "x");
   // No spacing is recomputed from an empty text.
   EXPECT_EQ(joined.tokens().at(0).spaces_after(), " ");
 }
@@ -190,11 +195,12 @@ TEST(DocumentBuild, PoolIdsFollowTheOrderOfFirstUse) {
   t.misc = "m";
   t.words[0].lemma = "dog";
   t.words[0].upos = "NOUN";
-  SentenceInput s = sentence_of({t});
+  SentenceInput s = sentence_of({t, token(2, "bark")});
   s.speaker = "spk";
   const Document doc("", {s});
   const auto& strings = doc.storage()->pool.strings();
-  const std::vector<std::string> expected{"", "dogs", "m", " ", "dog", "NOUN", "dogs ", "0", "spk"};
+  const std::vector<std::string> expected{"",     "dogs", "m",         " ", "dog",
+                                          "NOUN", "bark", "dogs bark", "0", "spk"};
   EXPECT_EQ(strings, expected);
 }
 

@@ -43,6 +43,13 @@ inline TokenInput token(int id, std::string text, std::optional<int> start = std
   return t;
 }
 
+/// The token with this spacing around it.
+inline TokenInput spaced(TokenInput t, std::string before, std::string after) {
+  t.spaces_before = std::move(before);
+  t.spaces_after = std::move(after);
+  return t;
+}
+
 inline TokenInput tagged(TokenInput t, std::string tag) {
   t.ner = std::move(tag);
   return t;

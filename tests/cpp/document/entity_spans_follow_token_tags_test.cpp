@@ -82,9 +82,14 @@ TEST(EntitySpans, SpanTextIsSlicedOrJoined) {
   EXPECT_EQ(span.start_char(), 0u);
   EXPECT_EQ(span.end_char(), 9u);
 
-  const Document joined("", {sentence_of({tagged(token(1, "New"), "B-LOC"),
-                                           tagged(token(2, "York"), "E-LOC")})});
-  EXPECT_EQ(joined.ents().at(0).text(), "NewYork");
+  // Without offsets, the tokens are joined by their spacing: spaces after, then before.
+  TokenInput glued = token(3, "-based");
+  glued.spaces_before = "\t";
+  TokenInput before_glued = tagged(token(2, "York"), "I-LOC");
+  before_glued.spaces_after.clear();
+  const Document joined("", {sentence_of({tagged(token(1, "New"), "B-LOC"), before_glued,
+                                           tagged(glued, "E-LOC")})});
+  EXPECT_EQ(joined.ents().at(0).text(), "New York\t-based");
   EXPECT_FALSE(joined.ents().at(0).start_char());
 }
 
