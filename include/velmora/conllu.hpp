@@ -12,11 +12,13 @@ class DocumentStorage;
 
 namespace velmora::detail {
 
-/// A LEMMA/UPOS/XPOS/FEATS/DEPREL/DEPS (or range-line MISC) column: "_" for no value or the
-/// empty string, the pooled string otherwise.
+/// A LEMMA/UPOS/XPOS/FEATS/DEPREL/DEPS column: "_" for no value or the empty string, the
+/// pooled string otherwise. In this column and every other, a tab or line break is written as
+/// a space so that it cannot split the line.
 std::string conll_field(const std::vector<std::string>& strings, std::uint32_t id);
 
-/// The ten-column line of one word or empty word, without a line end.
+/// The ten-column line of one word or empty word, without a line end. The MISC of a word of a
+/// single-word token carries the token's spacing, folded as by rebuild_token_misc.
 std::string conll_word_line(const DocumentStorage& storage, std::uint32_t row);
 
 /// Appends one sentence block (comments, generated lines, data lines) to `out`.

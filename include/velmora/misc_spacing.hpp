@@ -1,7 +1,8 @@
 #pragma once
 
-// The MISC-field spacing conventions of the dictionary form: a token's spacing travels as
-// "SpaceAfter=No", "SpacesAfter=..." and "SpacesBefore=..." pieces with escaped white space.
+// The MISC-field spacing conventions: a token's spacing travels as "SpaceAfter=No",
+// "SpacesAfter=..." and "SpacesBefore=..." pieces with escaped white space. The dictionary form
+// and the CoNLL-U writer fold spacing with the same rule, so both give the same MISC.
 
 #include <optional>
 #include <string>
@@ -20,8 +21,9 @@ std::string unescape_misc_spaces(std::string_view text);
 /// space as backslash escapes.
 std::string escape_misc_spaces(std::string_view text);
 /// Folds a token's spacing into its MISC: "SpaceAfter=No" or "SpacesAfter=..." unless one
-/// space follows, "SpacesBefore=..." when something precedes. Pieces are sorted byte-wise
-/// only when stored pieces were joined by added ones.
+/// space follows, "SpacesBefore=..." when something precedes; a kind of piece that the MISC
+/// already holds is not added again. Pieces are sorted byte-wise only when stored pieces were
+/// joined by added ones.
 std::optional<std::string> rebuild_token_misc(const std::optional<std::string>& misc,
                                               std::string_view spaces_before,
                                               std::string_view spaces_after);

@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <tuple>
 
 #include "velmora/conllu.hpp"
 #include "velmora/document.hpp"
+#include "velmora/misc_spacing.hpp"
 
 namespace velmora::detail {
 namespace {
@@ -25,6 +28,34 @@ const std::string& pooled(const std::vector<std::string>& strings, std::uint32_t
   return strings[id];
 }
 
+// Characters that would break the layout: in a column a tab shifts the columns after it and a
+// line break ends the line; a comment only has to stay one line.
+constexpr std::string_view kColumnBreaks = "\t\n\r";
+constexpr std::string_view kLineBreaks = "\n\r";
+
+// Appends `text` with each of the `breaks` characters written as a space.
+void append_replacing(std::string& out, std::string_view text, std::string_view breaks) {
+  for (std::size_t at = text.find_first_of(breaks); at != std::string_view::npos;
+       at = text.find_first_of(breaks)) {
+    out.append(text.data(), at);
+    out += ' ';
+    text.remove_prefix(at + 1);
+  }
+  out.append(text.data(), text.size());
+}
+
+void append_clean(std::string& out, std::string_view text) {
+  append_replacing(out, text, kColumnBreaks);
+}
+
+void append_value(std::string& out, const std::optional<std::string>& value) {
+  if (value && !value->empty()) {
+    append_clean(out, *value);
+  } else {
+    out += '_';
+  }
+}
+
 void append_field(std::string& out, const std::vector<std::string>& strings, std::uint32_t id) {
   if (id == kNoString) {
     out += '_';
@@ -34,8 +65,37 @@ void append_field(std::string& out, const std::vector<std::string>& strings, std
   if (text.empty()) {
     out += '_';
   } else {
-    out += text;
+    append_clean(out, text);
   }
+}
+
+std::optional<std::string> optional_pooled(const std::vector<std::string>& strings,
+                                           std::uint32_t id) {
+  if (id == kNoString) return std::nullopt;
+  return pooled(strings, id);
+}
+
+// The MISC of a range line: the token's own MISC with its spacing folded in.
+std::optional<std::string> token_misc(const DocumentStorage& doc, std::uint32_t token) {
+  const auto& strings = doc.pool.strings();
+  return detail::rebuild_token_misc(optional_pooled(strings, doc.token_misc[token]),
+                                    pooled(strings, doc.token_spaces_before[token]),
+                                    pooled(strings, doc.token_spaces_after[token]));
+}
+
+// The MISC of a word line before morphemes, folded as the dictionary form folds it: a
+// single-word token's spacing goes on its word, the words of a multi-word token have none of
+// their own, and an empty word keeps its MISC as stored.
+std::optional<std::string> word_misc(const DocumentStorage& doc, std::uint32_t row) {
+  const auto& strings = doc.pool.strings();
+  std::optional<std::string> stored = optional_pooled(strings, doc.word_misc[row]);
+  const std::uint32_t token = doc.word_token[row];
+  if (token == kNoRow) return stored;
+  if (doc.token_id_start[token] != doc.token_id_end[token]) {
+    return detail::rebuild_token_misc(stored, "", " ");
+  }
+  return detail::rebuild_token_misc(stored, pooled(strings, doc.token_spaces_before[token]),
+                                    pooled(strings, doc.token_spaces_after[token]));
 }
 
 void append_word_line(std::string& out, const DocumentStorage& doc, std::uint32_t row) {
@@ -46,7 +106,7 @@ void append_word_line(std::string& out, const DocumentStorage& doc, std::uint32_
     append_int(out, doc.word_empty_index[row]);
   }
   out += '\t';
-  out += pooled(strings, doc.word_text[row]);
+  append_clean(out, pooled(strings, doc.word_text[row]));
   for (const auto* column : {&doc.word_lemma, &doc.word_upos, &doc.word_xpos, &doc.word_feats}) {
     out += '\t';
     append_field(out, strings, (*column)[row]);
@@ -63,15 +123,14 @@ void append_word_line(std::string& out, const DocumentStorage& doc, std::uint32_
   append_field(out, strings, doc.word_deps[row]);
   out += '\t';
   const std::size_t misc_start = out.size();
-  const std::uint32_t misc = doc.word_misc[row];
-  if (misc != kNoString) out += pooled(strings, misc);
+  if (const std::optional<std::string> misc = word_misc(doc, row)) append_clean(out, *misc);
   const auto& morphemes = doc.word_morphemes[row];
   if (!morphemes.empty()) {
     if (out.size() != misc_start) out += '|';
     out += "Morphemes=";
     for (std::size_t i = 0; i < morphemes.size(); ++i) {
       if (i) out += ',';
-      out += pooled(strings, morphemes[i]);
+      append_clean(out, pooled(strings, morphemes[i]));
     }
   }
   if (out.size() == misc_start) out += '_';
@@ -104,14 +163,17 @@ void append_conll_sentence(std::string& out, const DocumentStorage& doc, std::ui
     const std::string& comment = pooled(strings, id);
     has_sent_id = has_sent_id || starts_with(comment, "# sent_id");
     has_text = has_text || starts_with(comment, "# text");
-    out += comment;
+    // A line without the '#' mark (or an empty one) would be read as a word line or as the
+    // end of the sentence.
+    if (!starts_with(comment, "#")) out += comment.empty() ? "#" : "# ";
+    append_replacing(out, comment, kLineBreaks);
     out += '\n';
   }
   if (!has_sent_id) {
     out += "# sent_id = ";
     const std::uint32_t sent_id = doc.sentence_sent_id[sentence];
     if (sent_id != kNoString) {
-      out += pooled(strings, sent_id);
+      append_replacing(out, pooled(strings, sent_id), kLineBreaks);
     } else {
       append_int(out, sentence);
     }
@@ -120,12 +182,13 @@ void append_conll_sentence(std::string& out, const DocumentStorage& doc, std::ui
   const std::uint32_t text_id = doc.sentence_text[sentence];
   if (!has_text && text_id != kNoString && !pooled(strings, text_id).empty()) {
     out += "# text = ";
-    out += pooled(strings, text_id);
+    append_replacing(out, pooled(strings, text_id), kLineBreaks);
     out += '\n';
   }
 
   // Empty words go in (id, empty index) order whatever order they were added in, so that
-  // words generated out of position still give valid CoNLL-U.
+  // words generated out of position still give valid CoNLL-U. Empty word N.M follows word N,
+  // also inside a multi-word token.
   std::vector<std::uint32_t> empty = doc.sentence_empty_words[sentence];
   std::stable_sort(empty.begin(), empty.end(), [&doc](std::uint32_t a, std::uint32_t b) {
     return std::tie(doc.word_id[a], doc.word_empty_index[a]) <
@@ -137,33 +200,34 @@ void append_conll_sentence(std::string& out, const DocumentStorage& doc, std::ui
     first_line = false;
   };
   std::size_t k = 0;
+  auto append_empty_words_through = [&](std::int64_t last_id) {
+    for (; k < empty.size() && doc.word_id[empty[k]] <= last_id; ++k) {
+      begin_line();
+      append_word_line(out, doc, empty[k]);
+    }
+  };
   const std::uint32_t end_token = doc.sentence_token_offsets[sentence + 1];
   for (std::uint32_t t = doc.sentence_token_offsets[sentence]; t < end_token; ++t) {
     const std::int32_t id_start = doc.token_id_start[t];
     const std::int32_t id_end = doc.token_id_end[t];
-    for (; k < empty.size() && doc.word_id[empty[k]] < id_start; ++k) {
-      begin_line();
-      append_word_line(out, doc, empty[k]);
-    }
+    append_empty_words_through(std::int64_t{id_start} - 1);
     if (id_start != id_end) {
       begin_line();
       append_int(out, id_start);
       out += '-';
       append_int(out, id_end);
       out += '\t';
-      out += pooled(strings, doc.token_text[t]);
+      append_clean(out, pooled(strings, doc.token_text[t]));
       out += "\t_\t_\t_\t_\t_\t_\t_\t";
-      append_field(out, strings, doc.token_misc[t]);
+      append_value(out, token_misc(doc, t));
     }
     for (std::uint32_t w = doc.token_first_word[t]; w < doc.token_end_word[t]; ++w) {
       begin_line();
       append_word_line(out, doc, w);
+      append_empty_words_through(doc.word_id[w]);
     }
   }
-  for (; k < empty.size(); ++k) {
-    begin_line();
-    append_word_line(out, doc, empty[k]);
-  }
+  append_empty_words_through(INT64_MAX);
 }
 
 }  // namespace velmora::detail

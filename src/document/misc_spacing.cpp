@@ -1,4 +1,6 @@
-#include "misc_spacing.hpp"
+// Folding token spacing into MISC pieces and taking it back out.
+
+#include "velmora/misc_spacing.hpp"
 
 #include <algorithm>
 
@@ -97,11 +99,23 @@ std::optional<std::string> rebuild_token_misc(const std::optional<std::string>& 
                                               std::string_view spaces_after) {
   std::vector<std::string> pieces = misc ? split_misc(*misc) : std::vector<std::string>{};
   const std::size_t stored = pieces.size();
-  if (spaces_after.empty())
-    pieces.emplace_back("SpaceAfter=No");
-  else if (spaces_after != " ")
-    pieces.push_back("SpacesAfter=" + escape_misc_spaces(spaces_after));
-  if (!spaces_before.empty()) pieces.push_back("SpacesBefore=" + escape_misc_spaces(spaces_before));
+  // A stored spacing piece already says what the reader would take (the MISC wins there), so
+  // it is not said twice.
+  bool stored_after = false;
+  bool stored_before = false;
+  for (const std::string& piece : pieces) {
+    stored_after = stored_after || starts_with(piece, "SpaceAfter=") ||
+                   starts_with(piece, "SpacesAfter=");
+    stored_before = stored_before || starts_with(piece, "SpacesBefore=");
+  }
+  if (!stored_after) {
+    if (spaces_after.empty())
+      pieces.emplace_back("SpaceAfter=No");
+    else if (spaces_after != " ")
+      pieces.push_back("SpacesAfter=" + escape_misc_spaces(spaces_after));
+  }
+  if (!stored_before && !spaces_before.empty())
+    pieces.push_back("SpacesBefore=" + escape_misc_spaces(spaces_before));
   // std::string compares as unsigned bytes (char_traits<char>::lt), as the order requires.
   if (stored > 0 && pieces.size() > stored) std::sort(pieces.begin(), pieces.end());
   if (pieces.empty()) return std::nullopt;

@@ -11,8 +11,8 @@
 
 #include "conversions.hpp"
 #include "dict_form.hpp"
-#include "misc_spacing.hpp"
 #include "velmora/document.hpp"
+#include "velmora/misc_spacing.hpp"
 
 namespace nb = nanobind;
 

@@ -12,9 +12,9 @@ using velmora::Document;
 const std::string kBlank = "\t_\t_\t_\t_\t_\t_\t_\t_";  // LEMMA to MISC without values
 
 TEST(ConlluOutput, SentencesGetGeneratedIdAndTextLines) {
-  const Document doc("Hello world. Bye",
+  const Document doc("Hello world Bye ",
                      {sentence_of({token(1, "Hello", 0, 5), token(2, "world", 6, 11)}),
-                      sentence_of({token(1, "Bye", 13, 16)})});
+                      sentence_of({token(1, "Bye", 12, 15)})});
   EXPECT_EQ(doc.to_conll(),
             "# sent_id = 0\n# text = Hello world\n1\tHello" + kBlank + "\n2\tworld" + kBlank +
                 "\n\n# sent_id = 1\n# text = Bye\n1\tBye" + kBlank);
@@ -25,7 +25,7 @@ TEST(ConlluOutput, StoredCommentsComeFirstAndSuppressGeneratedLines) {
   SentenceInput s = sentence({"a"});
   s.sent_id = "given";
   s.comments = {"# sent_id = mine", "# note"};
-  EXPECT_EQ(Document("", {s}).to_conll(), "# sent_id = mine\n# note\n# text = a \n1\ta" + kBlank);
+  EXPECT_EQ(Document("", {s}).to_conll(), "# sent_id = mine\n# note\n# text = a\n1\ta" + kBlank);
   s.comments = {"# textual"};
   s.text = "";
   EXPECT_EQ(Document("", {s}).to_conll(), "# textual\n# sent_id = given\n1\ta" + kBlank);
@@ -34,7 +34,7 @@ TEST(ConlluOutput, StoredCommentsComeFirstAndSuppressGeneratedLines) {
 TEST(ConlluOutput, MultiWordTokensGetARangeLine) {
   TokenInput t = mwt(1, "du", {"de", "le"});
   EXPECT_EQ(Document("", {sentence_of({t})}).sentences().at(0).to_conll(),
-            "# sent_id = 0\n# text = du \n1-2\tdu\t_\t_\t_\t_\t_\t_\t_\t_\n1\tde" + kBlank +
+            "# sent_id = 0\n# text = du\n1-2\tdu\t_\t_\t_\t_\t_\t_\t_\t_\n1\tde" + kBlank +
                 "\n2\tle" + kBlank);
   t.misc = "SpaceAfter=No";
   const std::string text = Document("", {sentence_of({t})}).to_conll();
@@ -43,7 +43,6 @@ TEST(ConlluOutput, MultiWordTokensGetARangeLine) {
 
 TEST(ConlluOutput, WordLinesWriteEveryColumn) {
   TokenInput t = token(1, "undo");
-  t.spaces_after = "";
   velmora::WordInput& w = t.words[0];
   w.lemma = "undo";
   w.upos = "VERB";
@@ -72,27 +71,150 @@ TEST(ConlluOutput, WordLinesWriteEveryColumn) {
   EXPECT_EQ(velmora::detail::conll_field(storage.pool.strings(), 0), "_");
 }
 
+// The ID column of every data line, in order.
+std::vector<std::string> line_ids(const std::string& text) {
+  std::vector<std::string> ids;
+  std::size_t line_start = 0;
+  while (line_start < text.size()) {
+    std::size_t next = text.find('\n', line_start);
+    if (next == std::string::npos) next = text.size();
+    if (text[line_start] != '#') {
+      ids.push_back(text.substr(line_start, text.find('\t', line_start) - line_start));
+    }
+    line_start = next + 1;
+  }
+  return ids;
+}
+
 TEST(ConlluOutput, EmptyWordsGoInPositionOrder) {
+  const struct {
+    const char* name;
+    std::vector<TokenInput> tokens;
+    std::vector<velmora::WordInput> input;      // empty words of the records
+    std::vector<velmora::WordInput> generated;  // added afterwards, out of order
+    std::vector<std::string> ids;
+  } cases[] = {
+      {"single-word tokens",
+       {token(1, "a"), token(2, "b"), token(3, "c")},
+       {empty_word(2, 1, "x")},
+       {empty_word(3, 1, "z"), empty_word(2, 2, "y"), empty_word(0, 1, "w")},
+       {"0.1", "1", "2", "2.1", "2.2", "3", "3.1"}},
+      {"after a word inside a multi-word token",
+       {mwt(1, "al", {"a", "el"}), token(3, "c")},
+       {},
+       {empty_word(2, 1, "y"), empty_word(1, 1, "x")},
+       {"1-2", "1", "1.1", "2", "2.1", "3"}},
+      {"after the last word of a multi-word token",
+       {token(1, "a"), mwt(2, "del", {"de", "el"})},
+       {empty_word(3, 1, "z")},
+       {empty_word(1, 1, "x"), empty_word(2, 1, "y")},
+       {"1", "1.1", "2-3", "2", "2.1", "3", "3.1"}},
+  };
+  for (const auto& c : cases) {
+    SentenceInput s = sentence_of(c.tokens);
+    s.empty_words = c.input;
+    Document doc("", {s});
+    for (const auto& word : c.generated) doc.storage()->add_empty_word(0, word);
+    EXPECT_EQ(line_ids(doc.to_conll()), c.ids) << c.name;
+    // Word lines in the order of all_words, ranges aside.
+    std::vector<std::string> words;
+    for (const std::string& id : c.ids) {
+      if (id.find('-') == std::string::npos) words.push_back(id);
+    }
+    EXPECT_EQ(ids_of(doc.sentences().at(0).all_words()), words) << c.name;
+  }
+  // Insertion order is untouched.
   SentenceInput s = sentence({"a", "b", "c"});
   s.empty_words = {empty_word(2, 1, "x")};
   Document doc("", {s});
-  // Generated words added out of position order still print by (id, empty index).
-  doc.storage()->add_empty_word(0, empty_word(3, 1, "z"));
-  doc.storage()->add_empty_word(0, empty_word(2, 2, "y"));
   doc.storage()->add_empty_word(0, empty_word(0, 1, "w"));
-  const std::string text = doc.to_conll();
-  std::vector<std::string> ids;
-  std::size_t line_start = text.find("\n", text.find("# text")) + 1;
+  EXPECT_EQ(ids_of(doc.sentences().at(0).empty_words()), (std::vector<std::string>{"2.1", "0.1"}));
+}
+
+// The MISC column of each data line, in order.
+std::vector<std::string> misc_columns(const std::string& text) {
+  std::vector<std::string> columns;
+  std::size_t line_start = 0;
   while (line_start < text.size()) {
-    ids.push_back(text.substr(line_start, text.find('\t', line_start) - line_start));
-    const std::size_t next = text.find('\n', line_start);
-    if (next == std::string::npos) break;
+    std::size_t next = text.find('\n', line_start);
+    if (next == std::string::npos) next = text.size();
+    if (text[line_start] != '#') {
+      const std::size_t tab = text.rfind('\t', next);
+      columns.push_back(text.substr(tab + 1, next - tab - 1));
+    }
     line_start = next + 1;
   }
-  EXPECT_EQ(ids, (std::vector<std::string>{"0.1", "1", "2", "2.1", "2.2", "3", "3.1"}));
-  // Insertion order is untouched.
-  EXPECT_EQ(ids_of(doc.sentences().at(0).empty_words()),
-            (std::vector<std::string>{"2.1", "3.1", "2.2", "0.1"}));
+  return columns;
+}
+
+TEST(ConlluOutput, TokenSpacingIsFoldedIntoMiscAsInTheDictionaryForm) {
+  auto with_word_misc = [](TokenInput t, std::string misc) {
+    t.words[0].misc = std::move(misc);
+    return t;
+  };
+  TokenInput morphemes = token(1, "undo");
+  morphemes.words[0].morphemes = {"un", "do"};
+  TokenInput ranged = mwt(1, "al", {"a", "el"});
+  ranged.misc = "Tok=1";
+  ranged.words[1].misc = "W=2";
+  const struct {
+    const char* name;
+    TokenInput token;
+    std::vector<std::string> misc;
+  } cases[] = {
+      {"one space after adds nothing", token(1, "a"), {"_"}},
+      {"no space after", spaced(token(1, "a"), "", ""), {"SpaceAfter=No"}},
+      {"other spacing is escaped", spaced(token(1, "a"), "  ", "\n"),
+       {"SpacesAfter=\\n|SpacesBefore=\\s\\s"}},
+      {"stored pieces are sorted with added ones",
+       spaced(with_word_misc(token(1, "a"), "Gloss=x"), "", "\t|"),
+       {"Gloss=x|SpacesAfter=\\t\\p"}},
+      {"a stored spacing piece is not said twice",
+       spaced(with_word_misc(token(1, "a"), "SpaceAfter=No|SpacesBefore=\\t"), "\t", ""),
+       {"SpaceAfter=No|SpacesBefore=\\t"}},
+      {"stored pieces alone keep their order", with_word_misc(token(1, "a"), "Zeta=1|Alpha=2"),
+       {"Zeta=1|Alpha=2"}},
+      {"morphemes come after the spacing", spaced(morphemes, "", ""),
+       {"SpaceAfter=No|Morphemes=un,do"}},
+      {"a range line carries the spacing, its words none", spaced(ranged, "", ""),
+       {"SpaceAfter=No|Tok=1", "_", "W=2"}},
+  };
+  for (const auto& c : cases) {
+    Document doc("", {sentence_of({c.token})});
+    EXPECT_EQ(misc_columns(doc.to_conll()), c.misc) << c.name;
+    const std::uint32_t last_row = static_cast<std::uint32_t>(doc.num_words() - 1);
+    const std::string line = velmora::detail::conll_word_line(*doc.storage(), last_row);
+    EXPECT_EQ(line.substr(line.rfind('\t') + 1), c.misc.back()) << c.name;
+  }
+  // An empty word keeps its MISC as stored.
+  SentenceInput s = sentence_of({spaced(token(1, "a"), "", "")});
+  s.empty_words = {empty_word(1, 1, "x")};
+  s.empty_words[0].misc = "Zeta=1|Alpha=2";
+  EXPECT_EQ(misc_columns(Document("", {s}).to_conll()),
+            (std::vector<std::string>{"SpaceAfter=No", "Zeta=1|Alpha=2"}));
+}
+
+TEST(ConlluOutput, TabsAndLineBreaksNeverSplitALineOrAColumn) {
+  TokenInput ranged = mwt(2, "w\rx", {"w", "x"});
+  ranged.start_char = 6;
+  ranged.end_char = 11;
+  SentenceInput s = sentence_of({token(1, "Hello", 0, 5), ranged});
+  s.tokens[0].words[0].lemma = "hel\tlo";
+  s.tokens[0].words[0].misc = "A=1\nB=2";
+  s.tokens[0].words[0].morphemes = {"he\tl", "lo"};
+  s.tokens[1].misc = "T=\t";
+  s.sent_id = "id\nnext";
+  s.comments = {"# note\r\nmore", "plain", ""};
+  Document doc("Hello\nthere", {s});
+  doc.tokens().at(1).words().at(0).set_text("w\tv");
+  doc.tokens().at(1).words().at(0).set_feats("F=1\r");
+  EXPECT_EQ(doc.to_conll(),
+            "# note  more\n# plain\n#\n# sent_id = id next\n# text = Hello there\n"
+            "1\tHello\thel lo\t_\t_\t_\t_\t_\t_\tA=1 B=2|SpacesAfter=\\n|Morphemes=he l,lo\n"
+            "2-3\tw x\t_\t_\t_\t_\t_\t_\t_\tSpaceAfter=No|T= \n"
+            "2\tw v\t_\t_\t_\tF=1 \t_\t_\t_\t_\n"
+            "3\tx" +
+                kBlank);
 }
 
 TEST(ConlluOutput, EmptyDocumentsAndSentences) {
