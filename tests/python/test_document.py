@@ -65,7 +65,7 @@ def test_rebuild_entities_follows_edited_tags():
     doc.sentences[1].tokens[1].ner = "E-PER"
     assert len(doc.ents) == 1
     doc.rebuild_entities()
-    assert [e.text for e in doc.ents] == ["Zoë", "Bobhums"]
+    assert [e.text for e in doc.ents] == ["Zoë", "Bob hums"]
 
 
 def test_equality_is_identity_of_the_storage():

@@ -1,6 +1,8 @@
 // CoNLL-U text of documents and sentences.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "document_records.hpp"
 #include "velmora/conllu.hpp"
 
@@ -215,6 +217,29 @@ TEST(ConlluOutput, TabsAndLineBreaksNeverSplitALineOrAColumn) {
             "2\tw v\t_\t_\t_\tF=1 \t_\t_\t_\t_\n"
             "3\tx" +
                 kBlank);
+}
+
+TEST(ConlluOutput, LongSentencesAndDocumentsAreWrittenInOnePass) {
+  // One sentence of 200,000 words in 100,000 multi-word tokens, an empty word after every
+  // tenth word, and a document of 50,000 short sentences: each is written in well under a
+  // second when the writer is linear.
+  SentenceInput longest;
+  for (int id = 1; id <= 200000; id += 2) {
+    longest.tokens.push_back(spaced(mwt(id, "ab", {"a", "b"}), "", id % 4 == 1 ? "" : " "));
+  }
+  for (int id = 10; id <= 200000; id += 10) longest.empty_words.push_back(empty_word(id, 1, "e"));
+  const std::string one = Document("", {longest}).to_conll();
+  // Two comment lines, then 100,000 range lines, 200,000 word lines and 20,000 empty words.
+  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 2 + 320000 - 1);
+  EXPECT_NE(one.find("\n9-10\tab\t_\t_\t_\t_\t_\t_\t_\tSpaceAfter=No\n9\ta" + kBlank +
+                     "\n10\tb" + kBlank + "\n10.1\te" + kBlank + "\n11-12\tab\t"),
+            std::string::npos);
+  EXPECT_TRUE(one.ends_with("\n200000\tb" + kBlank + "\n200000.1\te" + kBlank));
+
+  const std::vector<SentenceInput> many(50000, sentence({"a", "b"}));
+  const std::string all = Document("", many).to_conll();
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 50000 * 3 + 49999 * 2);
+  EXPECT_TRUE(all.ends_with("# sent_id = 49999\n# text = a b\n1\ta" + kBlank + "\n2\tb" + kBlank));
 }
 
 TEST(ConlluOutput, EmptyDocumentsAndSentences) {
