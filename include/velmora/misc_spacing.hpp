@@ -23,10 +23,13 @@ std::string escape_misc_spaces(std::string_view text);
 /// Folds a token's spacing into its MISC: "SpaceAfter=No" or "SpacesAfter=..." unless one
 /// space follows, "SpacesBefore=..." when something precedes; a kind of piece that the MISC
 /// already holds is not added again. Pieces are sorted byte-wise only when stored pieces were
-/// joined by added ones.
-std::optional<std::string> rebuild_token_misc(const std::optional<std::string>& misc,
+/// joined by added ones. No pieces give no value.
+std::optional<std::string> rebuild_token_misc(std::optional<std::string_view> misc,
                                               std::string_view spaces_before,
                                               std::string_view spaces_after);
+/// The same folded MISC appended to `out`; false, with nothing appended, when it has no value.
+bool append_token_misc(std::string& out, std::optional<std::string_view> misc,
+                       std::string_view spaces_before, std::string_view spaces_after);
 
 /// What a token's MISC says about its spacing, and the pieces that remain.
 struct CleanedMisc {

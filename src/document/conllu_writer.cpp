@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -28,40 +29,53 @@ const std::string& pooled(const std::vector<std::string>& strings, std::uint32_t
   return strings[id];
 }
 
-// Characters that would break the layout: in a column a tab shifts the columns after it and a
-// line break ends the line; a comment only has to stay one line.
+// Characters that would break the layout, all of them control characters: in a column a tab
+// shifts the columns after it and a line break ends the line; a comment only has to stay one
+// line.
 constexpr std::string_view kColumnBreaks = "\t\n\r";
 constexpr std::string_view kLineBreaks = "\n\r";
 
+bool is_break(char c, std::string_view breaks) {
+  return breaks.find(c) != std::string_view::npos;
+}
+
+// Whether any byte of [first, last) is a control character (below 0x20), eight bytes at a time:
+// a byte below 0x20 is the only one whose subtraction borrows while its top bit is clear.
+bool has_control(const char* first, const char* last) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  for (; last - first >= 8; first += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, first, 8);
+    if ((x - kOnes * 0x20) & ~x & (kOnes * 0x80)) return true;
+  }
+  for (; first != last; ++first) {
+    if (static_cast<unsigned char>(*first) < 0x20) return true;
+  }
+  return false;
+}
+
+// Writes each of the `breaks` characters from `start` on as a space.
+void replace_breaks(std::string& out, std::size_t start, std::string_view breaks) {
+  char* const first = out.data() + start;
+  char* const last = out.data() + out.size();
+  if (!has_control(first, last)) return;
+  std::replace_if(first, last, [breaks](char c) { return is_break(c, breaks); }, ' ');
+}
+
 // Appends `text` with each of the `breaks` characters written as a space.
 void append_replacing(std::string& out, std::string_view text, std::string_view breaks) {
-  for (std::size_t at = text.find_first_of(breaks); at != std::string_view::npos;
-       at = text.find_first_of(breaks)) {
-    out.append(text.data(), at);
-    out += ' ';
-    text.remove_prefix(at + 1);
-  }
-  out.append(text.data(), text.size());
+  const std::size_t start = out.size();
+  out += text;
+  replace_breaks(out, start, breaks);
 }
 
 void append_clean(std::string& out, std::string_view text) {
   append_replacing(out, text, kColumnBreaks);
 }
 
-void append_value(std::string& out, const std::optional<std::string>& value) {
-  if (value && !value->empty()) {
-    append_clean(out, *value);
-  } else {
-    out += '_';
-  }
-}
-
+// A column that may have no value: "_" for none and for the empty string.
 void append_field(std::string& out, const std::vector<std::string>& strings, std::uint32_t id) {
-  if (id == kNoString) {
-    out += '_';
-    return;
-  }
-  const std::string& text = pooled(strings, id);
+  const std::string_view text = id == kNoString ? std::string_view() : pooled(strings, id);
   if (text.empty()) {
     out += '_';
   } else {
@@ -69,33 +83,37 @@ void append_field(std::string& out, const std::vector<std::string>& strings, std
   }
 }
 
-std::optional<std::string> optional_pooled(const std::vector<std::string>& strings,
-                                           std::uint32_t id) {
+std::optional<std::string_view> optional_pooled(const std::vector<std::string>& strings,
+                                                std::uint32_t id) {
   if (id == kNoString) return std::nullopt;
   return pooled(strings, id);
-}
-
-// The MISC of a range line: the token's own MISC with its spacing folded in.
-std::optional<std::string> token_misc(const DocumentStorage& doc, std::uint32_t token) {
-  const auto& strings = doc.pool.strings();
-  return detail::rebuild_token_misc(optional_pooled(strings, doc.token_misc[token]),
-                                    pooled(strings, doc.token_spaces_before[token]),
-                                    pooled(strings, doc.token_spaces_after[token]));
 }
 
 // The MISC of a word line before morphemes, folded as the dictionary form folds it: a
 // single-word token's spacing goes on its word, the words of a multi-word token have none of
 // their own, and an empty word keeps its MISC as stored.
-std::optional<std::string> word_misc(const DocumentStorage& doc, std::uint32_t row) {
+void append_word_misc(std::string& out, const DocumentStorage& doc, std::uint32_t row) {
   const auto& strings = doc.pool.strings();
-  std::optional<std::string> stored = optional_pooled(strings, doc.word_misc[row]);
+  const std::optional<std::string_view> stored = optional_pooled(strings, doc.word_misc[row]);
   const std::uint32_t token = doc.word_token[row];
-  if (token == kNoRow) return stored;
-  if (doc.token_id_start[token] != doc.token_id_end[token]) {
-    return detail::rebuild_token_misc(stored, "", " ");
+  if (token == kNoRow) {
+    if (stored) out += *stored;
+  } else if (doc.token_id_start[token] != doc.token_id_end[token]) {
+    append_token_misc(out, stored, "", " ");
+  } else {
+    append_token_misc(out, stored, pooled(strings, doc.token_spaces_before[token]),
+                      pooled(strings, doc.token_spaces_after[token]));
   }
-  return detail::rebuild_token_misc(stored, pooled(strings, doc.token_spaces_before[token]),
-                                    pooled(strings, doc.token_spaces_after[token]));
+}
+
+// Writes the MISC column from `start` on as one column: its tabs and line breaks become spaces,
+// and an empty column becomes "_".
+void finish_misc_column(std::string& out, std::size_t start) {
+  if (out.size() == start) {
+    out += '_';
+    return;
+  }
+  replace_breaks(out, start, kColumnBreaks);
 }
 
 void append_word_line(std::string& out, const DocumentStorage& doc, std::uint32_t row) {
@@ -123,17 +141,17 @@ void append_word_line(std::string& out, const DocumentStorage& doc, std::uint32_
   append_field(out, strings, doc.word_deps[row]);
   out += '\t';
   const std::size_t misc_start = out.size();
-  if (const std::optional<std::string> misc = word_misc(doc, row)) append_clean(out, *misc);
+  append_word_misc(out, doc, row);
   const auto& morphemes = doc.word_morphemes[row];
   if (!morphemes.empty()) {
     if (out.size() != misc_start) out += '|';
     out += "Morphemes=";
     for (std::size_t i = 0; i < morphemes.size(); ++i) {
       if (i) out += ',';
-      append_clean(out, pooled(strings, morphemes[i]));
+      out += pooled(strings, morphemes[i]);
     }
   }
-  if (out.size() == misc_start) out += '_';
+  finish_misc_column(out, misc_start);
 }
 
 bool starts_with(std::string_view text, std::string_view prefix) {
@@ -219,7 +237,11 @@ void append_conll_sentence(std::string& out, const DocumentStorage& doc, std::ui
       out += '\t';
       append_clean(out, pooled(strings, doc.token_text[t]));
       out += "\t_\t_\t_\t_\t_\t_\t_\t";
-      append_value(out, token_misc(doc, t));
+      const std::size_t misc_start = out.size();
+      append_token_misc(out, optional_pooled(strings, doc.token_misc[t]),
+                        pooled(strings, doc.token_spaces_before[t]),
+                        pooled(strings, doc.token_spaces_after[t]));
+      finish_misc_column(out, misc_start);
     }
     for (std::uint32_t w = doc.token_first_word[t]; w < doc.token_end_word[t]; ++w) {
       begin_line();

@@ -17,17 +17,22 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 
 std::string_view after_equals(std::string_view piece) { return piece.substr(piece.find('=') + 1); }
 
+// Calls `visit` with each piece between "|" separators, in order, skipping empty pieces.
+template <class Visit>
+void for_each_piece(std::string_view misc, Visit&& visit) {
+  while (!misc.empty()) {
+    const std::size_t bar = misc.find('|');
+    const std::string_view piece = misc.substr(0, bar);
+    misc = bar == std::string_view::npos ? std::string_view() : misc.substr(bar + 1);
+    if (!piece.empty()) visit(piece);
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> split_misc(std::string_view misc) {
   std::vector<std::string> pieces;
-  std::size_t start = 0;
-  while (start <= misc.size()) {
-    std::size_t bar = misc.find('|', start);
-    if (bar == std::string_view::npos) bar = misc.size();
-    if (bar > start) pieces.emplace_back(misc.substr(start, bar - start));
-    start = bar + 1;
-  }
+  for_each_piece(misc, [&pieces](std::string_view piece) { pieces.emplace_back(piece); });
   return pieces;
 }
 
@@ -94,32 +99,63 @@ std::string escape_misc_spaces(std::string_view text) {
   return out;
 }
 
-std::optional<std::string> rebuild_token_misc(const std::optional<std::string>& misc,
-                                              std::string_view spaces_before,
-                                              std::string_view spaces_after) {
-  std::vector<std::string> pieces = misc ? split_misc(*misc) : std::vector<std::string>{};
-  const std::size_t stored = pieces.size();
+bool append_token_misc(std::string& out, std::optional<std::string_view> misc,
+                       std::string_view spaces_before, std::string_view spaces_after) {
+  // Writers call this once per word: unless stored and added pieces must be sorted together,
+  // the pieces go straight into `out` and nothing is allocated.
+  const std::string_view stored_misc = misc.value_or(std::string_view());
+  std::size_t stored = 0;
   // A stored spacing piece already says what the reader would take (the MISC wins there), so
   // it is not said twice.
   bool stored_after = false;
   bool stored_before = false;
-  for (const std::string& piece : pieces) {
+  for_each_piece(stored_misc, [&](std::string_view piece) {
+    ++stored;
     stored_after = stored_after || starts_with(piece, "SpaceAfter=") ||
                    starts_with(piece, "SpacesAfter=");
     stored_before = stored_before || starts_with(piece, "SpacesBefore=");
-  }
+  });
+  std::string after;
   if (!stored_after) {
-    if (spaces_after.empty())
-      pieces.emplace_back("SpaceAfter=No");
-    else if (spaces_after != " ")
-      pieces.push_back("SpacesAfter=" + escape_misc_spaces(spaces_after));
+    if (spaces_after.empty()) {
+      after = "SpaceAfter=No";
+    } else if (spaces_after != " ") {
+      after = "SpacesAfter=" + escape_misc_spaces(spaces_after);
+    }
   }
-  if (!stored_before && !spaces_before.empty())
-    pieces.push_back("SpacesBefore=" + escape_misc_spaces(spaces_before));
-  // std::string compares as unsigned bytes (char_traits<char>::lt), as the order requires.
-  if (stored > 0 && pieces.size() > stored) std::sort(pieces.begin(), pieces.end());
-  if (pieces.empty()) return std::nullopt;
-  return join_misc(pieces);
+  std::string before;
+  if (!stored_before && !spaces_before.empty()) {
+    before = "SpacesBefore=" + escape_misc_spaces(spaces_before);
+  }
+
+  const std::size_t start = out.size();
+  auto append_piece = [&out, start](std::string_view piece) {
+    if (out.size() > start) out += '|';
+    out += piece;
+  };
+  if (stored > 0 && (!after.empty() || !before.empty())) {
+    std::vector<std::string_view> pieces;
+    pieces.reserve(stored + 2);
+    for_each_piece(stored_misc, [&pieces](std::string_view piece) { pieces.push_back(piece); });
+    if (!after.empty()) pieces.emplace_back(after);
+    if (!before.empty()) pieces.emplace_back(before);
+    // string_view compares as unsigned bytes (char_traits<char>), as the order requires.
+    std::sort(pieces.begin(), pieces.end());
+    for (const std::string_view piece : pieces) append_piece(piece);
+  } else {
+    for_each_piece(stored_misc, append_piece);
+    if (!after.empty()) append_piece(after);
+    if (!before.empty()) append_piece(before);
+  }
+  return out.size() > start;
+}
+
+std::optional<std::string> rebuild_token_misc(std::optional<std::string_view> misc,
+                                              std::string_view spaces_before,
+                                              std::string_view spaces_after) {
+  std::string folded;
+  if (!append_token_misc(folded, misc, spaces_before, spaces_after)) return std::nullopt;
+  return folded;
 }
 
 CleanedMisc clean_token_misc(std::string_view misc) {
