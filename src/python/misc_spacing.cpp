@@ -96,15 +96,22 @@ std::optional<std::string> rebuild_token_misc(const std::optional<std::string>& 
                                               std::string_view spaces_before,
                                               std::string_view spaces_after) {
   std::vector<std::string> pieces = misc ? split_misc(*misc) : std::vector<std::string>{};
-  const std::size_t stored = pieces.size();
+  std::vector<std::string> added;
   if (spaces_after.empty())
-    pieces.emplace_back("SpaceAfter=No");
+    added.emplace_back("SpaceAfter=No");
   else if (spaces_after != " ")
-    pieces.push_back("SpacesAfter=" + escape_misc_spaces(spaces_after));
-  if (!spaces_before.empty()) pieces.push_back("SpacesBefore=" + escape_misc_spaces(spaces_before));
+    added.push_back("SpacesAfter=" + escape_misc_spaces(spaces_after));
+  if (!spaces_before.empty()) added.push_back("SpacesBefore=" + escape_misc_spaces(spaces_before));
+  if (pieces.empty() && added.empty()) return std::nullopt;
+  // With nothing added the MISC goes out exactly as stored (empty pieces too): the words of a
+  // multi-word token keep their MISC unread, so anything else would not read back the same.
+  if (added.empty()) return misc;
+  // Added pieces are sorted in among stored ones only when that leaves the stored pieces in
+  // their order: reading takes the added pieces out again and must find the rest unchanged.
   // std::string compares as unsigned bytes (char_traits<char>::lt), as the order requires.
-  if (stored > 0 && pieces.size() > stored) std::sort(pieces.begin(), pieces.end());
-  if (pieces.empty()) return std::nullopt;
+  const bool sort = !pieces.empty() && std::is_sorted(pieces.begin(), pieces.end());
+  pieces.insert(pieces.end(), added.begin(), added.end());
+  if (sort) std::sort(pieces.begin(), pieces.end());
   return join_misc(pieces);
 }
 

@@ -20,8 +20,9 @@ std::string unescape_misc_spaces(std::string_view text);
 /// space as backslash escapes.
 std::string escape_misc_spaces(std::string_view text);
 /// Folds a token's spacing into its MISC: "SpaceAfter=No" or "SpacesAfter=..." unless one
-/// space follows, "SpacesBefore=..." when something precedes. Pieces are sorted byte-wise
-/// only when stored pieces were joined by added ones.
+/// space follows, "SpacesBefore=..." when something precedes. Added pieces are sorted
+/// byte-wise in among stored pieces that are themselves in that order, else appended; with
+/// nothing added the stored MISC is returned unchanged.
 std::optional<std::string> rebuild_token_misc(const std::optional<std::string>& misc,
                                               std::string_view spaces_before,
                                               std::string_view spaces_after);
