@@ -6,7 +6,7 @@
 // __index__), which may change the very dictionary being read; every value is therefore held
 // by a strong reference for as long as it is used, never borrowed from the dictionary.
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
+#include "sequence_caster.hpp"
 
 #include <cstdint>
 #include <limits>

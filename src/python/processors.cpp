@@ -4,7 +4,7 @@
 #include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
+#include "sequence_caster.hpp"
 
 #include <filesystem>
 #include <string>

@@ -2,7 +2,7 @@
 // dependency triples and roots of a sentence.
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
+#include "sequence_caster.hpp"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 #include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
-#include <nanobind/stl/vector.h>
+#include "sequence_caster.hpp"
 
 #include <filesystem>
 

@@ -4,7 +4,7 @@
 #include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
+#include "sequence_caster.hpp"
 
 #include <cstdint>
 #include <filesystem>

@@ -3,7 +3,7 @@
 // caches carry their own locks).
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
+#include "sequence_caster.hpp"
 
 #include <cstdint>
 #include <string>

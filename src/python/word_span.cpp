@@ -2,7 +2,7 @@
 // immutable synthetic ROOT word, rows that no longer exist) belongs to the views themselves.
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
+#include "sequence_caster.hpp"
 
 #include <string>
 
