@@ -6,7 +6,6 @@
 // __index__), which may change the very dictionary being read; every value is therefore held
 // by a strong reference for as long as it is used, never borrowed from the dictionary.
 #include <nanobind/stl/string.h>
-#include "sequence_caster.hpp"
 
 #include <cstdint>
 #include <limits>
@@ -17,6 +16,7 @@
 #include "conversions.hpp"
 #include "dict_form.hpp"
 #include "misc_spacing.hpp"
+#include "sequence_caster.hpp"
 #include "velmora/document.hpp"
 
 namespace nb = nanobind;

@@ -3,13 +3,13 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/shared_ptr.h>
 #include <nanobind/stl/string.h>
-#include "sequence_caster.hpp"
 
 #include <memory>
 #include <string>
 
 #include "bindings.hpp"
 #include "conversions.hpp"
+#include "sequence_caster.hpp"
 #include "velmora/constituency_tree.hpp"
 #include "velmora/coref_values.hpp"
 
