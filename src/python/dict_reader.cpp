@@ -16,7 +16,6 @@
 #include "conversions.hpp"
 #include "dict_form.hpp"
 #include "misc_spacing.hpp"
-#include "sequence_caster.hpp"
 #include "velmora/document.hpp"
 
 namespace nb = nanobind;
