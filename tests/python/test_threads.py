@@ -140,7 +140,8 @@ def test_one_subword_tokenizer_in_many_threads(kind):
 @pytest.fixture(scope="module")
 def package(tmp_path_factory):
     # The same key as the transformer and coreference tests: one compile serves them all.
-    return compile_package(TinyEncoder(max_length=64), encoder_inputs([2, 8, 9, 40, 3]), tmp_path_factory.mktemp("aoti"),
+    return compile_package(TinyEncoder(max_length=64), encoder_inputs([2, 8, 9, 40, 3]),
+                           tmp_path_factory.mktemp("aoti"),
                            key="standalone_tiny_encoder", dynamic_shapes=encoder_dynamic_shapes(64))
 
 
