@@ -22,8 +22,9 @@ std::string unescape_misc_spaces(std::string_view text);
 std::string escape_misc_spaces(std::string_view text);
 /// Folds a token's spacing into its MISC: "SpaceAfter=No" or "SpacesAfter=..." unless one
 /// space follows, "SpacesBefore=..." when something precedes; a kind of piece that the MISC
-/// already holds is not added again. Pieces are sorted byte-wise only when stored pieces were
-/// joined by added ones. No pieces give no value.
+/// already holds is not added again. Added pieces are sorted byte-wise in among stored pieces
+/// that are themselves in that order, else appended; with nothing added the stored MISC is
+/// returned unchanged. No pieces give no value.
 std::optional<std::string> rebuild_token_misc(std::optional<std::string_view> misc,
                                               std::string_view spaces_before,
                                               std::string_view spaces_after);

@@ -109,7 +109,11 @@ bool append_token_misc(std::string& out, std::optional<std::string_view> misc,
   // it is not said twice.
   bool stored_after = false;
   bool stored_before = false;
+  bool stored_in_order = true;
+  std::string_view previous;
   for_each_piece(stored_misc, [&](std::string_view piece) {
+    if (stored > 0 && piece < previous) stored_in_order = false;
+    previous = piece;
     ++stored;
     stored_after = stored_after || starts_with(piece, "SpaceAfter=") ||
                    starts_with(piece, "SpacesAfter=");
@@ -129,11 +133,20 @@ bool append_token_misc(std::string& out, std::optional<std::string_view> misc,
   }
 
   const std::size_t start = out.size();
+  if (after.empty() && before.empty()) {
+    if (stored == 0) return false;
+    // With nothing added the MISC goes out exactly as stored (empty pieces too): the words of a
+    // multi-word token keep their MISC unread, so anything else would not read back the same.
+    out += stored_misc;
+    return true;
+  }
   auto append_piece = [&out, start](std::string_view piece) {
     if (out.size() > start) out += '|';
     out += piece;
   };
-  if (stored > 0 && (!after.empty() || !before.empty())) {
+  // Added pieces are sorted in among stored ones only when that leaves the stored pieces in
+  // their order: reading takes the added pieces out again and must find the rest unchanged.
+  if (stored > 0 && stored_in_order) {
     std::vector<std::string_view> pieces;
     pieces.reserve(stored + 2);
     for_each_piece(stored_misc, [&pieces](std::string_view piece) { pieces.push_back(piece); });

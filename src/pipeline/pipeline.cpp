@@ -54,6 +54,11 @@ void Pipeline::check_request(const std::vector<std::string>& processors) const {
   if (resources_version_.empty()) {
     throw std::invalid_argument("a pipeline resources version cannot be empty");
   }
+  // An empty path names no directory: reading the model index from it would fail in the
+  // filesystem layer without saying what is wrong. "No models" is said with no directory.
+  if (model_dir_ && model_dir_->empty()) {
+    throw std::invalid_argument("a pipeline model directory cannot be empty");
+  }
   std::unordered_set<std::string_view> requested;
   for (const std::string& name : processors) {
     if (!requested.insert(name).second) {

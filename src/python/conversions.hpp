@@ -12,6 +12,12 @@
 
 namespace velmora::detail {
 
+/// An integer argument: an `int` (or subclass), or any object but a float that `int()`
+/// accepts. A Python error raised while converting (by `__index__`, `__int__` or the string
+/// parser) propagates as that error; a value outside the target type is a cast failure.
+std::int64_t int64_from_python(nanobind::handle value);
+std::int32_t int32_from_python(nanobind::handle value);
+
 /// The dictionary of one coreference attachment: "index", "representative_text", then
 /// each of "is_start", "is_end" and "is_representative" only when its flag is set.
 nanobind::dict coref_attachment_to_json(const CorefAttachment& attachment);

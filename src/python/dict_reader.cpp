@@ -1,8 +1,11 @@
 // Reading the dictionary form into input records. Each entry's id decides whether it opens
 // a multi-word token, is a word or is an empty word; a token's MISC spacing pieces become its
 // spaces before and after. The document build then checks ids, texts and offsets.
+//
+// Reading a value may run Python code (a sequence's __len__ or __getitem__, a number's
+// __index__), which may change the very dictionary being read; every value is therefore held
+// by a strong reference for as long as it is used, never borrowed from the dictionary.
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
 
 #include <cstdint>
 #include <limits>
@@ -10,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "conversions.hpp"
 #include "dict_form.hpp"
 #include "velmora/document.hpp"
 #include "velmora/misc_spacing.hpp"
@@ -35,50 +39,59 @@ struct EntryId {
   bool is_pair = false;
 };
 
-// The value of a key, or null when the key is absent or holds None.
-PyObject* entry_value(nb::handle entry, const nb::str& key) {
+// A new reference to the value of a key; an invalid object when the key is absent or holds
+// None.
+nb::object entry_value(nb::handle entry, const nb::str& key) {
   PyObject* value = PyDict_GetItemWithError(entry.ptr(), key.ptr());
   if (value == nullptr && PyErr_Occurred()) throw nb::python_error();
-  return value == Py_None ? nullptr : value;
+  if (value == nullptr || value == Py_None) return {};
+  return nb::borrow(value);
 }
 
-std::string utf8(PyObject* value) {
-  if (!PyUnicode_Check(value)) throw nb::cast_error();
+std::string utf8(nb::handle value) {
+  if (!PyUnicode_Check(value.ptr())) throw nb::cast_error();
   Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(value, &size);
+  const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
   if (data == nullptr) throw nb::python_error();
   return std::string(data, static_cast<std::size_t>(size));
 }
 
-std::int32_t to_int32(PyObject* value) { return nb::cast<std::int32_t>(nb::handle(value)); }
-
 std::optional<std::string> read_optional_string(nb::handle entry, const nb::str& key) {
-  PyObject* value = entry_value(entry, key);
-  if (value == nullptr) return std::nullopt;
+  nb::object value = entry_value(entry, key);
+  if (!value.is_valid()) return std::nullopt;
   std::string text = utf8(value);
   if (text == "_") return std::nullopt;
   return text;
 }
 
 std::string read_text(nb::handle entry, const EntryKeys& keys) {
-  PyObject* value = entry_value(entry, keys.text);
-  return value == nullptr ? std::string() : utf8(value);
+  nb::object value = entry_value(entry, keys.text);
+  return value.is_valid() ? utf8(value) : std::string();
 }
 
+// A single str, or a sequence of str copied into a tuple first: the tuple owns its items and
+// keeps them in place whatever the sequence's own code does later.
 std::vector<std::string> read_string_list(nb::handle entry, const nb::str& key) {
-  PyObject* value = entry_value(entry, key);
-  if (value == nullptr) return {};
-  if (PyUnicode_Check(value)) return {utf8(value)};
-  return nb::cast<std::vector<std::string>>(nb::handle(value));
+  nb::object value = entry_value(entry, key);
+  if (!value.is_valid()) return {};
+  if (PyUnicode_Check(value.ptr())) return {utf8(value)};
+  if (PyBytes_Check(value.ptr()) || !PySequence_Check(value.ptr())) throw nb::cast_error();
+  nb::object items = nb::steal(PySequence_Tuple(value.ptr()));
+  if (!items.is_valid()) throw nb::python_error();
+  std::vector<std::string> strings;
+  strings.reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(items.ptr())));
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items.ptr()); ++i)
+    strings.push_back(utf8(PyTuple_GET_ITEM(items.ptr(), i)));
+  return strings;
 }
 
 // Offsets are code-point positions stored in 32 bits; a value that does not fit is refused
 // rather than cut to its low bits (which could turn it into "no offset" or a small number).
 std::optional<std::int32_t> read_nonnegative_int(nb::handle entry, const nb::str& key,
                                                  const char* name) {
-  PyObject* value = entry_value(entry, key);
-  if (value == nullptr) return std::nullopt;
-  auto number = nb::cast<std::int64_t>(nb::handle(value));
+  nb::object value = entry_value(entry, key);
+  if (!value.is_valid()) return std::nullopt;
+  std::int64_t number = int64_from_python(value);
   if (number < 0) throw std::invalid_argument(std::string(name) + " cannot be negative");
   if (number > std::numeric_limits<std::int32_t>::max())
     throw std::invalid_argument(std::string(name) + " does not fit a 32-bit offset");
@@ -86,30 +99,31 @@ std::optional<std::int32_t> read_nonnegative_int(nb::handle entry, const nb::str
 }
 
 std::optional<std::int32_t> read_head(nb::handle entry, const EntryKeys& keys) {
-  PyObject* value = entry_value(entry, keys.head);
-  if (value == nullptr) return std::nullopt;
-  if (PyUnicode_Check(value) && utf8(value) == "_") return std::nullopt;
-  return to_int32(value);
+  nb::object value = entry_value(entry, keys.head);
+  if (!value.is_valid()) return std::nullopt;
+  if (PyUnicode_Check(value.ptr()) && utf8(value) == "_") return std::nullopt;
+  return int32_from_python(value);
 }
 
 std::optional<bool> read_flag(nb::handle entry, const EntryKeys& keys) {
-  PyObject* value = entry_value(entry, keys.manual_expansion);
-  if (value == nullptr) return std::nullopt;
-  if (value == Py_True) return true;
-  if (value == Py_False) return false;
+  nb::object value = entry_value(entry, keys.manual_expansion);
+  if (!value.is_valid()) return std::nullopt;
+  if (value.is(nb::handle(Py_True))) return true;
+  if (value.is(nb::handle(Py_False))) return false;
   throw nb::cast_error();
 }
 
-EntryId parse_entry_id(PyObject* value) {
-  if (PyLong_Check(value)) return EntryId{to_int32(value), 0, false};
-  Py_ssize_t length = PyObject_Length(value);
+// `value` must be a strong reference: its own __len__ or __getitem__ may drop the entry's.
+EntryId parse_entry_id(const nb::object& value) {
+  if (PyLong_Check(value.ptr())) return EntryId{int32_from_python(value), 0, false};
+  Py_ssize_t length = PyObject_Length(value.ptr());
   if (length < 0) throw nb::python_error();
   if (length != 1 && length != 2)
     throw std::invalid_argument("an id must be an int or a one/two-element sequence");
-  auto item = [value](Py_ssize_t i) {
-    nb::object element = nb::steal(PySequence_GetItem(value, i));
+  auto item = [&value](Py_ssize_t i) {
+    nb::object element = nb::steal(PySequence_GetItem(value.ptr(), i));
     if (!element.is_valid()) throw nb::python_error();
-    return to_int32(element.ptr());
+    return int32_from_python(element);
   };
   if (length == 1) return EntryId{item(0), 0, false};
   return EntryId{item(0), item(1), true};
@@ -155,6 +169,8 @@ TokenInput parse_token_fields(nb::handle entry, const EntryKeys& keys, std::int3
     token.misc = std::move(cleaned.misc);
     if (cleaned.spaces_before) token.spaces_before = std::move(*cleaned.spaces_before);
     if (cleaned.spaces_after) token.spaces_after = std::move(*cleaned.spaces_after);
+    // "_" alone is the written form of no MISC: kept, it would read back as none.
+    if (token.misc == "_") token.misc.reset();
   }
   return token;
 }
@@ -174,6 +190,31 @@ void for_each_item(nb::handle iterable, Visit&& visit) {
   }
 }
 
+// An empty word N.M with M > N has the form of the range N-M and reads as an empty word only
+// after a word with id N or higher. The dictionary writer puts it before the first token that
+// starts after N; where no such word precedes that place (ids out of order, or N past the
+// sentence's last word), the written form would come back as a range. Such input is refused
+// here, so that whatever is read is written back as the same document.
+void check_empty_words_read_back(const SentenceInput& input) {
+  const std::vector<WordInput>& empty_words = input.empty_words;
+  std::size_t k = 0;
+  std::int32_t last_word_id = 0;
+  auto check = [&](const WordInput& empty_word) {
+    const std::int32_t n = empty_word.id;
+    const std::int32_t m = empty_word.empty_index.value_or(0);
+    if (m <= n || n <= last_word_id) return;
+    const std::string first = std::to_string(n), second = std::to_string(m);
+    throw std::invalid_argument("the empty word " + first + "." + second + " must follow word " +
+                                first + " in word order; otherwise it reads back as the range " +
+                                first + "-" + second);
+  };
+  for (const TokenInput& token : input.tokens) {
+    while (k < empty_words.size() && empty_words[k].id < token.id_start) check(empty_words[k++]);
+    for (const WordInput& word : token.words) last_word_id = word.id;
+  }
+  while (k < empty_words.size()) check(empty_words[k++]);
+}
+
 SentenceInput parse_sentence(nb::handle sentence, const EntryKeys& keys) {
   if (!PySequence_Check(sentence.ptr()) || PyUnicode_Check(sentence.ptr()))
     throw std::invalid_argument("each document sentence must be a sequence");
@@ -188,8 +229,8 @@ SentenceInput parse_sentence(nb::handle sentence, const EntryKeys& keys) {
   for_each_item(sentence, [&](nb::handle entry) {
     if (!PyDict_Check(entry.ptr()))
       throw std::invalid_argument("each sentence entry must be a dictionary");
-    PyObject* id_value = entry_value(entry, keys.id);
-    if (id_value == nullptr) throw std::invalid_argument("every token entry must contain an id");
+    nb::object id_value = entry_value(entry, keys.id);
+    if (!id_value.is_valid()) throw std::invalid_argument("every token entry must contain an id");
     EntryId id = parse_entry_id(id_value);
     if (id.is_pair && id.b > id.a && id.a > last_word_id) {
       input.tokens.push_back(parse_token_fields(entry, keys, id.a, id.b));
@@ -212,6 +253,7 @@ SentenceInput parse_sentence(nb::handle sentence, const EntryKeys& keys) {
       }
     }
   });
+  check_empty_words_read_back(input);
   return input;
 }
 

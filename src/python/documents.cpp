@@ -3,13 +3,13 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/shared_ptr.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
 
 #include <string>
 
 #include "bindings.hpp"
 #include "conversions.hpp"
 #include "dict_form.hpp"
+#include "sequence_caster.hpp"
 #include "views.hpp"
 #include "velmora/document.hpp"
 

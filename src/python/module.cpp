@@ -30,6 +30,15 @@ void define_module(nb::module_ m) {
 }
 
 int module_exec(PyObject* module) {
+#if PY_VERSION_HEX < 0x030C0000
+  // The module's types and exception translators belong to the whole process, so it works in
+  // one interpreter only. From 3.12 the slot below makes the interpreter refuse any other;
+  // before, the module refuses by itself, ahead of registering anything a second time.
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    PyErr_SetString(PyExc_ImportError, "_velmora can only be imported in the main interpreter");
+    return -1;
+  }
+#endif
   nb::detail::nb_module_exec(NB_DOMAIN_STR, module);
   try {
     define_module(nb::borrow<nb::module_>(module));
@@ -44,6 +53,15 @@ int module_exec(PyObject* module) {
     PyErr_SetString(PyExc_ImportError, "unknown error while initializing the extension");
   }
   return -1;
+}
+
+// The release hook runs for every module object made from the definition, also for one whose
+// execution step refused it; only a module that set up the binding layer may release a share.
+void module_free(void* module) {
+#if PY_VERSION_HEX < 0x030C0000
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) return;
+#endif
+  nb::detail::nb_module_free(module);
 }
 
 }  // namespace velmora::detail
@@ -63,7 +81,7 @@ PyModuleDef_Slot module_slots[] = {
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT, "_velmora", nullptr, 0, nullptr, module_slots, nullptr, nullptr,
-    nb::detail::nb_module_free,
+    velmora::detail::module_free,
 };
 
 }  // namespace

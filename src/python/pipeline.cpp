@@ -5,7 +5,6 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/shared_ptr.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
 
 #include <filesystem>
 #include <map>
@@ -16,6 +15,7 @@
 
 #include "bindings.hpp"
 #include "detach.hpp"
+#include "sequence_caster.hpp"
 #include "velmora/document.hpp"
 #include "velmora/pipeline.hpp"
 

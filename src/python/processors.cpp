@@ -4,7 +4,6 @@
 #include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
 
 #include <filesystem>
 #include <string>
@@ -13,6 +12,7 @@
 
 #include "bindings.hpp"
 #include "detach.hpp"
+#include "sequence_caster.hpp"
 #include "velmora/constituency_tree.hpp"
 #include "velmora/document.hpp"
 #include "velmora/processor.hpp"

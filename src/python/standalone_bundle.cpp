@@ -3,11 +3,11 @@
 #include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
-#include <nanobind/stl/vector.h>
 
 #include <filesystem>
 
 #include "bindings.hpp"
+#include "sequence_caster.hpp"
 #include "velmora/model_bundle.hpp"
 
 namespace nb = nanobind;

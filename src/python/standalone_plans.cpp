@@ -4,7 +4,6 @@
 #include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +12,7 @@
 
 #include "bindings.hpp"
 #include "detach.hpp"
+#include "sequence_caster.hpp"
 #include "velmora/charlm.hpp"
 #include "velmora/coref.hpp"
 #include "velmora/model_bundle.hpp"

@@ -3,7 +3,6 @@
 // caches carry their own locks).
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
 
 #include <cstdint>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "bindings.hpp"
 #include "detach.hpp"
+#include "sequence_caster.hpp"
 #include "velmora/subword.hpp"
 
 namespace nb = nanobind;

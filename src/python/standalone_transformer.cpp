@@ -4,7 +4,6 @@
 #include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include "bindings.hpp"
 #include "detach.hpp"
+#include "sequence_caster.hpp"
 #include "velmora/transformer.hpp"
 
 namespace nb = nanobind;

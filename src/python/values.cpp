@@ -3,13 +3,13 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/shared_ptr.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
 
 #include <memory>
 #include <string>
 
 #include "bindings.hpp"
 #include "conversions.hpp"
+#include "sequence_caster.hpp"
 #include "velmora/constituency_tree.hpp"
 #include "velmora/coref_values.hpp"
 
@@ -22,7 +22,7 @@ namespace {
 // A plain int is a boundary between regular words; a pair (N, M) names the empty word N.M.
 CorefWordPosition word_position_from_python(nb::handle position) {
   if (PyLong_Check(position.ptr()))
-    return CorefWordPosition{nb::cast<std::int32_t>(position), std::nullopt};
+    return CorefWordPosition{int32_from_python(position), std::nullopt};
   Py_ssize_t length = PyObject_Length(position.ptr());
   if (length < 0) throw nb::python_error();
   if (length != 2)
@@ -31,7 +31,7 @@ CorefWordPosition word_position_from_python(nb::handle position) {
   if (!word.is_valid()) throw nb::python_error();
   nb::object empty_index = nb::steal(PySequence_GetItem(position.ptr(), 1));
   if (!empty_index.is_valid()) throw nb::python_error();
-  return CorefWordPosition{nb::cast<std::int32_t>(word), nb::cast<std::int32_t>(empty_index)};
+  return CorefWordPosition{int32_from_python(word), int32_from_python(empty_index)};
 }
 
 nb::object word_position_to_python(const CorefWordPosition& position) {

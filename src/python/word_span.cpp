@@ -2,12 +2,12 @@
 // immutable synthetic ROOT word, rows that no longer exist) belongs to the views themselves.
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
 
 #include <string>
 
 #include "conversions.hpp"
 #include "dict_form.hpp"
+#include "sequence_caster.hpp"
 #include "views.hpp"
 #include "velmora/document.hpp"
 

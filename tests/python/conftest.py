@@ -1,5 +1,23 @@
 import pathlib
 import sys
 
+import pytest
+
 # Test helpers (bundle writers, PyTorch references) live in tests/support.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
+
+
+@pytest.fixture(scope="session")
+def example_model_dir(tmp_path_factory):
+    """One model directory with a random-weight bundle for every processor but coref, written
+    once per session for the suites that run the whole pipeline."""
+    import example_models
+    import torch
+
+    # The models are tiny: an intra-op pool only adds its start-up and hand-over costs.
+    threads = torch.get_num_threads()
+    torch.set_num_threads(1)
+    try:
+        return example_models.write(tmp_path_factory.mktemp("example_models"))
+    finally:
+        torch.set_num_threads(threads)

@@ -12,6 +12,7 @@ from _velmora import CorefModelError, CorefPlan, CorefPrediction, CorefProcessor
 from aoti_packages import TinyEncoder, compile_package, encoder_dynamic_shapes, encoder_inputs
 from bundle_writer import write_index
 from coref_reference import CorefNetwork, CorefReference, document_words
+from lock_probe import helper_progress, needs_gil  # noqa: F401  (fixture)
 from tokenizer_bundle import write_tokenizer_bundle
 
 SENTENCES = [["the", "cat", "dog", "run"], ["a", "cat", "the", "dog", "x"], ["un", "dog", "cat"], ["b", "the", "cat"]]
@@ -160,3 +161,11 @@ def test_processor_reruns_replace_generated_empty_words(model_dir):
     second = processor(first)
     assert [(c.representative_text, len(c.mentions)) for c in second.coref] == chains
     assert [len(s.empty_words) for s in second.sentences] == empties
+
+
+@needs_gil
+def test_only_resolving_lets_other_threads_run(helper_progress, plan, bundle):
+    words, ids = document_words(SENTENCES * 5)
+    assert helper_progress(lambda: CorefPlan(bundle)) == 0
+    assert helper_progress(lambda: plan.predicts_singletons) == 0
+    assert helper_progress(lambda: plan.resolve(words, ids), until_seen=10) > 0

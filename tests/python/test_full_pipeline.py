@@ -14,9 +14,8 @@ TEXTS = ["The dog saw a big cat. It runs!\n\nParis is red.", "Obama visited Zür
 
 
 @pytest.fixture(scope="module")
-def pipeline(tmp_path_factory):
-    model_dir = example_models.write(tmp_path_factory.mktemp("models"))
-    return _velmora.Pipeline("en", processors=",".join(example_models.PROCESSORS), model_dir=model_dir)
+def pipeline(example_model_dir):
+    return _velmora.Pipeline("en", processors=",".join(example_models.PROCESSORS), model_dir=example_model_dir)
 
 
 def words(document):

@@ -120,6 +120,9 @@ def test_request_errors_come_from_the_native_constructor():
         Pipeline("en", "tokenize,tokenize")
     with pytest.raises(_velmora.ProcessorRequirementsError):
         Pipeline("en", "lemma")
+    for model_dir in ("", b""):
+        with pytest.raises(ValueError, match="^a pipeline model directory cannot be empty$"):
+            Pipeline("en", "tokenize", model_dir=model_dir)
 
 
 def test_model_dir_comes_back_as_a_path(tmp_path):

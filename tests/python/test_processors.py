@@ -114,3 +114,31 @@ def test_langid_without_a_model_has_an_empty_subset():
 def test_processor_base_has_no_constructor():
     with pytest.raises(TypeError):
         _velmora.Processor()
+
+
+class EmptiesItsList:
+    """A sequence item whose conversion empties the list holding it: a list read in place would
+    go on with a freed item array. Its own length and items are those of `words`."""
+
+    def __init__(self, holder, words):
+        self.holder, self.words = holder, words
+
+    def __len__(self):
+        self.holder.clear()
+        return len(self.words)
+
+    def __getitem__(self, index):
+        return self.words[index]
+
+
+@pytest.mark.parametrize("call", [
+    lambda sentences: _velmora.SentimentProcessor().classify_many(sentences),
+    lambda sentences: _velmora.ConstituencyProcessor().parse_many(sentences, [["X"], ["Y", "Z"]]),
+    lambda sentences: _velmora.ConstituencyProcessor().parse_many([["a"], ["b", "c"]], sentences),
+])
+def test_a_list_that_an_items_conversion_empties_is_read_whole(call):
+    for _ in range(50):  # freed memory is soon reused: repeating makes a dangling read show
+        sentences = []
+        sentences += [EmptiesItsList(sentences, ["a"]), ["b", "c"]]
+        with pytest.raises(ProcessorNotImplementedError):  # converted whole, then refused
+            call(sentences)

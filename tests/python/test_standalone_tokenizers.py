@@ -155,3 +155,28 @@ def test_encoding_and_tokenizing_release_the_interpreter_lock_and_nothing_else(k
     assert helper_progress(lambda: tokenizer.encode(words), until_seen=10) > 0
     if kind != "wordpiece":
         assert helper_progress(lambda: tokenizer.tokenize(" ".join(words)), until_seen=10) > 0
+
+
+def test_a_number_list_that_an_items_conversion_empties_is_read_whole():
+    arguments, _ = configurations()["unigram"]
+
+    class EmptiesItsList:
+        def __init__(self, holder, value):
+            self.holder, self.value = holder, value
+
+        def __float__(self):
+            self.holder.clear()
+            return self.value
+
+        def __index__(self):
+            self.holder.clear()
+            return self.value
+
+    expected = XLMRobertaTokenizer(**arguments).tokenize("unbreakable cats")
+    for _ in range(20):  # freed memory is soon reused: repeating makes a dangling read show
+        scores = list(arguments["scores"])
+        scores[0] = EmptiesItsList(scores, scores[0])
+        charsmap = list(arguments["precompiled_charsmap"])
+        charsmap[0] = EmptiesItsList(charsmap, charsmap[0])
+        tokenizer = XLMRobertaTokenizer(**{**arguments, "scores": scores, "precompiled_charsmap": charsmap})
+        assert tokenizer.tokenize("unbreakable cats") == expected

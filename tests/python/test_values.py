@@ -33,6 +33,18 @@ def test_mention_checks():
     assert repr(CorefMention(2, (1, 1), (1, 1))) == "<CorefMention sentence=2>"
 
 
+def test_an_error_raised_while_converting_a_position_reaches_the_caller():
+    class Refusing(Exception):
+        pass
+
+    class Index:
+        def __index__(self):
+            raise Refusing("mine")
+
+    with pytest.raises(Refusing, match="mine"):
+        CorefMention(0, (1, Index()), 2)
+
+
 def test_chain_values():
     mentions = (CorefMention(0, 0, 1), CorefMention(1, 2, 3))
     chain = CorefChain(index=4, mentions=mentions, representative_text="the cat", representative_index=1)
