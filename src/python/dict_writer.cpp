@@ -73,7 +73,10 @@ class EntryWriter {
     return entry;
   }
 
-  void append_token(nb::list& entries, const Token& token) const {
+  // `after_word(id)` appends the empty words that follow word `id`, so that inside a multi-word
+  // token they stand where CoNLL-U and `Sentence.all_words` put them.
+  template <class AfterWord>
+  void append_token(nb::list& entries, const Token& token, AfterWord&& after_word) const {
     auto [first, last] = token.id_range();
     const std::string spaces_before = token.spaces_before();
     const std::string spaces_after = token.spaces_after();
@@ -94,6 +97,7 @@ class EntryWriter {
       // Assigning keeps the place of an existing "misc" key and adds a new one last.
       if (misc) set(entry, misc_, to_python(*misc));
       entries.append(entry);
+      after_word(member.id());
     }
   }
 
@@ -110,10 +114,12 @@ class EntryWriter {
     };
     for (std::uint64_t t = 0; t < tokens.size(); ++t) {
       Token token = tokens.at(static_cast<long>(t));
-      // Empty word N.M goes after the token holding word N, before the one starting at N + 1.
+      // Empty word N.M goes right after word N (0.M before the first token).
       while (k < empty_words.size() && empty_word_id(k) < token.id_range().first)
         append_empty_word(k++);
-      append_token(entries, token);
+      append_token(entries, token, [&](std::int64_t word_id) {
+        while (k < empty_words.size() && empty_word_id(k) <= word_id) append_empty_word(k++);
+      });
     }
     while (k < empty_words.size()) append_empty_word(k++);
     return entries;
@@ -157,7 +163,8 @@ class EntryWriter {
 
 nb::list token_to_dict(const Token& token) {
   nb::list entries;
-  EntryWriter().append_token(entries, token);
+  // A token's entries are its own words; the sentence's empty words are not part of it.
+  EntryWriter().append_token(entries, token, [](std::int64_t) {});
   return entries;
 }
 

@@ -94,6 +94,15 @@ def test_empty_words_sit_between_the_tokens_around_their_id():
     assert [e["id"] for e in doc.to_dict()[0]] == [(0, 1), 1, (1, 1), 2]
 
 
+def test_empty_words_inside_a_multi_word_token_follow_their_word():
+    entries = [{"id": (1, 2), "text": "del"}, {"id": 1, "text": "de"}, {"id": (1, 1), "text": "E"},
+               {"id": 2, "text": "el"}, {"id": 3, "text": "z"}]
+    doc = Document.from_dict([entries])
+    assert [e["id"] for e in doc.to_dict()[0]] == [(1, 2), 1, (1, 1), 2, 3]
+    assert Document.from_dict(doc.to_dict()).to_dict() == doc.to_dict()
+    assert [w.id for w in doc.sentences[0].all_words] == [1, (1, 1), 2, 3]
+
+
 def test_empty_words_whose_index_exceeds_their_word_survive_the_round_trip():
     # (0, 1) and (1, 2) look like ranges, but a range comes before its first word.
     entries = [{"id": (0, 1), "text": "E"}, {"id": 1, "text": "a"}, {"id": (1, 1), "text": "F"},
