@@ -125,26 +125,26 @@ struct ByteBPETokenizer::Impl {
       previous[k] = k == 0 ? kNone : k - 1;
       next[k] = k + 1 == n ? kNone : k + 1;
     }
+    // The merge of the pair that starts at a linked node, if any.
+    const auto merge_at = [&](std::size_t left) -> const Merge* {
+      if (left == kNone || symbols[left] < 0 || next[left] == kNone) return nullptr;
+      const auto found = merge_ranks.find(pair_key(symbols[left], symbols[next[left]]));
+      return found == merge_ranks.end() ? nullptr : &found->second;
+    };
     struct Candidate {
       std::uint32_t rank;
       std::size_t left;  // the left symbol's node; nodes keep the text order
-      std::int64_t left_id;
-      std::int64_t right_id;
-      std::int64_t merged_id;
       bool operator>(const Candidate& other) const {
         return rank != other.rank ? rank > other.rank : left > other.left;
       }
     };
-    std::priority_queue<Candidate, std::vector<Candidate>, std::greater<>> heap;
     std::vector<Candidate> pending;
-    const auto propose = [&](std::size_t left, std::vector<Candidate>& into) {
-      if (left == kNone || next[left] == kNone) return;
-      const std::int64_t right_id = symbols[next[left]];
-      const auto found = merge_ranks.find(pair_key(symbols[left], right_id));
-      if (found == merge_ranks.end()) return;
-      into.push_back({found->second.rank, left, symbols[left], right_id, found->second.merged_id});
+    const auto propose = [&](std::size_t left) {
+      if (const Merge* merge = merge_at(left)) pending.push_back({merge->rank, left});
     };
-    for (std::size_t k = 0; k + 1 < n; ++k) propose(k, pending);
+    for (std::size_t k = 0; k + 1 < n; ++k) propose(k);
+    std::priority_queue<Candidate, std::vector<Candidate>, std::greater<>> heap(std::greater<>{}, std::move(pending));
+    pending.clear();
     std::uint32_t round = 0;
     for (;;) {
       if (!pending.empty() && (heap.empty() || heap.top().rank != round)) {
@@ -154,16 +154,18 @@ struct ByteBPETokenizer::Impl {
       if (heap.empty()) break;
       const Candidate top = heap.top();
       heap.pop();
-      const std::size_t right = next[top.left];
-      // Stale: the left node was merged away (its id changed) or its neighbour is another one.
-      if (symbols[top.left] != top.left_id || right == kNone || symbols[right] != top.right_id) continue;
+      // Stale when the pair at its node changed since: ranks are unique per pair, so an equal
+      // rank means the same pair.
+      const Merge* merge = merge_at(top.left);
+      if (merge == nullptr || merge->rank != top.rank) continue;
       round = top.rank;
-      symbols[top.left] = top.merged_id;
+      const std::size_t right = next[top.left];
+      symbols[top.left] = merge->merged_id;
       symbols[right] = -1;  // unlinked
       next[top.left] = next[right];
       if (next[right] != kNone) previous[next[right]] = top.left;
-      propose(previous[top.left], pending);
-      propose(top.left, pending);
+      propose(previous[top.left]);
+      propose(top.left);
     }
     std::vector<std::int64_t> merged;
     for (std::size_t k = 0; k != kNone; k = next[k]) merged.push_back(symbols[k]);
