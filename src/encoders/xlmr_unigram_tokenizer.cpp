@@ -3,8 +3,6 @@
 // whitespace, and the Viterbi segmentation of highest total piece score.
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <optional>
 
 #include "encoders/subword_characters.hpp"
@@ -43,6 +41,7 @@ struct XLMRobertaTokenizer::Impl {
   std::string normalized_blob;
   std::uint64_t max_piece_bytes = 0;
   std::int64_t unknown_id = 0;
+  float unknown_score = 0.0F;  // ten below the lowest piece score
   std::int64_t cls_id = 0;
   std::int64_t sep_id = 0;
   detail::WordCache cache;
@@ -100,43 +99,43 @@ struct XLMRobertaTokenizer::Impl {
     return out;
   }
 
+  // The best segmentation as sentencepiece finds it: a code point that starts no piece of its
+  // own length is covered by the unknown piece, priced below every piece (unknown_score), and a
+  // run of unknown pieces comes out as one unknown id.
   std::vector<std::int64_t> viterbi(std::string_view text) const {
     const std::vector<detail::CodePointSpan> points = detail::decode_utf8_code_points(text);
     const std::size_t n = points.size();
     std::vector<std::size_t> boundary(n + 1, 0);
     for (std::size_t k = 0; k < n; ++k) boundary[k + 1] = points[k].end;
-    constexpr float kUnreached = -std::numeric_limits<float>::infinity();
-    std::vector<float> best(n + 1, kUnreached);
+    std::vector<float> best(n + 1, 0.0F);
+    std::vector<bool> reached(n + 1, false);
     std::vector<std::size_t> back(n + 1, 0);
     std::vector<std::int64_t> piece(n + 1, unknown_id);
-    best[0] = 0.0F;
+    reached[0] = true;
+    const auto offer = [&](std::size_t s, std::size_t e, std::int64_t id, float score) {
+      const float candidate = best[s] + score;
+      if (!reached[e] || candidate > best[e]) {
+        best[e] = candidate;
+        reached[e] = true;
+        back[e] = s;
+        piece[e] = id;
+      }
+    };
     for (std::size_t s = 0; s < n; ++s) {
-      if (!std::isfinite(best[s])) continue;
-      bool found = false;
+      bool single = false;
       for (std::size_t e = s + 1; e <= n; ++e) {
         if (boundary[e] - boundary[s] > max_piece_bytes) break;
         const auto match = piece_ids.find(text.substr(boundary[s], boundary[e] - boundary[s]));
         if (match == piece_ids.end()) continue;
-        found = true;
-        const float candidate = best[s] + scores[static_cast<std::size_t>(match->second)];
-        if (candidate > best[e]) {
-          best[e] = candidate;
-          back[e] = s;
-          piece[e] = match->second;
-        }
+        single = single || e == s + 1;
+        offer(s, e, match->second, scores[static_cast<std::size_t>(match->second)]);
       }
-      if (!found) {
-        const float candidate = best[s] + scores[static_cast<std::size_t>(unknown_id)];
-        if (candidate > best[s + 1]) {
-          best[s + 1] = candidate;
-          back[s + 1] = s;
-          piece[s + 1] = unknown_id;
-        }
-      }
+      if (!single) offer(s, s + 1, unknown_id, unknown_score);
     }
-    if (!std::isfinite(best[n])) return {unknown_id};
     std::vector<std::int64_t> ids;
-    for (std::size_t k = n; k > 0; k = back[k]) ids.push_back(piece[k]);
+    for (std::size_t k = n; k > 0; k = back[k]) {
+      if (piece[k] != unknown_id || ids.empty() || ids.back() != unknown_id) ids.push_back(piece[k]);
+    }
     std::reverse(ids.begin(), ids.end());
     return ids;
   }
@@ -183,6 +182,7 @@ XLMRobertaTokenizer::XLMRobertaTokenizer(std::vector<std::string> vocabulary, st
     fail("XLM-R unknown id is out of range");
   }
   impl.unknown_id = unknown_id;
+  impl.unknown_score = *std::min_element(scores.begin(), scores.end()) - 10.0F;
   impl.pieces = std::move(vocabulary);
   impl.scores = std::move(scores);
   impl.piece_ids.max_load_factor(1.0F);

@@ -384,34 +384,36 @@ class Unigram:
         return out
 
     def viterbi(self, data: bytes) -> list[int]:
+        """sentencepiece's search: a code point that starts no one-code-point piece is covered by
+        the unknown piece at ten below the lowest score; a run of unknown pieces is one id."""
         points = decode(data)
         n = len(points)
         bounds = [0] + [end for _, _, end in points]
-        best = [np.float32(0)] + [np.float32(-np.inf)] * n
+        best, reached = [np.float32(0)] * (n + 1), [True] + [False] * n
         back, piece = [0] * (n + 1), [self.unknown_id] * (n + 1)
+        unknown_score = np.float32(min(self.scores) - np.float32(10))
+
+        def offer(s, e, p, score):
+            candidate = np.float32(best[s] + score)
+            if not reached[e] or candidate > best[e]:
+                best[e], reached[e], back[e], piece[e] = candidate, True, s, p
+
         for s in range(n):
-            if not np.isfinite(best[s]):
-                continue
-            found = False
+            single = False
             for e in range(s + 1, n + 1):
                 if bounds[e] - bounds[s] > self.max_bytes:
                     break
                 p = self.ids.get(data[bounds[s]:bounds[e]])
                 if p is None:
                     continue
-                found = True
-                candidate = np.float32(best[s] + self.scores[p])
-                if candidate > best[e]:
-                    best[e], back[e], piece[e] = candidate, s, p
-            if not found:
-                candidate = np.float32(best[s] + self.scores[self.unknown_id])
-                if candidate > best[s + 1]:
-                    best[s + 1], back[s + 1], piece[s + 1] = candidate, s, self.unknown_id
-        if not np.isfinite(best[n]):
-            return [self.unknown_id]
+                single = single or e == s + 1
+                offer(s, e, p, self.scores[p])
+            if not single:
+                offer(s, s + 1, self.unknown_id, unknown_score)
         ids, k = [], n
         while k > 0:
-            ids.append(piece[k])
+            if piece[k] != self.unknown_id or not ids or ids[-1] != self.unknown_id:
+                ids.append(piece[k])
             k = back[k]
         return ids[::-1]
 

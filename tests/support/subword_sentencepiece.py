@@ -57,7 +57,7 @@ def precompiled_charsmap(model: bytes) -> bytes:
     return next(value for number, value in _fields(spec) if number == 2)
 
 
-def train_unigram(extra_words=(), vocab_size: int = 1500) -> bytes:
+def train_unigram(extra_words=(), vocab_size: int = 1500, character_coverage: float = 1.0) -> bytes:
     """A model of the corpus plus `extra_words` (forty to a line), so that their characters are pieces."""
     import sentencepiece as spm
 
@@ -66,7 +66,7 @@ def train_unigram(extra_words=(), vocab_size: int = 1500) -> bytes:
     model = io.BytesIO()
     spm.SentencePieceTrainer.train(sentence_iterator=iter(lines), model_writer=model, model_type="unigram",
                                    vocab_size=vocab_size, normalization_rule_name="nmt_nfkc",
-                                   character_coverage=1.0, minloglevel=2, num_threads=1)
+                                   character_coverage=character_coverage, minloglevel=2, num_threads=1)
     return model.getvalue()
 
 

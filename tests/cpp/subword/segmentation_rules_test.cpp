@@ -186,7 +186,7 @@ std::vector<std::uint8_t> small_charsmap() {
   return map;
 }
 
-TEST(UnigramSegmentation, NormalisesClustersAndFallsBackToUnknownPieces) {
+TEST(UnigramSegmentation, NormalisesAndFallsBackToUnknownPieces) {
   const std::string mark = "\xE2\x96\x81";
   const Vocabulary v{{"<s>", "</s>", "<unk>", mark, mark + "a", mark + "\xC3\xA9", mark + "A", "b", "A", "\xCC\x81",
                       mark + "ab", "a", "\xCC\x80"}};
@@ -207,7 +207,7 @@ TEST(UnigramSegmentation, NormalisesClustersAndFallsBackToUnknownPieces) {
       {"a key for the base alone keeps the mark", "\xEF\xBC\xA1\xCC\x81", {v[mark + "A"], v["\xCC\x81"]}},
       {"a key that starts a stack of marks is replaced", "e\xCC\x81\xCC\x80", {v[mark + "\xC3\xA9"], v["\xCC\x80"]}},
       {"deleted character", "a\xE2\x80\x8B" "b", {v[mark + "ab"]}},
-      {"unknown characters stay separate", "qq", {v[mark], v["<unk>"], v["<unk>"]}},
+      {"a run of unknown characters is one unknown piece", "qq", {v[mark], v["<unk>"]}},
       {"carriage return and line feed split runs", "a\r\nb", {v[mark + "a"], v[mark], v["b"]}},
   };
   for (const auto& test : cases) EXPECT_EQ(unigram.tokenize(test.word), test.expected) << test.name;
