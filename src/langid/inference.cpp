@@ -9,6 +9,7 @@
 #include <map>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "langid/model_state.hpp"
 #include "models/string_hash.hpp"
@@ -32,6 +33,19 @@ at::Tensor subset_mask(const LangIDPlan::Impl& model, const std::vector<std::str
   }
   if (!any_known) throw LangIDModelError("LangID language subset contains no known language");
   return mask;
+}
+
+// The bidirectional LSTM over [B, L, E] as its directions one after another, zero initial
+// states: [B, L, 2H], the forward half first. The reverse direction reads the steps flipped.
+at::Tensor run_fast_lstm(const LangIDPlan::Impl& model, at::Tensor input) {
+  for (std::size_t layer = 0; 2 * layer < model.fast_lstm.size(); ++layer) {
+    const at::Tensor forward = model.fast_lstm[2 * layer](input);
+    input = input.flip(1);  // the steps in reading order are no longer needed
+    const at::Tensor reverse = model.fast_lstm[2 * layer + 1](input);
+    input = at::Tensor();
+    input = at::cat({forward, reverse.flip(1)}, 2);
+  }
+  return input;
 }
 
 }  // namespace
@@ -78,10 +92,9 @@ std::vector<std::int64_t> langid_forward(const LangIDPlan::Impl& model,
   const at::Tensor id_matrix = at::from_blob(ids, {rows, length}, [](void*) {}, at::kLong);
   at::Tensor output;
   {
-    const at::Tensor embedded =
-        at::embedding(model.tensors.at("char_embeds.weight"), id_matrix, model.padding_id);
-    if (model.fast_lstm && embedded.scalar_type() == at::kFloat) {
-      output = (*model.fast_lstm)(embedded);  // zero initial states
+    at::Tensor embedded = at::embedding(model.tensors.at("char_embeds.weight"), id_matrix, model.padding_id);
+    if (!model.fast_lstm.empty() && embedded.scalar_type() == at::kFloat) {
+      output = run_fast_lstm(model, std::move(embedded));
     } else {
       const at::Tensor zeros = at::zeros({2 * model.num_layers, rows, model.hidden_dim}, at::kFloat);
       output = std::get<0>(at::lstm(embedded, {zeros, zeros}, model.lstm_weights, /*has_biases=*/true,
