@@ -19,6 +19,9 @@ namespace {
 [[noreturn]] void fail(const std::string& message) { throw SubwordError(message); }
 
 constexpr std::string_view kWordStart = "\xE2\x96\x81";  // U+2581
+// The character map's keys are a few characters (at most 12 bytes in sentencepiece's nmt_nfkc
+// map); a damaged trie whose paths loop must not turn normalisation quadratic.
+constexpr std::size_t kMaxKeyBytes = 64;
 
 // Double-array trie units: bit 31 leaf, bits 0-7 label, bit 8 has-leaf, bit 9 offset scale.
 std::uint32_t unit_offset(std::uint32_t unit) { return (unit >> 10) << ((unit & (1U << 9)) >> 6); }
@@ -58,7 +61,7 @@ struct XLMRobertaTokenizer::Impl {
     if (trie_units.empty()) return std::nullopt;
     std::optional<TrieMatch> best;
     std::uint64_t node = unit_offset(trie_units[0]);
-    for (std::size_t k = 0; k < bytes.size(); ++k) {
+    for (std::size_t k = 0; k < std::min(bytes.size(), kMaxKeyBytes); ++k) {
       const auto c = static_cast<std::uint8_t>(bytes[k]);
       if (c == 0) break;
       const std::uint64_t next = node ^ c;

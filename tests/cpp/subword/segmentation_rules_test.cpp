@@ -214,4 +214,30 @@ TEST(UnigramSegmentation, NormalisesAndFallsBackToUnknownPieces) {
   EXPECT_EQ(unigram.vocabulary_size(), v.tokens.size());
 }
 
+TEST(UnigramSegmentation, ALoopingCharacterMapCostsLittle) {
+  // A trie whose "a" edge leads back to the node it leaves: every run of "a" walks as a key
+  // prefix. The walk stops at the longest key a real map could hold, so a long word stays linear.
+  std::vector<std::uint8_t> map;
+  const auto put = [&](std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) map.push_back(static_cast<std::uint8_t>(value >> shift));
+  };
+  const std::uint32_t base = 256;
+  std::vector<std::uint32_t> units(512, 0);
+  units[0] = base << 10;
+  units[base ^ 'a'] = (('a' ^ 0U) << 10) | 'a';  // next node = (base ^ 'a') ^ 'a' = base
+  put(static_cast<std::uint32_t>(units.size() * 4));
+  for (const auto unit : units) put(unit);
+  const std::string mark = "\xE2\x96\x81";
+  const velmora::XLMRobertaTokenizer unigram({"<s>", "</s>", "<unk>", mark + "a", "a"}, {0, 0, 0, -1, -1}, map, 2,
+                                             "<s>", "</s>");
+  const std::string word(100000, 'a');
+  const auto start = std::chrono::steady_clock::now();
+  const Ids ids = unigram.tokenize(word);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(ids.size(), word.size());
+  EXPECT_EQ(ids.front(), 3);
+  EXPECT_EQ(ids.back(), 4);
+  EXPECT_LT(elapsed.count(), 2.0);
+}
+
 }  // namespace
