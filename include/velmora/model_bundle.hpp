@@ -54,6 +54,9 @@ class ModelBundle {
   const std::string& dorvek_version() const;
   const std::string& resources_version() const;
   bool checksums_verified() const;
+  /// Whether the manifest lists this bundle-relative file as an artifact (so that its size,
+  /// and its digest when checksums are verified, were checked).
+  bool lists_artifact(const std::filesystem::path& relative) const;
 
   std::uint64_t tensor_file_size() const;
   const std::vector<TensorDescriptor>& tensors() const;

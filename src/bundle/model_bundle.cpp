@@ -271,6 +271,13 @@ const std::string& ModelBundle::package() const { return impl_->package; }
 const std::string& ModelBundle::dorvek_version() const { return impl_->dorvek_version; }
 const std::string& ModelBundle::resources_version() const { return impl_->resources_version; }
 bool ModelBundle::checksums_verified() const { return impl_->checksums_verified; }
+bool ModelBundle::lists_artifact(const std::filesystem::path& relative) const {
+  const std::filesystem::path wanted = relative.lexically_normal();
+  for (const detail::BundleArtifact& artifact : impl_->artifacts) {
+    if (artifact.path.lexically_normal() == wanted) return true;
+  }
+  return false;
+}
 std::uint64_t ModelBundle::tensor_file_size() const { return impl_->tensor_file->size; }
 const std::vector<TensorDescriptor>& ModelBundle::tensors() const { return impl_->tensors; }
 

@@ -2,6 +2,8 @@
 // whitespace and other runs; each run's bytes become base tokens that ranked merges join.
 
 #include <array>
+#include <functional>
+#include <queue>
 #include <unordered_map>
 
 #include "encoders/subword_characters.hpp"
@@ -106,37 +108,68 @@ struct ByteBPETokenizer::Impl {
     return spans;
   }
 
+  // Rounds of merging, as the checkpoints' tokenizer does them: each round takes the lowest
+  // ranked pair present and merges every occurrence of it from left to right. A heap of
+  // candidate pairs over a linked list of symbols makes this O(n log n) in the piece length;
+  // pairs formed by a round's merges join the heap only when the round ends, and a popped pair
+  // whose symbols changed since it was pushed is skipped.
   std::vector<std::int64_t> merge_piece(std::string_view bytes) const {
-    std::vector<std::int64_t> symbols;
-    symbols.reserve(bytes.size());
-    for (const char byte : bytes) symbols.push_back(byte_ids[static_cast<unsigned char>(byte)]);
-    std::vector<std::int64_t> rebuilt;
-    while (symbols.size() >= 2) {
-      const Merge* best = nullptr;
-      std::size_t best_at = 0;
-      for (std::size_t k = 0; k + 1 < symbols.size(); ++k) {
-        const auto found = merge_ranks.find(pair_key(symbols[k], symbols[k + 1]));
-        if (found != merge_ranks.end() && (best == nullptr || found->second.rank < best->rank)) {
-          best = &found->second;
-          best_at = k;
-        }
-      }
-      if (best == nullptr) break;
-      const std::int64_t left = symbols[best_at];
-      const std::int64_t right = symbols[best_at + 1];
-      rebuilt.clear();
-      for (std::size_t k = 0; k < symbols.size();) {
-        if (k + 1 < symbols.size() && symbols[k] == left && symbols[k + 1] == right) {
-          rebuilt.push_back(best->merged_id);
-          k += 2;
-        } else {
-          rebuilt.push_back(symbols[k]);
-          k += 1;
-        }
-      }
-      symbols.swap(rebuilt);
+    const std::size_t n = bytes.size();
+    std::vector<std::int64_t> symbols(n);
+    for (std::size_t k = 0; k < n; ++k) symbols[k] = byte_ids[static_cast<unsigned char>(bytes[k])];
+    if (n < 2) return symbols;
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> previous(n);
+    std::vector<std::size_t> next(n);
+    for (std::size_t k = 0; k < n; ++k) {
+      previous[k] = k == 0 ? kNone : k - 1;
+      next[k] = k + 1 == n ? kNone : k + 1;
     }
-    return symbols;
+    // The merge of the pair that starts at a linked node, if any.
+    const auto merge_at = [&](std::size_t left) -> const Merge* {
+      if (left == kNone || symbols[left] < 0 || next[left] == kNone) return nullptr;
+      const auto found = merge_ranks.find(pair_key(symbols[left], symbols[next[left]]));
+      return found == merge_ranks.end() ? nullptr : &found->second;
+    };
+    struct Candidate {
+      std::uint32_t rank;
+      std::size_t left;  // the left symbol's node; nodes keep the text order
+      bool operator>(const Candidate& other) const {
+        return rank != other.rank ? rank > other.rank : left > other.left;
+      }
+    };
+    std::vector<Candidate> pending;
+    const auto propose = [&](std::size_t left) {
+      if (const Merge* merge = merge_at(left)) pending.push_back({merge->rank, left});
+    };
+    for (std::size_t k = 0; k + 1 < n; ++k) propose(k);
+    std::priority_queue<Candidate, std::vector<Candidate>, std::greater<>> heap(std::greater<>{}, std::move(pending));
+    pending.clear();
+    std::uint32_t round = 0;
+    for (;;) {
+      if (!pending.empty() && (heap.empty() || heap.top().rank != round)) {
+        for (const Candidate& candidate : pending) heap.push(candidate);
+        pending.clear();
+      }
+      if (heap.empty()) break;
+      const Candidate top = heap.top();
+      heap.pop();
+      // Stale when the pair at its node changed since: ranks are unique per pair, so an equal
+      // rank means the same pair.
+      const Merge* merge = merge_at(top.left);
+      if (merge == nullptr || merge->rank != top.rank) continue;
+      round = top.rank;
+      const std::size_t right = next[top.left];
+      symbols[top.left] = merge->merged_id;
+      symbols[right] = -1;  // unlinked
+      next[top.left] = next[right];
+      if (next[right] != kNone) previous[next[right]] = top.left;
+      propose(previous[top.left]);
+      propose(top.left);
+    }
+    std::vector<std::int64_t> merged;
+    for (std::size_t k = 0; k != kNone; k = next[k]) merged.push_back(symbols[k]);
+    return merged;
   }
 
   std::vector<std::int64_t> encode_word(std::string_view word) const {

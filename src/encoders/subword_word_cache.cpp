@@ -12,6 +12,11 @@ std::size_t WordCache::slot_of(std::string_view word) noexcept {
 
 std::size_t WordCache::append_encoding(std::string_view word, const WordEncoder& encode,
                                        std::vector<std::int64_t>& out) {
+  if (word.size() > kMaxCachedWordBytes) {
+    const std::vector<std::int64_t> ids = encode(word);
+    out.insert(out.end(), ids.begin(), ids.end());
+    return ids.size();
+  }
   const std::size_t index = slot_of(word);
   {
     std::shared_lock lock(mutex_);

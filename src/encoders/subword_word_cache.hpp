@@ -27,6 +27,9 @@ using WordEncoder = std::function<std::vector<std::int64_t>(std::string_view)>;
 class WordCache {
  public:
   static constexpr std::size_t kSlots = 8192;
+  /// Longer words are encoded every time and never stored, so that one huge text cannot pin
+  /// its bytes and ids in a slot for the tokenizer's lifetime.
+  static constexpr std::size_t kMaxCachedWordBytes = 256;
 
   WordCache();
 
@@ -34,8 +37,9 @@ class WordCache {
   static std::size_t slot_of(std::string_view word) noexcept;
 
   /// Appends the cached ids of `word` to `out`, or `encode(word)` after storing it in the word's
-  /// slot; returns the number of ids appended. The encoding runs with no lock held; an exception
-  /// from it leaves the cache and `out` untouched.
+  /// slot (words over kMaxCachedWordBytes are not stored); returns the number of ids appended.
+  /// The encoding runs with no lock held; an exception from it leaves the cache and `out`
+  /// untouched.
   std::size_t append_encoding(std::string_view word, const WordEncoder& encode, std::vector<std::int64_t>& out);
 
   /// The ids of `word` as append_encoding gives them.

@@ -137,7 +137,13 @@ NativeTransformer::NativeTransformer(std::shared_ptr<const ModelBundle> bundle, 
   if (string_at(block, kBlock, "backend") != "aotinductor") {
     throw TransformerError("unsupported transformer runtime backend");
   }
-  const std::filesystem::path artifact = bundle_local_artifact(string_at(block, kBlock, "artifact"));
+  const std::string& artifact_name = string_at(block, kBlock, "artifact");
+  const std::filesystem::path artifact = bundle_local_artifact(artifact_name);
+  // The package is native code that runs: it must be a file the manifest sizes and digests,
+  // or a verified bundle could still run code that was never checked.
+  if (!bundle_->lists_artifact(artifact)) {
+    throw TransformerError("transformer artifact is not a listed bundle artifact: '" + artifact_name + "'");
+  }
   hidden_size_ = static_cast<std::int64_t>(positive_at(block, kBlock, "hidden_size"));
   const std::uint64_t max_length = positive_at(block, kBlock, "model_max_length");
   encoder_ = load_encoder(bundle_->path() / artifact, member(block, kBlock, "tokenizer"), max_length);

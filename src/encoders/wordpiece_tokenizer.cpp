@@ -36,6 +36,14 @@ CodePoints decode_word(std::string_view word, bool lowercase) {
   return code_points;
 }
 
+// BERT's punctuation: general category P, and every ASCII character that is neither a letter,
+// a digit, a space nor a control ("$", "+", "<", "=", ">", "^", "`", "|", "~" are symbols in
+// Unicode, yet the checkpoints' tokenizer splits them off like punctuation).
+bool is_bert_punctuation(std::uint32_t c) {
+  if (c >= 0x21 && c <= 0x7E) return !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'));
+  return detail::is_punctuation(c);
+}
+
 // Splits at whitespace (dropped), punctuation and CJK ideographs (kept as one-code-point
 // pieces); drops NUL, U+FFFD and control characters other than tab, line feed and return.
 std::vector<CodePoints> split_pieces(const CodePoints& code_points) {
@@ -50,7 +58,7 @@ std::vector<CodePoints> split_pieces(const CodePoints& code_points) {
     if (detail::is_control(c) && c != 0x09 && c != 0x0A && c != 0x0D) continue;
     if (detail::is_subword_whitespace(c)) {
       finish();
-    } else if (detail::is_punctuation(c) || detail::is_cjk_ideograph(c)) {
+    } else if (is_bert_punctuation(c) || detail::is_cjk_ideograph(c)) {
       finish();
       pieces.push_back({c});
     } else {

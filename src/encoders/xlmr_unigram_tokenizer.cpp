@@ -3,8 +3,6 @@
 // whitespace, and the Viterbi segmentation of highest total piece score.
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <optional>
 
 #include "encoders/subword_characters.hpp"
@@ -21,8 +19,9 @@ namespace {
 [[noreturn]] void fail(const std::string& message) { throw SubwordError(message); }
 
 constexpr std::string_view kWordStart = "\xE2\x96\x81";  // U+2581
-// Clusters longer than this are normalised code point by code point.
-constexpr std::size_t kMaxClusterBytes = 5;
+// The character map's keys are a few characters (at most 12 bytes in sentencepiece's nmt_nfkc
+// map); a damaged trie whose paths loop must not turn normalisation quadratic.
+constexpr std::size_t kMaxKeyBytes = 64;
 
 // Double-array trie units: bit 31 leaf, bits 0-7 label, bit 8 has-leaf, bit 9 offset scale.
 std::uint32_t unit_offset(std::uint32_t unit) { return (unit >> 10) << ((unit & (1U << 9)) >> 6); }
@@ -45,100 +44,101 @@ struct XLMRobertaTokenizer::Impl {
   std::string normalized_blob;
   std::uint64_t max_piece_bytes = 0;
   std::int64_t unknown_id = 0;
+  float unknown_score = 0.0F;  // ten below the lowest piece score
   std::int64_t cls_id = 0;
   std::int64_t sep_id = 0;
   detail::WordCache cache;
 
-  // The replacement keyed by exactly these bytes. Only whole keys match: a key that is a
-  // shorter prefix of the input must not swallow the bytes after it.
-  std::optional<std::string_view> trie_lookup(std::string_view bytes) const {
-    if (trie_units.empty() || bytes.empty()) return std::nullopt;
+  struct TrieMatch {
+    std::size_t length;
+    std::string_view replacement;
+  };
+
+  // The longest key that is a prefix of `bytes` and ends on a character boundary, with its
+  // replacement. Keys are whole characters or character sequences, so stopping inside a
+  // character would only follow a damaged map.
+  std::optional<TrieMatch> longest_prefix(std::string_view bytes) const {
+    if (trie_units.empty()) return std::nullopt;
+    std::optional<TrieMatch> best;
     std::uint64_t node = unit_offset(trie_units[0]);
-    std::uint32_t unit = 0;
-    for (const char byte : bytes) {
-      const auto c = static_cast<std::uint8_t>(byte);
-      if (c == 0) return std::nullopt;
+    for (std::size_t k = 0; k < std::min(bytes.size(), kMaxKeyBytes); ++k) {
+      const auto c = static_cast<std::uint8_t>(bytes[k]);
+      if (c == 0) break;
       const std::uint64_t next = node ^ c;
-      if (next >= trie_units.size()) return std::nullopt;
-      unit = trie_units[next];
-      if (unit_label(unit) != c) return std::nullopt;
+      if (next >= trie_units.size()) break;
+      const std::uint32_t unit = trie_units[next];
+      if (unit_label(unit) != c) break;
       node = next ^ unit_offset(unit);
+      const bool at_boundary = k + 1 == bytes.size() || (static_cast<std::uint8_t>(bytes[k + 1]) & 0xC0) != 0x80;
+      if (!unit_has_leaf(unit) || !at_boundary || node >= trie_units.size()) continue;
+      const std::uint64_t value = unit_value(trie_units[node]);
+      if (value >= normalized_blob.size()) continue;
+      const std::size_t end = normalized_blob.find('\0', value);
+      const std::size_t size = end == std::string::npos ? end : end - value;
+      best = TrieMatch{k + 1, std::string_view(normalized_blob).substr(value, size)};
     }
-    if (!unit_has_leaf(unit) || node >= trie_units.size()) return std::nullopt;
-    const std::uint64_t value = unit_value(trie_units[node]);
-    if (value >= normalized_blob.size()) return std::nullopt;
-    const std::size_t end = normalized_blob.find('\0', value);
-    return std::string_view(normalized_blob).substr(value, end == std::string::npos ? end : end - value);
+    return best;
   }
 
+  // The character map's rule as the tokenizer the models were trained with applies it: at each
+  // position the longest key that starts there is replaced and the walk goes on after it; a
+  // character that starts no key is copied. Nothing else is dropped, so a combining mark after
+  // a replaced base stays.
   std::string normalize(std::string_view word) const {
     const std::vector<detail::CodePointSpan> points = detail::decode_utf8_code_points(word);
-    const std::size_t n = points.size();
     std::string out;
     out.reserve(word.size());
-    for (std::size_t i = 0; i < n;) {
-      std::size_t j = i + 1;
-      if (points[i].code_point == 0x0D && i + 1 < n && points[i + 1].code_point == 0x0A) {
-        j = i + 2;
+    std::size_t at = 0;
+    for (const detail::CodePointSpan& point : points) {
+      if (point.begin < at) continue;  // inside the last replaced key
+      if (const auto match = longest_prefix(word.substr(point.begin))) {
+        out.append(match->replacement);
+        at = point.begin + match->length;
       } else {
-        while (j < n && (detail::is_mark(points[j].code_point) || points[j - 1].code_point == 0x200D ||
-                         points[j].code_point == 0xFE0F)) {
-          ++j;
-        }
+        out.append(word.substr(point.begin, point.end - point.begin));
+        at = point.end;
       }
-      const std::string_view cluster = word.substr(points[i].begin, points[j - 1].end - points[i].begin);
-      const auto whole = cluster.size() <= kMaxClusterBytes ? trie_lookup(cluster) : std::nullopt;
-      if (whole) {
-        out.append(*whole);
-      } else {
-        for (std::size_t k = i; k < j; ++k) {
-          const std::string_view bytes = word.substr(points[k].begin, points[k].end - points[k].begin);
-          const auto replacement = trie_lookup(bytes);
-          out.append(replacement ? *replacement : bytes);
-        }
-      }
-      i = j;
     }
     return out;
   }
 
+  // The best segmentation as sentencepiece finds it: a code point that starts no piece of its
+  // own length is covered by the unknown piece, priced below every piece (unknown_score), and a
+  // run of unknown pieces comes out as one unknown id.
   std::vector<std::int64_t> viterbi(std::string_view text) const {
     const std::vector<detail::CodePointSpan> points = detail::decode_utf8_code_points(text);
     const std::size_t n = points.size();
     std::vector<std::size_t> boundary(n + 1, 0);
     for (std::size_t k = 0; k < n; ++k) boundary[k + 1] = points[k].end;
-    constexpr float kUnreached = -std::numeric_limits<float>::infinity();
-    std::vector<float> best(n + 1, kUnreached);
+    std::vector<float> best(n + 1, 0.0F);
+    std::vector<bool> reached(n + 1, false);
     std::vector<std::size_t> back(n + 1, 0);
     std::vector<std::int64_t> piece(n + 1, unknown_id);
-    best[0] = 0.0F;
+    reached[0] = true;
+    const auto offer = [&](std::size_t s, std::size_t e, std::int64_t id, float score) {
+      const float candidate = best[s] + score;
+      if (!reached[e] || candidate > best[e]) {
+        best[e] = candidate;
+        reached[e] = true;
+        back[e] = s;
+        piece[e] = id;
+      }
+    };
     for (std::size_t s = 0; s < n; ++s) {
-      if (!std::isfinite(best[s])) continue;
-      bool found = false;
+      bool single = false;
       for (std::size_t e = s + 1; e <= n; ++e) {
         if (boundary[e] - boundary[s] > max_piece_bytes) break;
         const auto match = piece_ids.find(text.substr(boundary[s], boundary[e] - boundary[s]));
         if (match == piece_ids.end()) continue;
-        found = true;
-        const float candidate = best[s] + scores[static_cast<std::size_t>(match->second)];
-        if (candidate > best[e]) {
-          best[e] = candidate;
-          back[e] = s;
-          piece[e] = match->second;
-        }
+        single = single || e == s + 1;
+        offer(s, e, match->second, scores[static_cast<std::size_t>(match->second)]);
       }
-      if (!found) {
-        const float candidate = best[s] + scores[static_cast<std::size_t>(unknown_id)];
-        if (candidate > best[s + 1]) {
-          best[s + 1] = candidate;
-          back[s + 1] = s;
-          piece[s + 1] = unknown_id;
-        }
-      }
+      if (!single) offer(s, s + 1, unknown_id, unknown_score);
     }
-    if (!std::isfinite(best[n])) return {unknown_id};
     std::vector<std::int64_t> ids;
-    for (std::size_t k = n; k > 0; k = back[k]) ids.push_back(piece[k]);
+    for (std::size_t k = n; k > 0; k = back[k]) {
+      if (piece[k] != unknown_id || ids.empty() || ids.back() != unknown_id) ids.push_back(piece[k]);
+    }
     std::reverse(ids.begin(), ids.end());
     return ids;
   }
@@ -185,6 +185,7 @@ XLMRobertaTokenizer::XLMRobertaTokenizer(std::vector<std::string> vocabulary, st
     fail("XLM-R unknown id is out of range");
   }
   impl.unknown_id = unknown_id;
+  impl.unknown_score = *std::min_element(scores.begin(), scores.end()) - 10.0F;
   impl.pieces = std::move(vocabulary);
   impl.scores = std::move(scores);
   impl.piece_ids.max_load_factor(1.0F);

@@ -4,10 +4,12 @@
 #include <ATen/ATen.h>
 #include <c10/core/InferenceMode.h>
 
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "langid/model_state.hpp"
 #include "models/string_hash.hpp"
@@ -31,6 +33,19 @@ at::Tensor subset_mask(const LangIDPlan::Impl& model, const std::vector<std::str
   }
   if (!any_known) throw LangIDModelError("LangID language subset contains no known language");
   return mask;
+}
+
+// The bidirectional LSTM over [B, L, E] as its directions one after another, zero initial
+// states: [B, L, 2H], the forward half first. The reverse direction reads the steps flipped.
+at::Tensor run_fast_lstm(const LangIDPlan::Impl& model, at::Tensor input) {
+  for (std::size_t layer = 0; 2 * layer < model.fast_lstm.size(); ++layer) {
+    const at::Tensor forward = model.fast_lstm[2 * layer](input);
+    input = input.flip(1);  // the steps in reading order are no longer needed
+    const at::Tensor reverse = model.fast_lstm[2 * layer + 1](input);
+    input = at::Tensor();
+    input = at::cat({forward, reverse.flip(1)}, 2);
+  }
+  return input;
 }
 
 }  // namespace
@@ -60,31 +75,46 @@ std::vector<std::int64_t> langid_forward(const LangIDPlan::Impl& model,
                                          const at::Tensor& mask) {
   const auto rows = static_cast<std::int64_t>(batch.size());
   const auto length = static_cast<std::int64_t>(batch.front()->size());
-  std::vector<std::int64_t> ids;
-  ids.reserve(static_cast<std::size_t>(rows * length));
   for (const std::vector<std::int64_t>* text : batch) {
     if (static_cast<std::int64_t>(text->size()) != length) {
       throw LangIDModelError("internal LangID batch has unequal sequence lengths");
     }
-    ids.insert(ids.end(), text->begin(), text->end());
   }
+  // One text is viewed where it lies; several are laid out row by row.
+  std::vector<std::int64_t> laid_out;
+  if (rows > 1) {
+    laid_out.reserve(static_cast<std::size_t>(rows * length));
+    for (const std::vector<std::int64_t>* text : batch) laid_out.insert(laid_out.end(), text->begin(), text->end());
+  }
+  std::int64_t* ids = rows > 1 ? laid_out.data() : const_cast<std::int64_t*>(batch.front()->data());
   c10::InferenceMode guard;
   // from_blob takes a mutable pointer; the view is only read.
-  const at::Tensor id_matrix = at::from_blob(ids.data(), {rows, length}, [](void*) {}, at::kLong);
-  const at::Tensor embedded = at::embedding(model.tensors.at("char_embeds.weight"), id_matrix, model.padding_id);
+  const at::Tensor id_matrix = at::from_blob(ids, {rows, length}, [](void*) {}, at::kLong);
   at::Tensor output;
-  if (model.fast_lstm && embedded.scalar_type() == at::kFloat) {
-    output = (*model.fast_lstm)(embedded);  // zero initial states
-  } else {
-    const at::Tensor zeros = at::zeros({2 * model.num_layers, rows, model.hidden_dim}, at::kFloat);
-    output = std::get<0>(at::lstm(embedded, {zeros, zeros}, model.lstm_weights, /*has_biases=*/true,
-                                  model.num_layers, /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/true,
-                                  /*batch_first=*/true));
+  {
+    at::Tensor embedded = at::embedding(model.tensors.at("char_embeds.weight"), id_matrix, model.padding_id);
+    if (!model.fast_lstm.empty() && embedded.scalar_type() == at::kFloat) {
+      output = run_fast_lstm(model, std::move(embedded));
+    } else {
+      const at::Tensor zeros = at::zeros({2 * model.num_layers, rows, model.hidden_dim}, at::kFloat);
+      output = std::get<0>(at::lstm(embedded, {zeros, zeros}, model.lstm_weights, /*has_biases=*/true,
+                                    model.num_layers, /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/true,
+                                    /*batch_first=*/true));
+    }
+  }  // the embeddings are no longer needed
+  // A plain sum of every character's tag scores, taken a slice of characters at a time so that
+  // the scores of a long text never exist all at once.
+  const at::Tensor& tag_weight = model.tensors.at("hidden_to_tag.weight");
+  const at::Tensor& tag_bias = model.tensors.at("hidden_to_tag.bias");
+  constexpr std::int64_t kScoreSlice = 4096;
+  at::Tensor summed;
+  for (std::int64_t start = 0; start < length; start += kScoreSlice) {
+    const at::Tensor part = at::linear(output.narrow(1, start, std::min(kScoreSlice, length - start)), tag_weight,
+                                       tag_bias).sum(1);
+    summed = summed.defined() ? summed + part : part;
   }
-  const at::Tensor scores =
-      at::linear(output, model.tensors.at("hidden_to_tag.weight"), model.tensors.at("hidden_to_tag.bias"));
-  // A plain sum over the characters; argmax takes the lowest tag id among equal maxima.
-  const at::Tensor best = at::argmax(scores.sum(1) + mask, 1).contiguous();
+  // argmax takes the lowest tag id among equal maxima.
+  const at::Tensor best = at::argmax(summed + mask, 1).contiguous();
   const std::int64_t* values = best.data_ptr<std::int64_t>();
   return std::vector<std::int64_t>(values, values + rows);
 }
@@ -115,6 +145,7 @@ std::vector<std::string> LangIDPlan::identify_many(const std::vector<std::string
         throw LangIDModelError("LangID classifier produced an invalid tag id");
       }
       result[positions[k]] = model.tags[static_cast<std::size_t>(best[k])];
+      std::vector<std::int64_t>().swap(encoded[positions[k]]);  // done with this text's ids
     }
   }
   return result;

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +23,11 @@ struct LangIDPlan::Impl {
   std::vector<std::string> tags;               // language tag of each output class
   detail::StringMap<at::Tensor> tensors;       // every tensor of the bundle, as views
   std::vector<at::Tensor> lstm_weights;        // in at::lstm order
-  // The same LSTM prepared for fast float32 inference, when its weights allow it; otherwise
+  // The same LSTM prepared for fast float32 inference, when its weights allow it, as one
+  // unidirectional LSTM per layer and direction (forward, then reverse, layer by layer): run one
+  // at a time, only one direction's input projections of a long text exist at once. Otherwise
   // at::lstm runs over lstm_weights and reports what it cannot run.
-  std::optional<detail::InferenceLstm> fast_lstm;
+  std::vector<detail::InferenceLstm> fast_lstm;
   at::Tensor default_mask;                     // float32 zeros [T]: no tag excluded
   std::int64_t unknown_id = 0;
   std::int64_t padding_id = 0;

@@ -19,6 +19,8 @@ TEXTS = [
     "a", "z", "é", "the cat sat on the mat", "le chat est sur la table", "der Hund läuft schnell",
     "il gatto è sul tavolo", "de kat zit op de mat", "UNK", "emoji 🙂 here", "日本", "ÀÉ ß",
     "the cat sat on the mat", "x" * 40, "mixed, punctuation - and 'quotes'.", "q",
+    # Longer than the slices in which the identifier sums its scores.
+    ("der Hund läuft schnell, il gatto è sul tavolo; " * 230)[:10007],
 ]
 SUBSET = ["fr", "it", "xx", "it"]
 

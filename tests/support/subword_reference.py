@@ -69,6 +69,13 @@ def category(c: int) -> str:
     return unicodedata.category(chr(c))
 
 
+def is_bert_punctuation(c: int) -> bool:
+    """Category P, or any ASCII character that is not a letter, digit, space or control."""
+    if 0x21 <= c <= 0x7E:
+        return not chr(c).isalnum()
+    return category(c).startswith("P")
+
+
 def is_cjk(c: int) -> bool:
     return any(low <= c <= high for low, high in [(0x4E00, 0x9FFF), (0x3400, 0x4DBF), (0x20000, 0x2A6DF),
                                                    (0x2A700, 0x2CEAF), (0xF900, 0xFAFF), (0x2F800, 0x2FA1F)])
@@ -123,7 +130,7 @@ class WordPiece:
                 if current:
                     pieces.append("".join(current))
                 current = []
-            elif category(c).startswith("P") or is_cjk(c):
+            elif is_bert_punctuation(c) or is_cjk(c):
                 if current:
                     pieces.append("".join(current))
                 current = []
@@ -305,6 +312,14 @@ class CharsMap:
     def lookup(self, data: bytes):
         return self.mapping.get(data)
 
+    def longest_prefix(self, data: bytes):
+        """(length, replacement) of the longest key that starts `data`, or None."""
+        keys = [key for key in self.mapping if data.startswith(key)]
+        if not keys:
+            return None
+        key = max(keys, key=len)
+        return len(key), self.mapping[key]
+
     def serialize(self) -> bytes:
         blob, values = b"", {}
         for key in sorted(self.mapping):
@@ -344,10 +359,6 @@ class CharsMap:
         return struct.pack("<I", len(trie)) + trie + blob
 
 
-def is_mark(c: int) -> bool:
-    return category(c).startswith("M")
-
-
 class Unigram:
     def __init__(self, vocabulary, scores, charsmap: CharsMap, unknown_id, cls_token="<s>", sep_token="</s>"):
         self.pieces = list(vocabulary)
@@ -360,55 +371,49 @@ class Unigram:
         self.cls_id, self.sep_id = self.ids[cls_token.encode()], self.ids[sep_token.encode()]
 
     def normalize(self, data: bytes) -> bytes:
-        points = decode(data)
-        n, i, out = len(points), 0, b""
-        while i < n:
-            if points[i][0] == 0x0D and i + 1 < n and points[i + 1][0] == 0x0A:
-                j = i + 2
+        """At each character the longest key starting there is replaced; other characters are copied."""
+        out, at = b"", 0
+        for _, begin, end in decode(data):
+            if begin < at:
+                continue
+            match = self.charsmap.longest_prefix(data[begin:])
+            if match is None:
+                out, at = out + data[begin:end], end
             else:
-                j = i + 1
-                while j < n and (is_mark(points[j][0]) or points[j - 1][0] == 0x200D or points[j][0] == 0xFE0F):
-                    j += 1
-            cluster = data[points[i][1]:points[j - 1][2]]
-            whole = self.charsmap.lookup(cluster) if len(cluster) <= 5 else None
-            if whole is not None:
-                out += whole
-            else:
-                for c, begin, end in points[i:j]:
-                    replacement = self.charsmap.lookup(data[begin:end])
-                    out += data[begin:end] if replacement is None else replacement
-            i = j
+                out, at = out + match[1], begin + match[0]
         return out
 
     def viterbi(self, data: bytes) -> list[int]:
+        """sentencepiece's search: a code point that starts no one-code-point piece is covered by
+        the unknown piece at ten below the lowest score; a run of unknown pieces is one id."""
         points = decode(data)
         n = len(points)
         bounds = [0] + [end for _, _, end in points]
-        best = [np.float32(0)] + [np.float32(-np.inf)] * n
+        best, reached = [np.float32(0)] * (n + 1), [True] + [False] * n
         back, piece = [0] * (n + 1), [self.unknown_id] * (n + 1)
+        unknown_score = np.float32(min(self.scores) - np.float32(10))
+
+        def offer(s, e, p, score):
+            candidate = np.float32(best[s] + score)
+            if not reached[e] or candidate > best[e]:
+                best[e], reached[e], back[e], piece[e] = candidate, True, s, p
+
         for s in range(n):
-            if not np.isfinite(best[s]):
-                continue
-            found = False
+            single = False
             for e in range(s + 1, n + 1):
                 if bounds[e] - bounds[s] > self.max_bytes:
                     break
                 p = self.ids.get(data[bounds[s]:bounds[e]])
                 if p is None:
                     continue
-                found = True
-                candidate = np.float32(best[s] + self.scores[p])
-                if candidate > best[e]:
-                    best[e], back[e], piece[e] = candidate, s, p
-            if not found:
-                candidate = np.float32(best[s] + self.scores[self.unknown_id])
-                if candidate > best[s + 1]:
-                    best[s + 1], back[s + 1], piece[s + 1] = candidate, s, self.unknown_id
-        if not np.isfinite(best[n]):
-            return [self.unknown_id]
+                single = single or e == s + 1
+                offer(s, e, p, self.scores[p])
+            if not single:
+                offer(s, s + 1, self.unknown_id, unknown_score)
         ids, k = [], n
         while k > 0:
-            ids.append(piece[k])
+            if piece[k] != self.unknown_id or not ids or ids[-1] != self.unknown_id:
+                ids.append(piece[k])
             k = back[k]
         return ids[::-1]
 

@@ -23,13 +23,15 @@ EDGE_WORDS = [
     "tab\there", " ", "\t\n", "\u200b", "Ωμέγα", "ΣΟΦΙΑ", "ﬁne", "Ａ\u0301", "ｆｕｌｌ", "emoji👍🏽",
     "👨\u200d👩\u200d👧", "e\u0301", "x" * 150, "a" * 100, "a" * 101, "a" * 75 + "-" + "a" * 74, "a\r\nb",
     "a b", "a  b", "a\nb", "'s", "'S", "x2y", "can't've", "Ǆemal", "İstanbul", "\u3000x", "１２３", "…",
-    "x\u00a0y", "zzz", "Zebra", "quiz", "\u0301", "한국어", "\x7f\x01", "   lead", "trail  ",
+    "e\u0301\u0300", "a\u0300\u0301", "Ａ\u0301\u0301", "ｆｕ\u0301", "x\u00a0y", "zzz", "Zebra", "quiz", "\u0301",
+    "한국어", "\x7f\x01", "   lead", "trail  ",
 ]
 
-# Characters the unigram map rewrites: NFKC-like folds, a deletion and a composed form.
+# Characters the unigram map rewrites: NFKC-like folds, a deletion, a composed form and a key
+# ("ｆｕ") that extends a shorter one, so the longest key must win.
 CHARSMAP = {
     "Ａ": "A", "ｆ": "f", "ｕ": "u", "ｌ": "l", "１": "1", "２": "2", "３": "3", "ﬁ": "fi", "…": "...",
-    "\u00a0": " ", "\u200b": "", "e\u0301": "é", "\u3000": " ", "\r\n": "\n", "Ǆ": "DŽ",
+    "\u00a0": " ", "\u200b": "", "e\u0301": "é", "\u3000": " ", "\r\n": "\n", "Ǆ": "DŽ", "ｆｕ": "FU",
 }
 
 

@@ -1,5 +1,5 @@
 // The transformer as model plans build it from a bundle's "transformer" assets block: the
-// package the bundle carries, the rules of each key in order, the hidden size the assets
+// package the bundle carries and lists as an artifact, the rules of each key in order, the hidden size the assets
 // declare, and the base64 character map of the unigram tokenizer.
 
 #include <gtest/gtest.h>
@@ -67,6 +67,12 @@ TEST(NativeTransformerAssets, BrokenBlocksAreRefusedByTheFirstFailingRule) {
       {"empty artifact", block(kWordPiece, ""), "transformer artifact must be a bundle-local filename"},
       {"artifact naming the parent directory", block(kWordPiece, ".."),
        "transformer artifact must be a bundle-local filename"},
+      // Files of the bundle that the manifest does not list as artifacts: their bytes were never
+      // sized or digested, so they must not run.
+      {"artifact the manifest does not list", block(kWordPiece, "manifest.json"),
+       "transformer artifact is not a listed bundle artifact: 'manifest.json'"},
+      {"artifact that is not there", block(kWordPiece, "other.pt2"),
+       "transformer artifact is not a listed bundle artifact: 'other.pt2'"},
       {"zero hidden size", block(kWordPiece, "model.pt2", "64", "0"), "assets.transformer.hidden_size must be positive"},
       {"zero maximum length", block(kWordPiece, "model.pt2", "0"),
        "assets.transformer.model_max_length must be positive"},

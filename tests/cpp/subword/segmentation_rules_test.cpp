@@ -2,6 +2,8 @@
 // match, byte-level BPE pre-tokenizer runs and merge order, unigram normalisation clusters
 // and unknown pieces.
 
+#include <chrono>
+
 #include "test_support.hpp"
 
 namespace {
@@ -23,7 +25,8 @@ struct Vocabulary {
 
 TEST(WordPieceSegmentation, SplitsAndMatchesWordsAsBertDoes) {
   const Vocabulary v{{"[PAD]", "[UNK]", "[CLS]", "[SEP]", "hello", "un", "##aff", "##able", "don", "'", "t", "e",
-                      "-", "mail", "$", "##5", "cafe", "café", "日", "本", "語", "a", "##a", "ab", "x", "##y"}};
+                      "-", "mail", "$", "##5", "5", "+", "=", "b", "cafe", "café", "日", "本", "語", "a", "##a", "ab",
+                      "x", "##y"}};
   const velmora::WordPieceTokenizer plain(v.tokens, true, true, "[UNK]", "[CLS]", "[SEP]", "##", 100);
   const velmora::WordPieceTokenizer accented(v.tokens, true, false, "[UNK]", "[CLS]", "[SEP]", "##", 100);
   struct Case {
@@ -52,7 +55,8 @@ TEST(WordPieceSegmentation, SplitsAndMatchesWordsAsBertDoes) {
       {"an unmatched position drops the whole piece", &plain, "unaffablez", {v["[UNK]"]}},
       {"apostrophe splits without prefixes", &plain, "don't", {v["don"], v["'"], v["t"]}},
       {"hyphen splits", &plain, "e-mail", {v["e"], v["-"], v["mail"]}},
-      {"dollar sign is no punctuation", &plain, "$5", {v["$"], v["##5"]}},
+      {"ASCII symbols split like punctuation", &plain, "$5", {v["$"], v["5"]}},
+      {"a run of ASCII symbols splits into single pieces", &plain, "a+=b", {v["a"], v["+"], v["="], v["b"]}},
       {"accents stripped", &plain, "Café", {v["cafe"]}},
       {"accents kept", &accented, "Café", {v["café"]}},
       {"decomposed accent stripped", &plain, "Cafe\xCC\x81", {v["cafe"]}},
@@ -72,11 +76,11 @@ TEST(WordPieceSegmentation, SplitsAndMatchesWordsAsBertDoes) {
 TEST(ByteBPESegmentation, PreTokenizerRunsBoundTheMerges) {
   // "Ġ" (U+0120) is the space byte's base token, "Ċ" (U+010A) the line feed's.
   Strings leading = {"<unk>", "<s>", "</s>", "Ġb", "ĠĠ", "n'", "'t", "Ċb", "aa", "aaaa", "x2", "Ġhello", "he", "hel",
-                     "hell", "hello", "eÌ"};
+                     "hell", "hello", "eÌ", "ab", "aba"};
   const Vocabulary v{subword_test::byte_level_vocabulary(leading)};
   const std::vector<std::pair<std::string, std::string>> merges = {
-      {"Ġ", "b"}, {"Ġ", "Ġ"}, {"n", "'"}, {"'", "t"}, {"Ċ", "b"}, {"a", "a"}, {"aa", "aa"}, {"x", "2"},
-      {"h", "e"}, {"he", "l"}, {"hel", "l"}, {"hell", "o"}, {"Ġ", "hello"}, {"e", "Ì"}};
+      {"ab", "a"}, {"a", "b"}, {"Ġ", "b"}, {"Ġ", "Ġ"}, {"n", "'"}, {"'", "t"}, {"Ċ", "b"}, {"a", "a"},
+      {"aa", "aa"}, {"x", "2"}, {"h", "e"}, {"he", "l"}, {"hel", "l"}, {"hell", "o"}, {"Ġ", "hello"}, {"e", "Ì"}};
   const velmora::ByteBPETokenizer bpe(v.tokens, merges, "<unk>", "<s>", "</s>", false);
   const velmora::ByteBPETokenizer prefixed(v.tokens, merges, "<unk>", "<s>", "</s>", true);
   struct Case {
@@ -94,6 +98,8 @@ TEST(ByteBPESegmentation, PreTokenizerRunsBoundTheMerges) {
       {"letters and digits are separate runs", &bpe, "x2y", {v["x"], v["2"], v["y"]}},
       {"equal pairs merge in one pass", &bpe, "aaaa", {v["aaaa"]}},
       {"odd run keeps the last symbol", &bpe, "aaaaa", {v["aaaa"], v["a"]}},
+      // (ab, a) ranks first but forms only once every (a, b) of the round is merged.
+      {"pairs formed in a round wait for its end", &bpe, "abab", {v["ab"], v["ab"]}},
       {"prefix space added", &prefixed, "hello", {v["Ġhello"]}},
       {"no prefix before a tab", &prefixed, "\thello", {v["ĉ"], v["hello"]}},
       {"no prefix before U+3000", &prefixed, "\xE3\x80\x80", {v["ã"], v["Ģ"], v["Ģ"]}},
@@ -105,6 +111,31 @@ TEST(ByteBPESegmentation, PreTokenizerRunsBoundTheMerges) {
   // A letter and its combining accent (bytes CC 81, base tokens "Ì" and "ģ") form one run, so
   // a merge may join the letter with the accent's first byte.
   EXPECT_EQ(bpe.tokenize("e\xCC\x81"), (Ids{v["eÌ"], v["ģ"]}));
+}
+
+TEST(ByteBPESegmentation, LongMergeChainsCostLittle) {
+  // Merges that grow "b" by one "a" at a time: a word of such blocks needs as many rounds as a
+  // block has letters, each touching every block. Merging pair by pair from a heap stays
+  // O(n log n) in the word length; rescanning the whole word every round took seconds.
+  constexpr std::size_t kBlock = 4000;
+  constexpr std::size_t kBlocks = 100;
+  Strings leading = {"<unk>", "<s>", "</s>"};
+  std::vector<std::pair<std::string, std::string>> merges;
+  std::string block = "b";
+  for (std::size_t k = 1; k < kBlock; ++k) {
+    merges.emplace_back(block, "a");
+    block.push_back('a');
+    leading.push_back(block);
+  }
+  const Vocabulary v{subword_test::byte_level_vocabulary(leading)};
+  const velmora::ByteBPETokenizer bpe(v.tokens, std::move(merges), "<unk>", "<s>", "</s>", false);
+  std::string word;
+  for (std::size_t k = 0; k < kBlocks; ++k) word += block;
+  const auto start = std::chrono::steady_clock::now();
+  const Ids ids = bpe.tokenize(word);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(ids, Ids(kBlocks, v[block]));
+  EXPECT_LT(elapsed.count(), 2.0) << "merging a " << word.size() << "-byte word";
 }
 
 // A character map with the keys "e" + U+0301 -> "é", "Ａ" -> "A" and U+200B -> "" (deleted),
@@ -155,11 +186,11 @@ std::vector<std::uint8_t> small_charsmap() {
   return map;
 }
 
-TEST(UnigramSegmentation, NormalisesClustersAndFallsBackToUnknownPieces) {
+TEST(UnigramSegmentation, NormalisesAndFallsBackToUnknownPieces) {
   const std::string mark = "\xE2\x96\x81";
   const Vocabulary v{{"<s>", "</s>", "<unk>", mark, mark + "a", mark + "\xC3\xA9", mark + "A", "b", "A", "\xCC\x81",
-                      mark + "ab", "a"}};
-  const std::vector<float> scores = {0, 0, -10, -3, -1, -1, -1, -2, -2, -2, -1.5F, -2};
+                      mark + "ab", "a", "\xCC\x80"}};
+  const std::vector<float> scores = {0, 0, -10, -3, -1, -1, -1, -2, -2, -2, -1.5F, -2, -2};
   const velmora::XLMRobertaTokenizer unigram(v.tokens, scores, small_charsmap(), 2, "<s>", "</s>");
   struct Case {
     const char* name;
@@ -174,12 +205,39 @@ TEST(UnigramSegmentation, NormalisesClustersAndFallsBackToUnknownPieces) {
       {"decomposed accent composed by the map", "e\xCC\x81", {v[mark + "\xC3\xA9"]}},
       {"fullwidth letter folded", "\xEF\xBC\xA1", {v[mark + "A"]}},
       {"a key for the base alone keeps the mark", "\xEF\xBC\xA1\xCC\x81", {v[mark + "A"], v["\xCC\x81"]}},
+      {"a key that starts a stack of marks is replaced", "e\xCC\x81\xCC\x80", {v[mark + "\xC3\xA9"], v["\xCC\x80"]}},
       {"deleted character", "a\xE2\x80\x8B" "b", {v[mark + "ab"]}},
-      {"unknown characters stay separate", "qq", {v[mark], v["<unk>"], v["<unk>"]}},
+      {"a run of unknown characters is one unknown piece", "qq", {v[mark], v["<unk>"]}},
       {"carriage return and line feed split runs", "a\r\nb", {v[mark + "a"], v[mark], v["b"]}},
   };
   for (const auto& test : cases) EXPECT_EQ(unigram.tokenize(test.word), test.expected) << test.name;
   EXPECT_EQ(unigram.vocabulary_size(), v.tokens.size());
+}
+
+TEST(UnigramSegmentation, ALoopingCharacterMapCostsLittle) {
+  // A trie whose "a" edge leads back to the node it leaves: every run of "a" walks as a key
+  // prefix. The walk stops at the longest key a real map could hold, so a long word stays linear.
+  std::vector<std::uint8_t> map;
+  const auto put = [&](std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) map.push_back(static_cast<std::uint8_t>(value >> shift));
+  };
+  const std::uint32_t base = 256;
+  std::vector<std::uint32_t> units(512, 0);
+  units[0] = base << 10;
+  units[base ^ 'a'] = (('a' ^ 0U) << 10) | 'a';  // next node = (base ^ 'a') ^ 'a' = base
+  put(static_cast<std::uint32_t>(units.size() * 4));
+  for (const auto unit : units) put(unit);
+  const std::string mark = "\xE2\x96\x81";
+  const velmora::XLMRobertaTokenizer unigram({"<s>", "</s>", "<unk>", mark + "a", "a"}, {0, 0, 0, -1, -1}, map, 2,
+                                             "<s>", "</s>");
+  const std::string word(100000, 'a');
+  const auto start = std::chrono::steady_clock::now();
+  const Ids ids = unigram.tokenize(word);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(ids.size(), word.size());
+  EXPECT_EQ(ids.front(), 3);
+  EXPECT_EQ(ids.back(), 4);
+  EXPECT_LT(elapsed.count(), 2.0);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The shared word cache and list encoding: special-token framing, slots shared by colliding
-// words, the bounded slot counter, failed encodings left uncached, moves.
+// words, the bounded slot counter, failed and over-long encodings left uncached, moves.
 
 #include <stdexcept>
 
@@ -119,6 +119,16 @@ TEST(SubwordWordCache, HitsSkipTheEncodingAndFailuresStoreNothing) {
   EXPECT_EQ(cache.size(), 1);
   // The cache key is the word exactly as given: a prefix of a cached word is its own word.
   EXPECT_EQ(cache.get_or_encode("ab", encode), (Ids{2}));
+  // A long word is encoded each time and never occupies a slot.
+  const std::string longest(WordCache::kMaxCachedWordBytes, 'x');
+  const std::string huge(1 << 20, 'y');
+  calls = 0;
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(cache.get_or_encode(longest, encode), (Ids{256}));
+    EXPECT_EQ(cache.get_or_encode(huge, encode), (Ids{1 << 20}));
+  }
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(cache.size(), 3);
 }
 
 TEST(SubwordWordCache, MovedTokenizersKeepTheirVocabularyAndCache) {
