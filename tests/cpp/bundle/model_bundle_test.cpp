@@ -285,6 +285,13 @@ TEST_F(ModelBundleTest, SymbolicLinksMayNotLeaveTheBundle) {
   EXPECT_EQ(open_error(escape_up, false),
             "bundle path leaves its directory at manifest.tensor_file.path");
 
+  // The manifest itself is held to the same rule: its paths would otherwise be trusted.
+  const std::filesystem::path escape_manifest = copy_of_valid(dir("valid"), "escape_manifest");
+  std::filesystem::remove(escape_manifest / "manifest.json");
+  std::filesystem::create_symlink("../valid/manifest.json", escape_manifest / "manifest.json");
+  EXPECT_EQ(open_error(escape_manifest, false),
+            "bundle path leaves its directory at manifest.json");
+
   // Links that stay inside, and a bundle directory reached through a link, are fine.
   const std::filesystem::path inside = copy_of_valid(dir("valid"), "inside");
   std::filesystem::create_directory(inside / "store");
