@@ -135,6 +135,9 @@ def refusals():
     def pretrain(**changes):
         return lambda t, a: a["pretrain_vocab"]["_unit2id"].update(changes)
 
+    def max_output_layer(t):
+        return max(int(name.split(".")[1]) for name in t if name.startswith("output_layers."))
+
     def resize(name, rows):
         return lambda t, a: t.update({name: t[name][:rows].clone() if rows <= t[name].shape[0] else
                                       torch.cat([t[name], t[name][:rows - t[name].shape[0]]])})
@@ -185,6 +188,13 @@ def refusals():
          "constituency hidden dimensions disagree"),
         ("reduce_three_dims", lambda t, a: t.update({"reduce_linear.weight": t["reduce_linear.weight"].unsqueeze(0)}),
          "constituency hidden dimensions disagree"),
+        # Scores are read one per transition, and Open picks its dummy row by index.
+        ("output_rows", lambda t, a: [t.update({name: t[name][:-1].clone()}) for name in
+                                      (f"output_layers.{max_output_layer(t)}.weight",
+                                       f"output_layers.{max_output_layer(t)}.bias")],
+         "constituency output layer has the wrong shape"),
+        ("open_index_past_dummies", transition(3, open_index=999),
+         "constituency Open index is outside dummy embeddings"),
         ("charlm_without_assets", lambda t, a: t.update({"forward_charlm.char_emb.weight": torch.zeros(3, 2)}),
          "constituency charLM tensors have no assets"),
     ]
