@@ -248,9 +248,7 @@ void check_dimensions(const DepparseModel& model) {
                       vocabulary_ids_fit(model.word_vocab, depparse_tensor(model, "word_emb.weight")) &&
                       vocabulary_ids_fit(model.lemma_vocab, depparse_tensor(model, "lemma_emb.weight")) &&
                       vocabulary_ids_fit(model.upos_vocab, depparse_tensor(model, "upos_emb.weight")) &&
-                      vocabulary_ids_fit(model.pretrain_vocab, depparse_tensor(model, "pretrained_emb.weight")) &&
-                      (model.charlm || vocabulary_ids_fit(model.char_vocab, depparse_tensor(model, "charmodel.char_emb.weight"))) &&
-                      (model.xpos_composite || vocabulary_ids_fit(model.xpos_vocab, depparse_tensor(model, "xpos_emb.weight")));
+                      vocabulary_ids_fit(model.pretrain_vocab, depparse_tensor(model, "pretrained_emb.weight"));
   if (!agrees) throw DepparseModelError("depparse tensor dimensions disagree with bundled configuration or vocabularies");
   if (model.xpos_composite) {
     for (std::size_t i = 0; i < model.xpos_components.size(); ++i) {
@@ -260,10 +258,12 @@ void check_dimensions(const DepparseModel& model) {
         throw DepparseModelError("composite XPOS embedding dimensions disagree with its vocabulary");
       }
     }
-  } else if (rows("xpos_emb.weight") != size(model.xpos_vocab.size())) {
+  } else if (rows("xpos_emb.weight") != size(model.xpos_vocab.size()) ||
+             !vocabulary_ids_fit(model.xpos_vocab, depparse_tensor(model, "xpos_emb.weight"))) {
     throw DepparseModelError("XPOS embedding dimensions disagree with its vocabulary");
   }
-  if (!model.charlm && rows("charmodel.char_emb.weight") != size(model.char_vocab.size())) {
+  if (!model.charlm && (rows("charmodel.char_emb.weight") != size(model.char_vocab.size()) ||
+                        !vocabulary_ids_fit(model.char_vocab, depparse_tensor(model, "charmodel.char_emb.weight")))) {
     throw DepparseModelError("depparse character tensor dimensions disagree with its vocabulary");
   }
 }
