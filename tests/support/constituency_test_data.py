@@ -89,17 +89,6 @@ def write_parse_cases(out):
     model, assets = cb.make_model(table=table("shift", "close"))
     cb.write(out / "no_open", model, assets)
 
-    model, assets = cb.make_model(table=table("shift", "close", (["ROOT"], 3)))
-    tensors, assets = cb.variant(model, assets, lambda t, a: t.update(
-        {"dummy_embedding.weight": t["dummy_embedding.weight"][:3].clone()}))
-    cb.write(out / "open_outside_dummy", model, assets, tensors=tensors)
-
-    model, assets = cb.make_model()
-    tensors, assets = cb.variant(model, assets, lambda t, a: t.update(
-        {"output_layers.1.weight": t["output_layers.1.weight"][:-1].clone(),
-         "output_layers.1.bias": t["output_layers.1.bias"][:-1].clone()}))
-    cb.write(out / "short_output_layer", model, assets, tensors=tensors)
-
 
 def refusals():
     """(name, change of (tensors, assets), message, options): bundles that loading refuses."""
