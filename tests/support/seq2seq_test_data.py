@@ -180,8 +180,8 @@ def write_load_variants(out):
         for drop in variant.get("drop", []):
             tensors.pop(drop)
         tensors.update(variant.get("extra", {}))
-        for name in variant.get("shrink", []):
-            tensors[name] = tensors[name][:-1].clone()
+        for shrunk in variant.get("shrink", []):
+            tensors[shrunk] = tensors[shrunk][:-1].clone()
         bundle_writer.write_bundle(out / "bundles" / "load" / name, tensors, assets,
                                    processor=variant.get("processor", "lemma"))
 
