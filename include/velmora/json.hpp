@@ -67,7 +67,8 @@ class JsonValue {
   std::variant<std::nullptr_t, bool, long long, double, std::string, Array, Object> value_{nullptr};
 };
 
-/// Parses one complete JSON text; errors end with " at JSON byte " and the offset.
+/// Parses one complete JSON text; errors end with " at JSON byte " and the offset. Strings
+/// and keys must be well-formed UTF-8 (a stray byte fails at its sequence's first byte).
 JsonValue parse_json(std::string_view text);
 
 /// The whole content of a regular file, byte for byte.

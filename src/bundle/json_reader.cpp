@@ -270,10 +270,16 @@ class Reader {
   void parse_string(std::string& out) {
     ++pos_;  // opening quotation mark
     while (true) {
-      // Copy the run of plain bytes in one append.
+      // Copy the run of plain bytes in one append. Bytes above 0x7F must form well-formed
+      // UTF-8: strings become Python text and keys of vocabularies, where a stray byte would
+      // only fail much later and far from the file that held it.
       std::size_t run = pos_;
       while (run < size_) {
         unsigned char c = static_cast<unsigned char>(data_[run]);
+        if (c >= 0x80) {
+          run += utf8_sequence_length(run);
+          continue;
+        }
         if (c == '"' || c == '\\' || c < 0x20) break;
         ++run;
       }
@@ -299,6 +305,35 @@ class Reader {
         default: fail("invalid string escape");
       }
     }
+  }
+
+  // The length of the well-formed UTF-8 sequence whose lead byte (0x80 or above) is at
+  // `start`; fails at the lead byte when the sequence is cut off, overlong, a surrogate,
+  // above U+10FFFF, or not a sequence at all.
+  std::size_t utf8_sequence_length(std::size_t start) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data_[start + i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    // The second byte's range carries the overlong, surrogate and range rules.
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    }
+    bool valid = length != 0 && size_ - start >= length && byte(1) >= low && byte(1) <= high;
+    for (std::size_t i = 2; valid && i < length; ++i) valid = (byte(i) & 0xC0) == 0x80;
+    if (!valid) {
+      pos_ = start;
+      fail("invalid UTF-8 in string");
+    }
+    return length;
   }
 
   void parse_unicode_escape(std::string& out) {

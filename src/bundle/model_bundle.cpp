@@ -90,7 +90,9 @@ ModelBundle::ModelBundle(std::filesystem::path path, bool verify_checksums)
     throw ModelBundleError("model bundle is not a directory: " + impl_->path.string());
   }
   try {
-    const detail::JsonValue manifest = detail::load_json(impl_->path / "manifest.json");
+    // The manifest is held to the rule of every file it names: a link may not lead out.
+    const detail::JsonValue manifest = detail::load_json(
+        detail::contained_bundle_path(impl_->path, "manifest.json", "manifest.json"));
     impl_->load(manifest, verify_checksums);
   } catch (const detail::JsonError& error) {
     throw ModelBundleError(error.what());

@@ -13,7 +13,8 @@ std::filesystem::path resolve_from_index(const std::filesystem::path& language_d
                                          std::string_view resources_version,
                                          std::string_view language, std::string_view processor,
                                          std::string_view package) {
-  const detail::JsonValue index = detail::load_json(language_dir / "index.json");
+  const detail::JsonValue index =
+      detail::load_json(detail::contained_bundle_path(language_dir, "index.json", "index.json"));
   if (index.at("format", "index").as_string("") != "velmora-model-index" ||
       index.at("format_version", "index").as_integer("") != 1) {
     throw ModelBundleError("unsupported model index format");

@@ -270,6 +270,18 @@ void check_shapes(const Impl& state) {
       reduce.dim() != 2 || reduce.size(0) != hidden || reduce.size(1) != hidden) {
     throw ConstituencyModelError("constituency hidden dimensions disagree");
   }
+  // The scores are read one per transition, and an Open transition picks its dummy row by index.
+  const std::string last_output = "output_layers." + std::to_string(state.num_output_layers - 1);
+  const auto transitions = static_cast<std::int64_t>(state.transitions.size());
+  if (rows(state.weight(last_output + ".weight")) != transitions ||
+      rows(state.weight(last_output + ".bias")) != transitions) {
+    throw ConstituencyModelError("constituency output layer has the wrong shape");
+  }
+  for (const ConstituencyTransition& transition : state.transitions) {
+    if (transition.kind == ConstituencyTransition::Open && transition.open_index >= dummy.size(0)) {
+      throw ConstituencyModelError("constituency Open index is outside dummy embeddings");
+    }
+  }
 }
 
 void collect_network(Impl& state) {

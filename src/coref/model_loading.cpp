@@ -136,7 +136,15 @@ void check_tensors(const CorefModel& model) {
                     distances.dim() >= 1 && distances.size(0) == 9 &&
                     is_width_three_conv(first_conv) && is_width_three_conv(second_conv) &&
                     second_conv.size(0) == 2 &&
-                    (!model.singletons || has_one_row(coref_tensor(model, "a_scorer.start_map.weight")));
+                    (!model.singletons || has_one_row(coref_tensor(model, "a_scorer.start_map.weight"))) &&
+                    // One score per candidate and one zero-anaphor logit per head are read
+                    // back by position; relative positions index 128 rows, speakers two.
+                    has_one_row(coref_tensor(model, "a_scorer.out.weight")) &&
+                    has_one_row(coref_tensor(model, "zeros_predictor.2.weight")) &&
+                    coref_tensor(model, "zeros_predictor.2.bias").numel() == 1 &&
+                    coref_tensor(model, "sp.emb.weight").dim() == 2 && coref_tensor(model, "sp.emb.weight").size(0) == 128 &&
+                    (!model.full_pairwise || (coref_tensor(model, "pw.speaker_emb.weight").dim() == 2 &&
+                                              coref_tensor(model, "pw.speaker_emb.weight").size(0) == 2));
   if (!fits) throw CorefModelError("coref tensor dimensions disagree");
 }
 

@@ -6,9 +6,11 @@
 
 #include "depparse/model_state.hpp"
 #include "models/charlm_pair.hpp"
+#include "models/composite_xpos.hpp"
 #include "models/lstm_parameters.hpp"
 #include "models/model_config.hpp"
 #include "models/tensor_view.hpp"
+#include "models/vocabulary_ids.hpp"
 
 namespace velmora::detail {
 namespace {
@@ -89,11 +91,7 @@ void read_composite_xpos(DepparseModel& model, const JsonValue& xpos) {
   const std::string map_path = std::string(kPath) + "._unit2id";
   std::multimap<std::uint64_t, Vocabulary> components;
   for (const auto& [key, units] : xpos.at("_unit2id", kPath).as_object(map_path)) {
-    std::uint64_t index = 0;
-    const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), index);
-    if (key.empty() || error != std::errc() || end != key.data() + key.size()) {
-      throw DepparseModelError("composite XPOS component keys must be integers");
-    }
+    const std::uint64_t index = composite_xpos_index<DepparseModelError>(key);
     const std::string component_path = map_path + "." + key;
     Vocabulary ids;
     for (const auto& [unit, id] : units.as_object(component_path)) {
@@ -103,7 +101,7 @@ void read_composite_xpos(DepparseModel& model, const JsonValue& xpos) {
   }
   std::uint64_t expected = 0;
   for (auto& [index, ids] : components) {
-    if (index != expected++) throw DepparseModelError("composite XPOS component keys must be contiguous");
+    if (index != expected++) throw DepparseModelError(std::string(kCompositeXposKeysNotContiguous));
     model.xpos_components.push_back(std::move(ids));
   }
 }
@@ -245,18 +243,27 @@ void check_dimensions(const DepparseModel& model) {
                       rows("upos_emb.weight") == size(model.upos_vocab.size()) &&
                       rows("pretrained_emb.weight") == size(model.pretrain_vocab.size()) &&
                       depparse_tensor(model, "parserlstm.lstm.0.lstm.weight_ih_l0").size(1) == input_width(model) &&
-                      rows("deprel.scorer.W_bilin.bias") == size(model.deprels.size()) - 4;
+                      rows("deprel.scorer.W_bilin.bias") == size(model.deprels.size()) - 4 &&
+                      // Ids index their tables as the vocabularies give them.
+                      vocabulary_ids_fit(model.word_vocab, depparse_tensor(model, "word_emb.weight")) &&
+                      vocabulary_ids_fit(model.lemma_vocab, depparse_tensor(model, "lemma_emb.weight")) &&
+                      vocabulary_ids_fit(model.upos_vocab, depparse_tensor(model, "upos_emb.weight")) &&
+                      vocabulary_ids_fit(model.pretrain_vocab, depparse_tensor(model, "pretrained_emb.weight"));
   if (!agrees) throw DepparseModelError("depparse tensor dimensions disagree with bundled configuration or vocabularies");
   if (model.xpos_composite) {
     for (std::size_t i = 0; i < model.xpos_components.size(); ++i) {
-      if (rows("xpos_emb." + std::to_string(i) + ".weight") != size(model.xpos_components[i].size())) {
+      const at::Tensor& table = depparse_tensor(model, "xpos_emb." + std::to_string(i) + ".weight");
+      if (rows("xpos_emb." + std::to_string(i) + ".weight") != size(model.xpos_components[i].size()) ||
+          !vocabulary_ids_fit(model.xpos_components[i], table)) {
         throw DepparseModelError("composite XPOS embedding dimensions disagree with its vocabulary");
       }
     }
-  } else if (rows("xpos_emb.weight") != size(model.xpos_vocab.size())) {
+  } else if (rows("xpos_emb.weight") != size(model.xpos_vocab.size()) ||
+             !vocabulary_ids_fit(model.xpos_vocab, depparse_tensor(model, "xpos_emb.weight"))) {
     throw DepparseModelError("XPOS embedding dimensions disagree with its vocabulary");
   }
-  if (!model.charlm && rows("charmodel.char_emb.weight") != size(model.char_vocab.size())) {
+  if (!model.charlm && (rows("charmodel.char_emb.weight") != size(model.char_vocab.size()) ||
+                        !vocabulary_ids_fit(model.char_vocab, depparse_tensor(model, "charmodel.char_emb.weight")))) {
     throw DepparseModelError("depparse character tensor dimensions disagree with its vocabulary");
   }
 }

@@ -7,6 +7,7 @@
 
 #include "models/lstm_parameters.hpp"
 #include "models/tensor_view.hpp"
+#include "models/vocabulary_ids.hpp"
 #include "ner/model_state.hpp"
 #include "velmora/model_bundle.hpp"
 
@@ -156,13 +157,15 @@ void check_ner_tensors(NERPlan::Impl& state) {
   if (size_or_none(word_embedding, 0) != vocabulary_size(state.word_vocab) ||
       size_or_none(word_embedding, 1) != state.word_emb_dim ||
       size_or_none(delta_embedding, 0) != vocabulary_size(state.delta_vocab) ||
-      size_or_none(delta_embedding, 1) != state.word_emb_dim) {
+      size_or_none(delta_embedding, 1) != state.word_emb_dim ||
+      // Ids index the tables as the vocabularies give them.
+      !vocabulary_ids_fit(state.word_vocab, word_embedding) || !vocabulary_ids_fit(state.delta_vocab, delta_embedding)) {
     throw NERModelError("NER embedding dimensions disagree with bundled vocabularies");
   }
   if (!state.charlm) {
     const at::Tensor& char_embedding = ner_tensor(state, "charmodel.char_emb.weight");
     if (size_or_none(char_embedding, 0) != vocabulary_size(state.char_vocab) ||
-        size_or_none(char_embedding, 1) != state.char_emb_dim) {
+        size_or_none(char_embedding, 1) != state.char_emb_dim || !vocabulary_ids_fit(state.char_vocab, char_embedding)) {
       throw NERModelError("NER character embedding dimensions disagree with its vocabulary");
     }
   }

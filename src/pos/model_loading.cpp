@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "models/charlm_pair.hpp"
+#include "models/composite_xpos.hpp"
 #include "models/model_config.hpp"
 #include "pos/model_state.hpp"
 #include "velmora/json.hpp"
@@ -52,15 +53,6 @@ void check_profile(POSModel& state, const JsonValue& config) {
   state.uses_transformer = bert_model != nullptr && !bert_model->is_null();
 }
 
-// A key made only of decimal digits, as an integer; keys too large to be a position saturate,
-// so they fail as not contiguous rather than wrapping onto a small position.
-bool parse_component_key(const std::string& key, std::uint64_t& value) {
-  if (key.empty() || !std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
-  const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), value);
-  if (error == std::errc::result_out_of_range) value = std::numeric_limits<std::uint64_t>::max();
-  return true;
-}
-
 void read_composite_xpos(POSModel& state, const JsonValue& xpos) {
   if (xpos.at("keyed", "assets.vocab.xpos").as_bool("assets.vocab.xpos.keyed")) {
     throw POSModelError("keyed composite XPOS vocabularies are unsupported");
@@ -69,8 +61,7 @@ void read_composite_xpos(POSModel& state, const JsonValue& xpos) {
   const std::string map_path = "assets.vocab.xpos._id2unit";
   std::vector<std::pair<std::uint64_t, std::vector<std::string>>> components;
   for (const auto& [key, values] : xpos.at("_id2unit", "assets.vocab.xpos").as_object(map_path)) {
-    std::uint64_t position = 0;
-    if (!parse_component_key(key, position)) throw POSModelError("composite XPOS component keys must be integers");
+    const std::uint64_t position = composite_xpos_index<POSModelError>(key);
     const std::string values_path = map_path + "." + key;
     std::vector<std::string> labels;
     for (const JsonValue& label : values.as_array(values_path)) labels.push_back(label.as_string(values_path + "[]"));
@@ -79,7 +70,7 @@ void read_composite_xpos(POSModel& state, const JsonValue& xpos) {
   std::stable_sort(components.begin(), components.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   for (std::size_t i = 0; i < components.size(); ++i) {
-    if (components[i].first != i) throw POSModelError("composite XPOS component keys must be contiguous");
+    if (components[i].first != i) throw POSModelError(std::string(kCompositeXposKeysNotContiguous));
   }
   for (auto& component : components) state.xpos_components.push_back(std::move(component.second));
 }

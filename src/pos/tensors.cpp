@@ -6,6 +6,7 @@
 
 #include "models/lstm_parameters.hpp"
 #include "models/tensor_view.hpp"
+#include "models/vocabulary_ids.hpp"
 #include "pos/model_state.hpp"
 #include "velmora/model_bundle.hpp"
 
@@ -102,6 +103,20 @@ void check_pos_tensors(const POSModel& state) {
   if (!state.uses_charlm &&
       pos_tensor(state, "charmodel.char_emb.weight").size(0) != entries(state.char_vocab.size())) {
     throw POSModelError("POS character tensor dimensions disagree with its vocabulary");
+  }
+  // Ids index their tables as the vocabularies give them, and class ids index the labels.
+  const std::int64_t upos = entries(state.upos_labels.size());
+  const auto rows = [](const at::Tensor& tensor) { return tensor.dim() >= 1 ? tensor.size(0) : -1; };
+  if (!vocabulary_ids_fit(state.word_vocab, word_emb) ||
+      !vocabulary_ids_fit(state.pretrain_vocab, pos_tensor(state, "pretrained_emb.weight")) ||
+      (!state.uses_charlm && !vocabulary_ids_fit(state.char_vocab, pos_tensor(state, "charmodel.char_emb.weight"))) ||
+      rows(pos_tensor(state, "upos_clf.bias")) != upos || rows(pos_tensor(state, "upos_emb.weight")) != upos) {
+    throw POSModelError("POS tensor dimensions disagree with bundled vocabularies");
+  }
+  for (std::size_t f = 0; f < state.feature_vocabs.size(); ++f) {
+    if (rows(pos_tensor(state, feature_prefix(f) + ".weight")) != entries(state.feature_vocabs[f].values.size())) {
+      throw POSModelError("POS feature tensor dimensions disagree with its vocabulary");
+    }
   }
   if (pos_tensor(state, "taggerlstm.lstm.0.lstm.weight_ih_l0").size(1) != pos_input_size(state)) {
     throw POSModelError("POS tagger input size disagrees with its embedding profile");

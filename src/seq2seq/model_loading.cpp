@@ -76,6 +76,23 @@ void check_required_tensors(const Seq2SeqModel& model) {
   }
 }
 
+// Ids below vocab_size index the embedding and name the generator's columns, and POS ids index
+// their own table: a table shorter than its ids would only fail once a word reached it.
+void check_dimensions(const Seq2SeqModel& model) {
+  const auto rows = [&](std::string_view name) {
+    const at::Tensor& tensor = seq2seq_tensor(model, name);
+    return tensor.dim() >= 1 ? tensor.size(0) : -1;
+  };
+  bool fits = rows("embedding.weight") == model.vocab_size && rows("dec2vocab.weight") == model.vocab_size &&
+              rows("dec2vocab.bias") == model.vocab_size;
+  if (model.pos) {
+    const std::int64_t tags = rows("pos_embedding.weight");
+    fits = fits && tags == static_cast<std::int64_t>(model.pos_vocab->id2unit.size());
+    for (const auto& [tag, id] : model.pos_vocab->unit2id) fits = fits && id >= 0 && id < tags;
+  }
+  if (!fits) throw Seq2SeqModelError("seq2seq tensor dimensions disagree with its vocabularies");
+}
+
 }  // namespace
 
 Seq2SeqVocab parse_seq2seq_vocab(const JsonValue& value, std::string_view path) {
@@ -121,6 +138,7 @@ std::unique_ptr<Seq2SeqModel> load_seq2seq_model(std::filesystem::path bundle_pa
   read_config(*model, config);
   bind_tensors(*model);
   check_required_tensors(*model);
+  check_dimensions(*model);
   auto weight = [&](const std::string& name) { return seq2seq_tensor(*model, name); };
   model->encoder_weights =
       lstm_parameters(weight, "encoder.", static_cast<int>(model->num_layers), /*bidirectional=*/true);

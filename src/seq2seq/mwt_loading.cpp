@@ -53,6 +53,12 @@ void load_classifier(MWTModel& model) {
   model.output_weight = mwt_tensor(model, "output_layer.2.weight");
   model.output_bias = mwt_tensor(model, "output_layer.2.bias");
   model.embedding = mwt_tensor(model, "embedding.weight");
+  // Character ids index the embedding as the vocabulary gives them.
+  for (const auto& [unit, id] : model.unit2id) {
+    if (id < 0 || model.embedding.dim() != 2 || id >= model.embedding.size(0)) {
+      throw MWTModelError("MWT classifier vocabulary ids exceed its embedding table");
+    }
+  }
   const at::TensorOptions options = model.embedding.options();
   model.lstm_state = {at::zeros({2 * model.num_layers, 1, model.hidden_dim / 2}, options),
                       at::zeros({2 * model.num_layers, 1, model.hidden_dim / 2}, options)};

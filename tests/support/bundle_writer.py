@@ -71,6 +71,7 @@ CORRUPTIONS = {
     "missing_artifact": "first artifact file deleted",
     "absolute_assets_path": "assets path made absolute",
     "parent_assets_path": "assets path goes through '..'",
+    "non_utf8_language": "a raw 0xFF byte starts the manifest's language string",
 }
 
 
@@ -250,7 +251,10 @@ def write_bundle(
     write(tensor_file_path, bytes(blob))
     for path, data in (artifacts or {}).items():
         write(path, data)
-    (root / "manifest.json").write_text(json.dumps(manifest, indent=2), encoding="utf-8")
+    manifest_data = json.dumps(manifest, indent=2).encode("utf-8")
+    if "non_utf8_language" in corruptions:
+        manifest_data = manifest_data.replace(b'"language": "', b'"language": "\xff', 1)
+    (root / "manifest.json").write_bytes(manifest_data)
 
     if "missing_assets" in corruptions:
         (root / assets_path).unlink()

@@ -89,17 +89,6 @@ def write_parse_cases(out):
     model, assets = cb.make_model(table=table("shift", "close"))
     cb.write(out / "no_open", model, assets)
 
-    model, assets = cb.make_model(table=table("shift", "close", (["ROOT"], 3)))
-    tensors, assets = cb.variant(model, assets, lambda t, a: t.update(
-        {"dummy_embedding.weight": t["dummy_embedding.weight"][:3].clone()}))
-    cb.write(out / "open_outside_dummy", model, assets, tensors=tensors)
-
-    model, assets = cb.make_model()
-    tensors, assets = cb.variant(model, assets, lambda t, a: t.update(
-        {"output_layers.1.weight": t["output_layers.1.weight"][:-1].clone(),
-         "output_layers.1.bias": t["output_layers.1.bias"][:-1].clone()}))
-    cb.write(out / "short_output_layer", model, assets, tensors=tensors)
-
 
 def refusals():
     """(name, change of (tensors, assets), message, options): bundles that loading refuses."""
@@ -134,6 +123,9 @@ def refusals():
 
     def pretrain(**changes):
         return lambda t, a: a["pretrain_vocab"]["_unit2id"].update(changes)
+
+    def max_output_layer(t):
+        return max(int(name.split(".")[1]) for name in t if name.startswith("output_layers."))
 
     def resize(name, rows):
         return lambda t, a: t.update({name: t[name][:rows].clone() if rows <= t[name].shape[0] else
@@ -185,6 +177,13 @@ def refusals():
          "constituency hidden dimensions disagree"),
         ("reduce_three_dims", lambda t, a: t.update({"reduce_linear.weight": t["reduce_linear.weight"].unsqueeze(0)}),
          "constituency hidden dimensions disagree"),
+        # Scores are read one per transition, and Open picks its dummy row by index.
+        ("output_rows", lambda t, a: [t.update({name: t[name][:-1].clone()}) for name in
+                                      (f"output_layers.{max_output_layer(t)}.weight",
+                                       f"output_layers.{max_output_layer(t)}.bias")],
+         "constituency output layer has the wrong shape"),
+        ("open_index_past_dummies", transition(3, open_index=999),
+         "constituency Open index is outside dummy embeddings"),
         ("charlm_without_assets", lambda t, a: t.update({"forward_charlm.char_emb.weight": torch.zeros(3, 2)}),
          "constituency charLM tensors have no assets"),
     ]

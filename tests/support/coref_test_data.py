@@ -73,6 +73,8 @@ def write_load_cases(out, ref, package):
 
     config_without_rough_k = {key: value for key, value in assets["config"].items() if key != "rough_k"}
     hidden = tensors["rough_scorer.bilinear.weight"].shape[0]
+    zero_width = tensors["zeros_predictor.2.weight"].shape[1]
+    score_width = tensors["a_scorer.out.weight"].shape[1]
     refused = {
         "processor_capitalised": {"processor": "Coref"},
         "processor_longer": {"processor": "coref2"},
@@ -95,6 +97,11 @@ def write_load_cases(out, ref, package):
         "missing_hidden_layer": {"tensors": without("a_scorer.hidden.0.bias")},
         "span_conv_five_wide": {"tensors": replaced("sp.conv.1.weight", torch.zeros(2, 6, 5))},
         "span_conv_three_channels": {"tensors": replaced("sp.conv.1.weight", torch.zeros(3, 6, 3))},
+        "zero_predictor_no_rows": {"tensors": {**tensors, "zeros_predictor.2.weight": torch.zeros(0, zero_width),
+                                               "zeros_predictor.2.bias": torch.zeros(0)}},
+        "anaphoricity_two_outputs": {"tensors": {**tensors, "a_scorer.out.weight": torch.zeros(2, score_width),
+                                                 "a_scorer.out.bias": torch.zeros(2)}},
+        "span_positions_short": {"tensors": replaced("sp.emb.weight", tensors["sp.emb.weight"][:100].clone())},
         "table_holds_string": {"assets": {**assets, "runtime_contract": {"tokenizer_map_ids": {"cat": [5, "x"]}}}},
         "table_entry_not_array": {"assets": {**assets, "runtime_contract": {"tokenizer_map_ids": {"cat": 5}}}},
         "missing_eos_id": {"assets": json.loads(json.dumps(assets).replace('"eos_id"', '"eos"'))},

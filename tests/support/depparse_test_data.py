@@ -133,6 +133,16 @@ def composite_keys(keys):
     return edit
 
 
+def word_id_past_table(assets):
+    units = assets["vocab"]["word"]["_unit2id"]
+    units[max(units, key=units.get)] = 99
+
+
+def composite_id_past_table(assets):
+    units = assets["vocab"]["xpos"]["_unit2id"]["0"]
+    units[max(units, key=units.get)] = 99
+
+
 def swap_charlm_slots(assets):
     charlm = assets["charlm"]
     charlm["forward"], charlm["backward"] = charlm["backward"], charlm["forward"]
@@ -182,6 +192,9 @@ LOADING_CASES = {
                            "composite XPOS component keys must be contiguous"),
     "composite_key_letters": (Settings(composite_xpos=True), composite_keys(["0", "1a"]), None, {},
                               "composite XPOS component keys must be integers"),
+    # A key past 64 bits is still a number (as the tagger reads it), just never a position.
+    "composite_key_huge": (Settings(composite_xpos=True), composite_keys(["0", "18446744073709551616"]), None, {},
+                           "composite XPOS component keys must be contiguous"),
     "composite_keyed": (Settings(composite_xpos=True), set_path(["vocab", "xpos", "keyed"], True), None, {},
                         "keyed composite XPOS vocabularies are unsupported"),
     "feats_comma": (Settings(), set_path(["vocab", "feats", "sep"], ","), None, {},
@@ -212,6 +225,11 @@ LOADING_CASES = {
                             "composite XPOS embedding dimensions disagree with its vocabulary"),
     "char_rows": (Settings(), None, shrink_rows("charmodel.char_emb.weight"), {},
                   "depparse character tensor dimensions disagree with its vocabulary"),
+    # Ids index their tables as the vocabularies give them.
+    "word_id_past_table": (Settings(), word_id_past_table, None, {},
+                           "depparse tensor dimensions disagree with bundled configuration or vocabularies"),
+    "composite_id_past_table": (Settings(composite_xpos=True), composite_id_past_table, None, {},
+                                "composite XPOS embedding dimensions disagree with its vocabulary"),
     "complex_dtype": (Settings(), None, complex_tensor, {}, "ATen view does not support bundle dtype: complex64"),
 }
 

@@ -101,6 +101,7 @@ BROKEN = {
     "flipped_gap_byte": dict(corrupt="flip_gap_byte"),
     "tensor_digest": dict(corrupt="tensor_digest"),
     "artifact_digest": dict(corrupt="artifact_digest"),
+    "language_not_utf8": dict(corrupt="non_utf8_language"),
 }
 
 

@@ -154,6 +154,9 @@ def write_refused_and_loads(out):
                                      "NER embedding dimensions disagree with bundled vocabularies"),
         "word_embedding_rank_one": ({"tensors": replaced("word_emb.weight", torch.zeros(16))},
                                     "NER embedding dimensions disagree with bundled vocabularies"),
+        "word_id_past_table": ({"assets": edited(lambda a: a["vocab"]["word"]["_unit2id"].update(
+                                    {max(a["vocab"]["word"]["_unit2id"], key=a["vocab"]["word"]["_unit2id"].get): 99}))},
+                               "NER embedding dimensions disagree with bundled vocabularies"),
         "char_embedding_width": ({"tensors": replaced("charmodel.char_emb.weight", torch.zeros(64, 4))},
                                  "NER character embedding dimensions disagree with its vocabulary"),
         "tagger_input_width": ({"tensors": replaced("taggerlstm.lstm.weight_ih_l0", torch.zeros(28, 13))},

@@ -117,6 +117,18 @@ def _swap_charlms(tensors, assets):
     tensors.update(swapped)
 
 
+def _word_id_past_table(tensors, assets):
+    units = assets["vocab"]["word"]["_unit2id"]
+    units[max(units, key=units.get)] = 99
+
+
+def _shrink(*names):
+    def edit(tensors, assets):
+        for name in names:
+            tensors[name] = tensors[name][:-1].clone()
+    return edit
+
+
 def _extra_word(tensors, assets):
     assets["vocab"]["word"]["_unit2id"]["extra"] = 99
 
@@ -168,6 +180,9 @@ REFUSED = {
     "input_size": (PosSetup(), _config(transformed_dim=5), "pos"),
     "xpos_classes": (PosSetup(), _vocab(["vocab", "xpos", "_id2unit"], SPECIALS + ["NN"]), "pos"),
     "char_rows": (PosSetup(), _both(_vocab(["vocab", "char", "_unit2id"], {"a": 0})), "pos"),
+    "word_id_past_table": (PosSetup(), _word_id_past_table, "pos"),
+    "upos_emb_rows": (PosSetup(), _shrink("upos_emb.weight"), "pos"),
+    "feature_rows": (PosSetup(), _shrink("ufeats_clf.0.W_bilin.weight", "ufeats_clf.0.W_bilin.bias"), "pos"),
 }
 
 # Bundles that load although they look unusual.

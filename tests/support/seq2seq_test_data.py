@@ -180,6 +180,8 @@ def write_load_variants(out):
         for drop in variant.get("drop", []):
             tensors.pop(drop)
         tensors.update(variant.get("extra", {}))
+        for shrunk in variant.get("shrink", []):
+            tensors[shrunk] = tensors[shrunk][:-1].clone()
         bundle_writer.write_bundle(out / "bundles" / "load" / name, tensors, assets,
                                    processor=variant.get("processor", "lemma"))
 
@@ -227,6 +229,10 @@ LOAD_VARIANTS = {
     "half_extra": {"extra": {"unused": torch.zeros(3, dtype=torch.float16)}},
     "bad_pos_vocab_unused": {"edit": _set(["vocab", "pos"], {"_id2unit": ["<PAD>"], "_unit2id": {}})},
     "unit_id_out_of_range": {"edit": _set(["vocab", "_unit2id", "a"], 1 << 62)},
+    "embedding_rows": {"shrink": ["embedding.weight"]},
+    "generator_bias": {"shrink": ["dec2vocab.bias"]},
+    "pos_embedding_rows": {"options": {"pos": True}, "shrink": ["pos_embedding.weight"]},
+    "pos_id_past_table": {"options": {"pos": True}, "edit": _set(["vocab", "pos", "_unit2id", "NOUN"], 99)},
     "mwt_lemma_processor": {"processor": "lemma"},
     "mwt_valid": {"processor": "mwt"},
     "mwt_no_vocab_size": {"processor": "mwt", "edit": _set(["config", "vocab_size"], "<delete>")},
@@ -238,6 +244,7 @@ LOAD_VARIANTS = {
                            "extra": {"unused": torch.zeros(3, dtype=torch.float16)}},
     "mwt_classifier_missing": {"processor": "mwt", "classifier": True, "options": {"layers": 2},
                                "drop": ["encoder.bias_hh_l1_reverse"]},
+    "mwt_classifier_unit_id": {"processor": "mwt", "classifier": True, "edit": _set(["vocab", "_unit2id", "a"], 1 << 62)},
     "mwt_classifier_no_layers": {"processor": "mwt", "classifier": True, "edit": _set(["config", "num_layers"], 0)},
     "lemma_string_caseless": {"edit": _set(["caseless"], "yes")},
     "lemma_null_caseless": {"edit": _both(_set(["caseless"], None), _set(["config", "caseless"], True))},

@@ -139,8 +139,33 @@ TEST(JsonReader, StringsDecodeEscapesToUtf8) {
   EXPECT_EQ(parse_json(R"("\ud83d\ude00")").as_string(""), "\xF0\x9F\x98\x80");
   EXPECT_EQ(parse_json(R"("\u0000")").as_string(""), std::string(1, '\0'));
   EXPECT_EQ(parse_json(R"("\"\\\/\b\f\n\r\t")").as_string(""), "\"\\/\b\f\n\r\t");
-  // Bytes above 0x7F are copied unchecked, valid UTF-8 or not.
-  EXPECT_EQ(parse_json("\"\xFF\x80\x7F\"").as_string(""), "\xFF\x80\x7F");
+  // Raw UTF-8 is copied as it stands, up to the four-byte forms at both ends of their range.
+  EXPECT_EQ(parse_json("\"\xC3\xA9\x7F\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\"").as_string(""),
+            "\xC3\xA9\x7F\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
+}
+
+// Ill-formed UTF-8 in a string or key is refused where it is read, at the first byte of the
+// faulty sequence, instead of failing later wherever the text is first decoded.
+TEST(JsonReader, IllFormedUtf8IsRefusedAtItsFirstByte) {
+  const SyntaxCase cases[] = {
+      {"\"\xFF\"", "invalid UTF-8 in string at JSON byte 1"},
+      {"\"ab\x80\"", "invalid UTF-8 in string at JSON byte 3"},            // stray continuation
+      {"\"\xC3\"", "invalid UTF-8 in string at JSON byte 1"},              // cut off by the quote
+      {"\"\xC3", "invalid UTF-8 in string at JSON byte 1"},                 // cut off by the end
+      {"\"\xE2\x82\"", "invalid UTF-8 in string at JSON byte 1"},
+      {"\"\xC0\xAF\"", "invalid UTF-8 in string at JSON byte 1"},          // overlong '/'
+      {"\"\xE0\x80\xAF\"", "invalid UTF-8 in string at JSON byte 1"},      // overlong
+      {"\"\xF0\x8F\xBF\xBF\"", "invalid UTF-8 in string at JSON byte 1"},  // overlong
+      {"\"\xED\xA0\x80\"", "invalid UTF-8 in string at JSON byte 1"},      // a surrogate
+      {"\"\xF4\x90\x80\x80\"", "invalid UTF-8 in string at JSON byte 1"},  // above U+10FFFF
+      {"\"\xF8\x88\x80\x80\x80\"", "invalid UTF-8 in string at JSON byte 1"},
+      {"\"\xE2\x82\x41\"", "invalid UTF-8 in string at JSON byte 1"},
+      {"{\"ok\":1,\"k\xFE\":2}", "invalid UTF-8 in string at JSON byte 10"},  // in a key
+      {"[\"\xC3\xA9\", \"\xA9\"]", "invalid UTF-8 in string at JSON byte 8"},
+  };
+  for (const SyntaxCase& c : cases) {
+    EXPECT_EQ(parse_error(c.text), c.message) << "input: " << c.text;
+  }
 }
 
 TEST(JsonReader, ReadsNestedDocuments) {

@@ -28,7 +28,8 @@ using velmora::testing::write_file;
 struct FailureCase {
   const char* name;
   bool verify;
-  const char* message;  // "{dir}" stands for the bundle's absolute directory
+  const char* message;  // "{dir}" stands for the bundle's absolute directory, "{ff}" for the
+                        // offset of the first 0xFF byte in its manifest
 };
 
 const FailureCase kFailures[] = {
@@ -85,6 +86,7 @@ const FailureCase kFailures[] = {
     {"flipped_gap_byte", true, "tensor file checksum mismatch"},
     {"tensor_digest", true, "tensor checksum mismatch: 'first'"},
     {"artifact_digest", true, "artifact checksum mismatch: 'model.pt2'"},
+    {"language_not_utf8", false, "invalid UTF-8 in string at JSON byte {ff}"},
 };
 
 std::string open_error(const std::filesystem::path& dir, bool verify) {
@@ -202,6 +204,11 @@ TEST_F(ModelBundleTest, RefusesBrokenBundlesWithTheirMessage) {
     if (auto at = expected.find("{dir}"); at != std::string::npos) {
       expected.replace(at, 5, dir(failure.name).string());
     }
+    if (auto at = expected.find("{ff}"); at != std::string::npos) {
+      const std::string manifest =
+          velmora::detail::load_text_file(dir(failure.name) / "manifest.json");
+      expected.replace(at, 4, std::to_string(manifest.find('\xFF')));
+    }
     EXPECT_EQ(open_error(dir(failure.name), failure.verify), expected) << failure.name;
   }
 }
@@ -284,6 +291,13 @@ TEST_F(ModelBundleTest, SymbolicLinksMayNotLeaveTheBundle) {
   std::filesystem::create_symlink("../valid/tensors.bin", escape_up / "tensors.bin");
   EXPECT_EQ(open_error(escape_up, false),
             "bundle path leaves its directory at manifest.tensor_file.path");
+
+  // The manifest itself is held to the same rule: its paths would otherwise be trusted.
+  const std::filesystem::path escape_manifest = copy_of_valid(dir("valid"), "escape_manifest");
+  std::filesystem::remove(escape_manifest / "manifest.json");
+  std::filesystem::create_symlink("../valid/manifest.json", escape_manifest / "manifest.json");
+  EXPECT_EQ(open_error(escape_manifest, false),
+            "bundle path leaves its directory at manifest.json");
 
   // Links that stay inside, and a bundle directory reached through a link, are fine.
   const std::filesystem::path inside = copy_of_valid(dir("valid"), "inside");

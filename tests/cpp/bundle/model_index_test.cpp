@@ -90,6 +90,14 @@ TEST_F(ModelIndexTest, RefusesALinkThatLeavesTheLanguageDirectory) {
   std::filesystem::create_directories(root() / "elsewhere");
   std::filesystem::create_directory_symlink(root() / "elsewhere", language_dir() / "linked");
   EXPECT_EQ(error_of("pos", "a"), "bundle path leaves its directory at index.bundles[].path");
+
+  // The index itself may not be a link out of its directory either.
+  std::filesystem::remove(language_dir() / "index.json");
+  write_file(root() / "elsewhere" / "index.json",
+             R"({"format": "velmora-model-index", "format_version": 1, "resources_version": "1.14.0",
+                 "language": "en", "bundles": [{"processor": "pos", "package": "a", "path": "b"}]})");
+  std::filesystem::create_symlink(root() / "elsewhere" / "index.json", language_dir() / "index.json");
+  EXPECT_EQ(error_of("pos", "a"), "bundle path leaves its directory at index.json");
 }
 
 TEST_F(ModelIndexTest, RefusesInvalidIdentityParts) {

@@ -46,6 +46,10 @@ TEST(CorefBundleLoading, BrokenBundlesAreRefusedByTheFirstFailingRule) {
       // The span decoding needs one start and one end score per word.
       {"span_conv_five_wide", Kind::model, "coref tensor dimensions disagree"},
       {"span_conv_three_channels", Kind::model, "coref tensor dimensions disagree"},
+      // Scores read back one per candidate or head: without a row, reading them runs past the end.
+      {"zero_predictor_no_rows", Kind::model, "coref tensor dimensions disagree"},
+      {"anaphoricity_two_outputs", Kind::model, "coref tensor dimensions disagree"},
+      {"span_positions_short", Kind::model, "coref tensor dimensions disagree"},
       {"table_holds_string", Kind::json, "expected JSON integer"},
       {"table_entry_not_array", Kind::json, "expected JSON array at assets.runtime_contract.tokenizer_map_ids.cat"},
       {"missing_eos_id", Kind::json, "missing JSON key 'eos_id' at assets.transformer.tokenizer"},

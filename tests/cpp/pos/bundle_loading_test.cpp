@@ -60,6 +60,10 @@ TEST(POSBundleLoading, RefusesEachFaultWithItsMessage) {
       {"input_size", "POS tagger input size disagrees with its embedding profile"},
       {"xpos_classes", "XPOS tensor dimensions disagree with its vocabulary"},
       {"char_rows", "POS character tensor dimensions disagree with its vocabulary"},
+      // Tables shorter than the ids or classes that index them.
+      {"word_id_past_table", "POS tensor dimensions disagree with bundled vocabularies"},
+      {"upos_emb_rows", "POS tensor dimensions disagree with bundled vocabularies"},
+      {"feature_rows", "POS feature tensor dimensions disagree with its vocabulary"},
   };
   for (const Refusal& refusal : cases) {
     try {

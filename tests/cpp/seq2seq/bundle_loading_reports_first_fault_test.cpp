@@ -61,6 +61,11 @@ TEST(Seq2SeqLoading, EachFaultHasItsMessage) {
       {"half_extra", ""},
       {"bad_pos_vocab_unused", "seq2seq: assets.vocab.pos must begin with <PAD>, <UNK>, <SOS>, <EOS>"},
       {"unit_id_out_of_range", ""},
+      // Tables shorter than the ids that index them are refused before any word reaches them.
+      {"embedding_rows", "seq2seq: seq2seq tensor dimensions disagree with its vocabularies"},
+      {"generator_bias", "seq2seq: seq2seq tensor dimensions disagree with its vocabularies"},
+      {"pos_embedding_rows", "seq2seq: seq2seq tensor dimensions disagree with its vocabularies"},
+      {"pos_id_past_table", "seq2seq: seq2seq tensor dimensions disagree with its vocabularies"},
   };
   for (const Case& c : cases) EXPECT_EQ(load_outcome<Seq2SeqPlan>(c.variant), c.outcome) << c.variant;
 }
@@ -85,6 +90,7 @@ TEST(MWTLoading, EachFaultHasItsMessage) {
       {"mwt_dict_only_half", ""},
       {"mwt_classifier_missing", "mwt: missing MWT tensor: 'encoder.bias_hh_l1_reverse'"},
       {"mwt_classifier_no_layers", "mwt: invalid MWT classifier dimensions in assets.config"},
+      {"mwt_classifier_unit_id", "mwt: MWT classifier vocabulary ids exceed its embedding table"},
   };
   for (const Case& c : cases) EXPECT_EQ(load_outcome<MWTPlan>(c.variant), c.outcome) << c.variant;
 }
