@@ -23,6 +23,11 @@ constexpr std::size_t kSentencesPerBatch = 64;
 // pass this many floats (128 MB): enough rows for every worker, bounded memory.
 constexpr std::int64_t kProjectionFloatsPerCall = std::int64_t{1} << 25;
 
+// The largest projection table kept (64 MB): character vocabularies are small, and a gather of
+// precomputed rows replaces a matrix product per call, which would also wake the thread pool
+// for a single sentence.
+constexpr std::int64_t kProjectionTableFloats = std::int64_t{1} << 24;
+
 [[noreturn]] void refuse_tensors() { throw CharLMModelError("character language model tensors do not match its assets"); }
 
 std::vector<std::string> code_points(const std::string& word) {
@@ -91,7 +96,35 @@ NativeCharLM::NativeCharLM(std::shared_ptr<const ModelBundle> bundle, std::strin
                        c_init_.scalar_type() == at::kFloat &&
                        std::all_of(lstm_weights_.begin(), lstm_weights_.end(),
                                    [](const at::Tensor& tensor) { return tensor.scalar_type() == at::kFloat; });
-  if (float32) lstm_ = std::make_unique<const InferenceLstm>(lstm_weights_, static_cast<int>(num_layers_), false);
+  if (float32) {
+    lstm_ = std::make_unique<const InferenceLstm>(lstm_weights_, static_cast<int>(num_layers_), false);
+    // Ids outside the table are left to the embedding lookup, which refuses them.
+    const auto in_table = [&](std::int64_t id) { return id >= 0 && id < vocabulary_size; };
+    const bool ids_fit = in_table(unknown_id_) && std::all_of(unit_to_id_.begin(), unit_to_id_.end(), [&](const auto& entry) {
+      return in_table(entry.second);
+    });
+    if (ids_fit && vocabulary_size * lstm_->projection_width() <= kProjectionTableFloats) {
+      c10::InferenceMode guard(true);
+      projection_table_ = at::mm(char_embedding_, lstm_->first_layer_input_weights());
+    }
+  }
+}
+
+at::Tensor NativeCharLM::run_prepared(const std::vector<std::int64_t>& ids, std::span<const std::int64_t> lengths) const {
+  const auto steps = static_cast<std::int64_t>(ids.size());
+  const std::vector<at::Tensor> initial = {h_init_, c_init_};
+  if (!projection_table_.defined()) {
+    return lstm_->run_packed(at::embedding(char_embedding_, int64_view(ids, {steps}), -1), lengths, initial);
+  }
+  const std::int64_t width = projection_table_.size(1);
+  at::Tensor projections = at::empty({steps, width}, at::kFloat);
+  const float* table = projection_table_.const_data_ptr<float>();
+  float* target = projections.mutable_data_ptr<float>();
+  for (const std::int64_t id : ids) {
+    std::copy_n(table + id * width, width, target);
+    target += width;
+  }
+  return lstm_->run_projected(projections, lengths, initial);
 }
 
 NativeCharLM::~NativeCharLM() = default;
@@ -132,10 +165,8 @@ at::Tensor NativeCharLM::encode(const std::vector<std::string>& words) const {
   const auto length = static_cast<std::int64_t>(sentence.ids.size());
   const auto count = static_cast<std::int64_t>(sentence.positions.size());
   if (lstm_) {
-    const at::Tensor embedded = at::embedding(char_embedding_, int64_view(sentence.ids, {length}), -1);
     const std::int64_t lengths[] = {length};
-    const at::Tensor states = lstm_->run_packed(embedded, lengths, {h_init_, c_init_});
-    return states.index_select(0, int64_view(sentence.positions, {count}));
+    return run_prepared(sentence.ids, lengths).index_select(0, int64_view(sentence.positions, {count}));
   }
   const at::Tensor embedded = at::embedding(char_embedding_, int64_view(sentence.ids, {1, length}), -1);
   const at::Tensor h0 = h_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
@@ -206,9 +237,7 @@ std::vector<at::Tensor> NativeCharLM::encode_many_prepared(const std::vector<Ids
   std::vector<std::int64_t> positions;   // packed rows of every member's words, member after member
   auto run = [&] {
     if (members.empty()) return;
-    const auto steps = static_cast<std::int64_t>(ids.size());
-    const at::Tensor embedded = at::embedding(char_embedding_, int64_view(ids, {steps}), -1);
-    const at::Tensor states = lstm_->run_packed(embedded, lengths, {h_init_, c_init_});
+    const at::Tensor states = run_prepared(ids, lengths);
     const at::Tensor words = states.index_select(0, int64_view(positions, {static_cast<std::int64_t>(positions.size())}));
     std::int64_t start = 0;
     for (const std::size_t index : members) {
