@@ -2,7 +2,7 @@
 // over documents of ten sentences, on a bundle and sentences written by bench/pos_bench.py (which
 // prints the PyTorch reference's figure beside these).
 //
-// Usage: pos_bench BUNDLE SENTENCES_JSON [THREADS]
+// Usage: pos_bench BUNDLE SENTENCES_JSON [THREADS [batched]]
 
 #include <ATen/Parallel.h>
 
@@ -47,7 +47,7 @@ void report(const char* name, double seconds, std::size_t sentences) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: pos_bench BUNDLE SENTENCES_JSON [THREADS]\n");
+    std::fprintf(stderr, "usage: pos_bench BUNDLE SENTENCES_JSON [THREADS [batched]]\n");
     return 2;
   }
   at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
@@ -56,8 +56,11 @@ int main(int argc, char** argv) {
 
   plan.tag(sentences.front());  // warm-up
   auto start = bench::Clock::now();
-  for (const auto& words : sentences) plan.tag(words);
-  report("native tag, sentence by sentence", bench::seconds_since(start), sentences.size());
+  // A fourth argument "batched" skips the sentence-by-sentence pass.
+  if (argc < 5 || std::string(argv[4]) != "batched") {
+    for (const auto& words : sentences) plan.tag(words);
+    report("native tag, sentence by sentence", bench::seconds_since(start), sentences.size());
+  }
 
   velmora::Document whole = document_of(sentences.begin(), sentences.end());
   start = bench::Clock::now();

@@ -7,6 +7,7 @@
 
 #include "encoders/charlm_native.hpp"
 #include "encoders/transformer_native.hpp"
+#include "models/highway_lstm.hpp"
 #include "models/lstm_parameters.hpp"
 #include "models/model_config.hpp"
 #include "models/tensor_view.hpp"
@@ -291,6 +292,7 @@ void collect_network(Impl& state) {
   auto weight = [&](const std::string& name) { return state.weight(name); };
   const int layers = static_cast<int>(state.num_lstm_layers);
   state.word_lstm_weights = lstm_parameters(weight, "word_lstm.", layers, true);
+  state.word_lstm = prepare_inference_lstm(state.word_lstm_weights, /*bidirectional=*/true, layers);
   state.transition_stack_weights = lstm_parameters(weight, "transition_stack.lstm.", layers, false);
   state.constituent_stack_weights = lstm_parameters(weight, "constituent_stack.lstm.", layers, false);
 

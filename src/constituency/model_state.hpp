@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "models/inference_lstm.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/constituency.hpp"
 
@@ -44,6 +45,8 @@ struct ConstituencyPlan::Impl {
   std::unique_ptr<detail::NativeCharLM> backward_charlm;
   std::unique_ptr<detail::NativeTransformer> transformer;
   std::vector<at::Tensor> word_lstm_weights;  // at::lstm order, bidirectional
+  /// The word LSTM prepared for float32 inference; null for other dtypes or shapes.
+  std::shared_ptr<const detail::InferenceLstm> word_lstm;
   std::vector<at::Tensor> transition_stack_weights;
   std::vector<at::Tensor> constituent_stack_weights;
   std::pair<at::Tensor, at::Tensor> word_lstm_state;  // zero (h0, c0)

@@ -1,6 +1,7 @@
 #include "constituency/network.hpp"
 
 #include <array>
+#include <span>
 #include <utility>
 
 #include "encoders/charlm_native.hpp"
@@ -76,9 +77,13 @@ std::vector<at::Tensor> ConstituencyNetwork::word_vectors(const std::vector<std:
   }
   if (model_.transformer) rows = at::cat({rows, model_.transformer->encode(words, model_.everything_boundaries)}, 1);
 
+  const std::int64_t steps = rows.size(0);
   const at::Tensor encoded =
-      lstm_sequence(model_.word_lstm_weights, rows, model_.num_lstm_layers, /*bidirectional=*/true,
-                    model_.word_lstm_state.first.squeeze(1), model_.word_lstm_state.second.squeeze(1));
+      model_.word_lstm && rows.scalar_type() == at::kFloat && steps > 0
+          ? model_.word_lstm->run_packed(rows, std::span<const std::int64_t>(&steps, 1),
+                                         {model_.word_lstm_state.first, model_.word_lstm_state.second})
+          : lstm_sequence(model_.word_lstm_weights, rows, model_.num_lstm_layers, /*bidirectional=*/true,
+                          model_.word_lstm_state.first.squeeze(1), model_.word_lstm_state.second.squeeze(1));
   const at::Tensor projected = at::relu(at::linear(encoded, model_.weight("word_to_constituent.weight"),
                                                    model_.weight("word_to_constituent.bias")));
 

@@ -19,6 +19,15 @@ namespace {
 // Sentences per LSTM call of encode_many; each chunk is sorted and packed on its own.
 constexpr std::size_t kSentencesPerBatch = 64;
 
+// The prepared LSTM's calls of encode_many take sentences until their input projections would
+// pass this many floats (128 MB): enough rows for every worker, bounded memory.
+constexpr std::int64_t kProjectionFloatsPerCall = std::int64_t{1} << 25;
+
+// The largest projection table kept (64 MB): character vocabularies are small, and a gather of
+// precomputed rows replaces a matrix product per call, which would also wake the thread pool
+// for a single sentence.
+constexpr std::int64_t kProjectionTableFloats = std::int64_t{1} << 24;
+
 [[noreturn]] void refuse_tensors() { throw CharLMModelError("character language model tensors do not match its assets"); }
 
 std::vector<std::string> code_points(const std::string& word) {
@@ -83,6 +92,39 @@ NativeCharLM::NativeCharLM(std::shared_ptr<const ModelBundle> bundle, std::strin
       refuse_tensors();
     }
   }
+  const bool float32 = char_embedding_.scalar_type() == at::kFloat && h_init_.scalar_type() == at::kFloat &&
+                       c_init_.scalar_type() == at::kFloat &&
+                       std::all_of(lstm_weights_.begin(), lstm_weights_.end(),
+                                   [](const at::Tensor& tensor) { return tensor.scalar_type() == at::kFloat; });
+  if (float32) {
+    lstm_ = std::make_unique<const InferenceLstm>(lstm_weights_, static_cast<int>(num_layers_), false);
+    // Ids outside the table are left to the embedding lookup, which refuses them.
+    const auto in_table = [&](std::int64_t id) { return id >= 0 && id < vocabulary_size; };
+    const bool ids_fit = in_table(unknown_id_) && std::all_of(unit_to_id_.begin(), unit_to_id_.end(), [&](const auto& entry) {
+      return in_table(entry.second);
+    });
+    if (ids_fit && vocabulary_size * lstm_->projection_width() <= kProjectionTableFloats) {
+      c10::InferenceMode guard(true);
+      projection_table_ = at::mm(char_embedding_, lstm_->first_layer_input_weights());
+    }
+  }
+}
+
+at::Tensor NativeCharLM::run_prepared(const std::vector<std::int64_t>& ids, std::span<const std::int64_t> lengths) const {
+  const auto steps = static_cast<std::int64_t>(ids.size());
+  const std::vector<at::Tensor> initial = {h_init_, c_init_};
+  if (!projection_table_.defined()) {
+    return lstm_->run_packed(at::embedding(char_embedding_, int64_view(ids, {steps}), -1), lengths, initial);
+  }
+  const std::int64_t width = projection_table_.size(1);
+  at::Tensor projections = at::empty({steps, width}, at::kFloat);
+  const float* table = projection_table_.const_data_ptr<float>();
+  float* target = projections.mutable_data_ptr<float>();
+  for (const std::int64_t id : ids) {
+    std::copy_n(table + id * width, width, target);
+    target += width;
+  }
+  return lstm_->run_projected(projections, lengths, initial);
 }
 
 NativeCharLM::~NativeCharLM() = default;
@@ -121,13 +163,17 @@ at::Tensor NativeCharLM::encode(const std::vector<std::string>& words) const {
   const Ids sentence = sentence_ids(words);
   if (words.empty()) return empty_rows();
   const auto length = static_cast<std::int64_t>(sentence.ids.size());
+  const auto count = static_cast<std::int64_t>(sentence.positions.size());
+  if (lstm_) {
+    const std::int64_t lengths[] = {length};
+    return run_prepared(sentence.ids, lengths).index_select(0, int64_view(sentence.positions, {count}));
+  }
   const at::Tensor embedded = at::embedding(char_embedding_, int64_view(sentence.ids, {1, length}), -1);
   const at::Tensor h0 = h_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
   const at::Tensor c0 = c_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
   const auto outputs = at::lstm(embedded, {h0, c0}, lstm_weights_, /*has_biases=*/true, num_layers_, /*dropout=*/0.0,
                                 /*train=*/false, /*bidirectional=*/false, /*batch_first=*/true);
   const at::Tensor states = std::get<0>(outputs).select(0, 0);
-  const auto count = static_cast<std::int64_t>(sentence.positions.size());
   return states.index_select(0, int64_view(sentence.positions, {count})).contiguous();
 }
 
@@ -136,6 +182,7 @@ std::vector<at::Tensor> NativeCharLM::encode_many(const std::vector<std::vector<
   std::vector<Ids> encoded;
   encoded.reserve(sentences.size());
   for (const auto& words : sentences) encoded.push_back(sentence_ids(words));
+  if (lstm_) return encode_many_prepared(encoded);
   std::vector<at::Tensor> result(sentences.size());
 
   for (std::size_t begin = 0; begin < sentences.size(); begin += kSentencesPerBatch) {
@@ -178,6 +225,46 @@ std::vector<at::Tensor> NativeCharLM::encode_many(const std::vector<std::vector<
       result[index] = states.select(0, row).index_select(0, int64_view(positions, {count})).contiguous();
     }
   }
+  return result;
+}
+
+std::vector<at::Tensor> NativeCharLM::encode_many_prepared(const std::vector<Ids>& encoded) const {
+  std::vector<at::Tensor> result(encoded.size());
+  const std::int64_t step_budget = std::max<std::int64_t>(1, kProjectionFloatsPerCall / (4 * hidden_dim_));
+  std::vector<std::size_t> members;      // sentences of the call, in input order
+  std::vector<std::int64_t> ids;         // their steps, packed
+  std::vector<std::int64_t> lengths;     // steps per member
+  std::vector<std::int64_t> positions;   // packed rows of every member's words, member after member
+  auto run = [&] {
+    if (members.empty()) return;
+    const at::Tensor states = run_prepared(ids, lengths);
+    const at::Tensor words = states.index_select(0, int64_view(positions, {static_cast<std::int64_t>(positions.size())}));
+    std::int64_t start = 0;
+    for (const std::size_t index : members) {
+      const auto count = static_cast<std::int64_t>(encoded[index].positions.size());
+      result[index] = words.narrow(0, start, count);
+      start += count;
+    }
+    members.clear();
+    ids.clear();
+    lengths.clear();
+    positions.clear();
+  };
+  for (std::size_t index = 0; index < encoded.size(); ++index) {
+    const Ids& sentence = encoded[index];
+    if (sentence.positions.empty()) {
+      result[index] = empty_rows();
+      continue;
+    }
+    const auto length = static_cast<std::int64_t>(sentence.ids.size());
+    if (!ids.empty() && static_cast<std::int64_t>(ids.size()) + length > step_budget) run();
+    const auto offset = static_cast<std::int64_t>(ids.size());
+    for (const std::int64_t position : sentence.positions) positions.push_back(offset + position);
+    ids.insert(ids.end(), sentence.ids.begin(), sentence.ids.end());
+    lengths.push_back(length);
+    members.push_back(index);
+  }
+  run();
   return result;
 }
 

@@ -8,9 +8,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "models/inference_lstm.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/json.hpp"
 
@@ -45,10 +47,19 @@ class NativeCharLM {
   Ids sentence_ids(const std::vector<std::string>& words) const;
   std::int64_t unit_id(const std::string& unit, std::int64_t unknown_id) const;
   at::Tensor empty_rows() const;
+  std::vector<at::Tensor> encode_many_prepared(const std::vector<Ids>& encoded) const;
+  /// lstm_ over the packed steps `ids`, `lengths` steps per sentence: [steps, hidden].
+  at::Tensor run_prepared(const std::vector<std::int64_t>& ids, std::span<const std::int64_t> lengths) const;
 
   std::shared_ptr<const ModelBundle> bundle_;
   std::string tensor_prefix_;
   std::vector<at::Tensor> lstm_weights_;
+  /// The LSTM prepared for float32 inference; null for other dtypes, which the tensor library's
+  /// LSTM runs.
+  std::unique_ptr<const InferenceLstm> lstm_;
+  /// The first layer's input projection of every character, [vocabulary, projection width],
+  /// when lstm_ is set and the table is small: the steps gather their projections from it.
+  at::Tensor projection_table_;
   StringMap<std::int64_t> unit_to_id_;
   at::Tensor char_embedding_;
   at::Tensor h_init_;

@@ -76,10 +76,10 @@ std::vector<std::string> highway_lstm_layer_names(std::string_view prefix, std::
 }
 
 std::shared_ptr<const InferenceLstm> prepare_inference_lstm(const std::vector<at::Tensor>& parameters,
-                                                            bool bidirectional) {
+                                                            bool bidirectional, int layers) {
   if (!all_float(parameters)) return nullptr;
   try {
-    return std::make_shared<const InferenceLstm>(parameters, 1, bidirectional);
+    return std::make_shared<const InferenceLstm>(parameters, layers, bidirectional);
   } catch (const c10::Error&) {
     return nullptr;  // shapes that do not fit fail in the tensor library's LSTM, where they are used
   }

@@ -39,10 +39,10 @@ struct HighwayLstmLayer {
   std::shared_ptr<const InferenceLstm> prepared;
 };
 
-/// An InferenceLstm over `parameters` (at::lstm order) when they are float32 weights of a fitting
-/// shape; null otherwise.
+/// An InferenceLstm of `layers` layers over `parameters` (at::lstm order) when they are float32
+/// weights of a fitting shape; null otherwise.
 std::shared_ptr<const InferenceLstm> prepare_inference_lstm(const std::vector<at::Tensor>& parameters,
-                                                            bool bidirectional);
+                                                            bool bidirectional, int layers = 1);
 
 /// The twelve bundle names of layer `layer` of a stack stored under `prefix` (for example
 /// "taggerlstm"), in this order: the LSTM's prefix + ".lstm." + layer + ".lstm.weight_ih_l0",

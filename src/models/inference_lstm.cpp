@@ -66,6 +66,37 @@ at::Tensor unpack_rows(const at::Tensor& packed, std::int64_t batch, std::int64_
   return padded;
 }
 
+// Multiply-adds of recurrence one worker must have before another worker pays: waking a worker
+// costs a few microseconds on an idle machine and far more on a busy one, where it must wait for
+// a core, so only recurrences of about a millisecond or more are split.
+constexpr std::int64_t kWorkPerTask = std::int64_t{1} << 24;
+
+// Workers for a recurrence of `work` multiply-adds that splits into at most `tasks` tasks: as
+// many as the intra-op threads allow and the work pays for.
+std::int64_t worker_count(std::int64_t work, std::int64_t tasks) {
+  const std::int64_t threads = at::in_parallel_region() ? 1 : at::get_num_threads();
+  return std::clamp<std::int64_t>(std::min(threads, work / kWorkPerTask), 1, std::max<std::int64_t>(tasks, 1));
+}
+
+// The rows (indices into `lengths`) cut into `count` bins of about equal total length. Rows are
+// dealt longest first to the bin with the least length so far, so every bin holds its rows
+// longest first.
+std::vector<std::vector<std::int64_t>> deal_rows(std::span<const std::int64_t> lengths, std::int64_t count) {
+  std::vector<std::int64_t> order(lengths.size());
+  std::iota(order.begin(), order.end(), std::int64_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::int64_t a, std::int64_t b) {
+    return lengths[static_cast<std::size_t>(a)] > lengths[static_cast<std::size_t>(b)];
+  });
+  std::vector<std::vector<std::int64_t>> bins(static_cast<std::size_t>(count));
+  std::vector<std::int64_t> load(static_cast<std::size_t>(count), 0);
+  for (const std::int64_t row : order) {
+    const auto lightest = static_cast<std::size_t>(std::min_element(load.begin(), load.end()) - load.begin());
+    bins[lightest].push_back(row);
+    load[lightest] += lengths[static_cast<std::size_t>(row)];
+  }
+  return bins;
+}
+
 }  // namespace
 
 InferenceLstm::InferenceLstm(const std::vector<at::Tensor>& parameters, int layers, bool bidirectional)
@@ -204,15 +235,14 @@ at::Tensor InferenceLstm::run_layers(const at::Tensor& input, const at::Tensor& 
     initial_cell = initial[1].contiguous();
   }
 
-  // Rows of similar length run their recurrences together.
-  std::vector<std::int64_t> longest_first(static_cast<std::size_t>(batch));
-  std::iota(longest_first.begin(), longest_first.end(), std::int64_t{0});
-  std::stable_sort(longest_first.begin(), longest_first.end(), [&](std::int64_t a, std::int64_t b) {
-    return lengths[static_cast<std::size_t>(a)] > lengths[static_cast<std::size_t>(b)];
-  });
-  const std::int64_t groups = (batch + kLstmRowsPerGroup - 1) / kLstmRowsPerGroup;
-
   const std::int64_t columns = kGates * padded_hidden_;
+  // Each worker runs whole rows of one direction through every step: one parallel region per
+  // layer, no synchronisation inside it.
+  const std::int64_t workers = worker_count(directions_ * packed_rows * columns * hidden_, directions_ * batch);
+  const std::int64_t bin_count = std::max<std::int64_t>(1, workers / directions_);
+  const std::vector<std::vector<std::int64_t>> bins = deal_rows(lengths, bin_count);
+  const std::int64_t tasks = bin_count * directions_;
+  const std::int64_t grain = (tasks + workers - 1) / workers;  // so that no more than `workers` threads wake
   const std::int64_t width = directions_ * hidden_;
   at::Tensor layer_input = input;
   for (std::int64_t layer = 0; layer < layer_count; ++layer) {
@@ -230,34 +260,36 @@ at::Tensor InferenceLstm::run_layers(const at::Tensor& input, const at::Tensor& 
       const std::int64_t index = (layer * directions_ + direction) * rows + (rows == 1 ? 0 : row);
       return states.const_data_ptr<float>() + index * hidden_;
     };
-    // One task per group of rows of similar length and direction; each writes only its own
-    // half of its own rows.
-    at::parallel_for(0, groups * directions_, 1, [&](std::int64_t begin, std::int64_t end) {
+    // One task per bin and direction; each runs its rows, longest first, in groups through every
+    // time step and writes only its own half of its own rows.
+    at::parallel_for(0, tasks, grain, [&](std::int64_t begin, std::int64_t end) {
       std::vector<float> scratch(static_cast<std::size_t>(lstm_recurrence_scratch_size(padded_hidden_)));
       for (std::int64_t task_index = begin; task_index < end; ++task_index) {
-        const std::int64_t group = task_index / directions_;
+        const std::vector<std::int64_t>& bin = bins[static_cast<std::size_t>(task_index / directions_)];
         const std::int64_t direction = task_index % directions_;
-        const std::int64_t group_begin = group * kLstmRowsPerGroup;
-        const std::int64_t group_end = std::min(batch, group_begin + kLstmRowsPerGroup);
-        LstmRecurrence tasks[kLstmRowsPerGroup];
-        for (std::int64_t member = group_begin; member < group_end; ++member) {
-          const std::int64_t row = longest_first[static_cast<std::size_t>(member)];
-          const std::int64_t offset = first[static_cast<std::size_t>(row)];
-          LstmRecurrence& task = tasks[member - group_begin];
-          task.projections = projection_data + offset * directions_ * columns + direction * columns;
-          task.projection_stride = directions_ * columns;
-          task.bias = prepared.bias.const_data_ptr<float>() + direction * columns;
-          task.recurrent = prepared.recurrent[static_cast<std::size_t>(direction)].const_data_ptr<float>();
-          task.hidden = hidden_;
-          task.padded_hidden = padded_hidden_;
-          task.length = lengths[static_cast<std::size_t>(row)];
-          task.reverse = direction == 1;
-          task.initial_hidden = state_row(initial_hidden, direction, row);
-          task.initial_cell = state_row(initial_cell, direction, row);
-          task.output = output_data + offset * width + direction * hidden_;
-          task.output_stride = width;
+        const auto bin_size = static_cast<std::int64_t>(bin.size());
+        for (std::int64_t group_begin = 0; group_begin < bin_size; group_begin += kLstmRowsPerGroup) {
+          const std::int64_t group_end = std::min(bin_size, group_begin + kLstmRowsPerGroup);
+          LstmRecurrence rows[kLstmRowsPerGroup];
+          for (std::int64_t member = group_begin; member < group_end; ++member) {
+            const std::int64_t row = bin[static_cast<std::size_t>(member)];
+            const std::int64_t offset = first[static_cast<std::size_t>(row)];
+            LstmRecurrence& task = rows[member - group_begin];
+            task.projections = projection_data + offset * directions_ * columns + direction * columns;
+            task.projection_stride = directions_ * columns;
+            task.bias = prepared.bias.const_data_ptr<float>() + direction * columns;
+            task.recurrent = prepared.recurrent[static_cast<std::size_t>(direction)].const_data_ptr<float>();
+            task.hidden = hidden_;
+            task.padded_hidden = padded_hidden_;
+            task.length = lengths[static_cast<std::size_t>(row)];
+            task.reverse = direction == 1;
+            task.initial_hidden = state_row(initial_hidden, direction, row);
+            task.initial_cell = state_row(initial_cell, direction, row);
+            task.output = output_data + offset * width + direction * hidden_;
+            task.output_stride = width;
+          }
+          run_lstm_recurrences(rows, static_cast<int>(group_end - group_begin), scratch.data());
         }
-        run_lstm_recurrences(tasks, static_cast<int>(group_end - group_begin), scratch.data());
       }
     });
     layer_input = output;

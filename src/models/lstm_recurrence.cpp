@@ -35,41 +35,83 @@ struct StepBuffers {
   float* gates;
 };
 
-// Gate columns [j, j + kBlock·N) of kRows rows.
+// Gate columns [j, j + kBlock·N) of rows [first, first + kRows).
 template <std::size_t kRows, std::size_t kBlock>
-HWY_INLINE void accumulate_block(Tag tag, const StepBuffers& step, std::size_t j) {
+HWY_INLINE void accumulate_block(Tag tag, const StepBuffers& step, std::size_t first, std::size_t j) {
   const std::size_t lanes = hn::Lanes(tag);
   Vec sums[kRows][kBlock];
   for (std::size_t v = 0; v < kBlock; ++v) {
     const Vec bias = hn::LoadU(tag, step.bias + j + v * lanes);
-    for (std::size_t r = 0; r < kRows; ++r) sums[r][v] = hn::Add(hn::LoadU(tag, step.projections[r] + j + v * lanes), bias);
+    for (std::size_t r = 0; r < kRows; ++r) {
+      sums[r][v] = hn::Add(hn::LoadU(tag, step.projections[first + r] + j + v * lanes), bias);
+    }
   }
   constexpr auto kPanel = static_cast<std::size_t>(kLstmWeightPanel);
   const float* HWY_RESTRICT row = step.weights + (j / kPanel) * step.inputs * kPanel + j % kPanel;
+  const float* HWY_RESTRICT hidden = step.hidden + first * step.padded;
   for (std::size_t k = 0; k < step.inputs; ++k, row += kPanel) {
     Vec weights[kBlock];
     for (std::size_t v = 0; v < kBlock; ++v) weights[v] = hn::LoadU(tag, row + v * lanes);
     for (std::size_t r = 0; r < kRows; ++r) {
-      const Vec scale = hn::Set(tag, step.hidden[r * step.padded + k]);
+      const Vec scale = hn::Set(tag, hidden[r * step.padded + k]);
       for (std::size_t v = 0; v < kBlock; ++v) sums[r][v] = hn::MulAdd(scale, weights[v], sums[r][v]);
     }
   }
   for (std::size_t r = 0; r < kRows; ++r) {
-    for (std::size_t v = 0; v < kBlock; ++v) hn::StoreU(sums[r][v], tag, step.gates + r * step.columns + j + v * lanes);
+    for (std::size_t v = 0; v < kBlock; ++v) {
+      hn::StoreU(sums[r][v], tag, step.gates + (first + r) * step.columns + j + v * lanes);
+    }
   }
 }
 
-// All gate columns, in blocks as wide as the registers allow and no wider than a weight panel;
-// panels are a multiple of four vectors on every target, so halving the block covers any rest.
+// Gate columns [j, end) of rows [first, first + kRows), in blocks as wide as the registers allow
+// and no wider than the range; ranges are a multiple of four vectors on every target, so halving
+// the block covers any rest. Every column's sum runs over k in the same order whatever the
+// block, so the grouping of rows and columns never changes a result.
 template <std::size_t kRows, std::size_t kBlock>
-HWY_INLINE void accumulate_gates(Tag tag, const StepBuffers& step, std::size_t j = 0) {
+HWY_INLINE void accumulate_columns(Tag tag, const StepBuffers& step, std::size_t first, std::size_t j, std::size_t end) {
   const std::size_t width = kBlock * hn::Lanes(tag);
   if constexpr (kBlock > 1) {
-    if (width > static_cast<std::size_t>(kLstmWeightPanel)) return accumulate_gates<kRows, kBlock / 2>(tag, step, j);
+    if (width > end - j) return accumulate_columns<kRows, kBlock / 2>(tag, step, first, j, end);
   }
-  for (; j + width <= step.columns; j += width) accumulate_block<kRows, kBlock>(tag, step, j);
+  for (; j + width <= end; j += width) accumulate_block<kRows, kBlock>(tag, step, first, j);
   if constexpr (kBlock > 1) {
-    if (j < step.columns) accumulate_gates<kRows, kBlock / 2>(tag, step, j);
+    if (j < end) accumulate_columns<kRows, kBlock / 2>(tag, step, first, j, end);
+  }
+}
+
+// Rows that share one register block: as many as leave room for two weight vectors and a
+// broadcast (32 registers hold 8 rows of two vectors, 16 registers 4).
+constexpr std::size_t kRowsPerBlock = HWY_MAX_BYTES >= 64 ? 8 : 4;
+
+// Gate columns [j, end) of rows [first, first + count), count <= kRowsPerBlock.
+HWY_INLINE void accumulate_rows(Tag tag, const StepBuffers& step, std::size_t first, std::size_t count, std::size_t j,
+                                std::size_t end) {
+  switch (count) {
+    case 1: return accumulate_columns<1, 4>(tag, step, first, j, end);
+    case 2: return accumulate_columns<2, 4>(tag, step, first, j, end);
+    case 3: return accumulate_columns<3, 2>(tag, step, first, j, end);
+#if HWY_MAX_BYTES >= 64
+    case 4: return accumulate_columns<4, 2>(tag, step, first, j, end);
+    case 5: return accumulate_columns<5, 2>(tag, step, first, j, end);
+    case 6: return accumulate_columns<6, 2>(tag, step, first, j, end);
+    case 7: return accumulate_columns<7, 2>(tag, step, first, j, end);
+    default: return accumulate_columns<8, 2>(tag, step, first, j, end);
+#else
+    default: return accumulate_columns<4, 2>(tag, step, first, j, end);
+#endif
+  }
+}
+
+// The gates of `active` rows. One weight panel at a time serves every block of rows before the
+// next panel is read, so the weights stream from memory once per step for the whole group
+// rather than once per register block.
+HWY_INLINE void accumulate_gates(Tag tag, const StepBuffers& step, std::size_t active) {
+  constexpr auto kPanel = static_cast<std::size_t>(kLstmWeightPanel);
+  for (std::size_t j = 0; j < step.columns; j += kPanel) {
+    for (std::size_t first = 0; first < active; first += kRowsPerBlock) {
+      accumulate_rows(tag, step, first, std::min(kRowsPerBlock, active - first), j, j + kPanel);
+    }
   }
 }
 
@@ -145,12 +187,7 @@ void RunLstmRecurrences(const LstmRecurrence* HWY_RESTRICT rows, int count, floa
       t[r] = shape.reverse ? rows[r].length - 1 - s : s;
       step.projections[r] = rows[r].projections + t[r] * rows[r].projection_stride;
     }
-    switch (active) {
-      case 1: accumulate_gates<1, 8>(tag, step); break;
-      case 2: accumulate_gates<2, 4>(tag, step); break;
-      case 3: accumulate_gates<3, 2>(tag, step); break;
-      default: accumulate_gates<4, 2>(tag, step); break;
-    }
+    accumulate_gates(tag, step, static_cast<std::size_t>(active));
     for (int r = 0; r < active; ++r) {
       update_cell(tag, gates + r * columns, padded, h + r * padded, c + r * padded);
       std::memcpy(rows[r].output + t[r] * rows[r].output_stride, h + r * padded, hidden * sizeof(float));

@@ -25,8 +25,9 @@ struct LstmRecurrence {
   std::int64_t output_stride = 0;
 };
 
-/// Rows one call runs together.
-constexpr int kLstmRowsPerGroup = 4;
+/// Rows one call runs together at most: each step streams the recurrent weights once for all
+/// of them, in panels small enough to stay in cache while every row uses them.
+constexpr int kLstmRowsPerGroup = 16;
 
 /// Runs `count` (1 to kLstmRowsPerGroup) rows that share `recurrent`, `hidden`, `padded_hidden`
 /// and `reverse`, ordered longest first. `scratch` holds lstm_recurrence_scratch_size floats.

@@ -85,8 +85,31 @@ at::Tensor pos_char_encode_many(const POSModel& state, const std::vector<std::st
   return attend(state, hidden);
 }
 
+at::Tensor pos_character_rows(const POSModel& state, const std::vector<std::vector<std::string>>& sentences) {
+  if (state.uses_charlm) return {};
+  // Words per run of the character LSTM: enough rows for every worker, a bounded padded input.
+  constexpr std::size_t kWordsPerRun = 1024;
+  std::vector<at::Tensor> pieces;
+  std::vector<std::string> folded;
+  folded.reserve(kWordsPerRun);
+  auto run = [&] {
+    if (folded.empty()) return;
+    pieces.push_back(pos_char_encode_many(state, folded));
+    folded.clear();
+  };
+  for (const std::vector<std::string>& words : sentences) {
+    for (const std::string& word : words) {
+      folded.push_back(fold_punctuation(word));
+      if (folded.size() == kWordsPerRun) run();
+    }
+  }
+  run();
+  if (pieces.empty()) return at::empty({0, pos_tensor(state, "trans_char.weight").size(0)}, at::kFloat);
+  return at::linear(pieces.size() == 1 ? pieces.front() : at::cat(pieces, 0), pos_tensor(state, "trans_char.weight"));
+}
+
 at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>& words, const at::Tensor* forward,
-                           const at::Tensor* backward) {
+                           const at::Tensor* backward, const at::Tensor* characters) {
   std::vector<std::int64_t> word_ids;
   std::vector<std::int64_t> pretrained_ids;
   std::vector<std::string> folded_words;
@@ -96,13 +119,15 @@ at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>
     const std::string folded = fold_punctuation(word);
     word_ids.push_back(lookup(state.word_vocab, state.word_lower ? unicode_lower(folded) : folded));
     pretrained_ids.push_back(lookup(state.pretrain_vocab, pretrained_key(folded)));
-    if (!state.uses_charlm) folded_words.push_back(folded);
+    if (!state.uses_charlm && characters == nullptr) folded_words.push_back(folded);
   }
   std::vector<at::Tensor> parts;
   parts.push_back(at::embedding(pos_tensor(state, "word_emb.weight"), id_tensor(word_ids)));
   parts.push_back(at::linear(at::embedding(pos_tensor(state, "pretrained_emb.weight"), id_tensor(pretrained_ids)),
                              pos_tensor(state, "trans_pretrained.weight")));
-  if (!state.uses_charlm) {
+  if (!state.uses_charlm && characters != nullptr) {
+    parts.push_back(*characters);
+  } else if (!state.uses_charlm) {
     parts.push_back(at::linear(pos_char_encode_many(state, folded_words), pos_tensor(state, "trans_char.weight")));
   } else {
     at::Tensor forward_rows = forward != nullptr ? *forward : state.forward_charlm->encode(words);

@@ -86,8 +86,15 @@ const at::Tensor& pos_tensor(const POSModel& state, std::string_view name);
 std::int64_t pos_input_size(const POSModel& state);
 
 // Input rows. `forward`/`backward`: precomputed character-LM rows of exactly these words, or null.
+/// `characters`, when given, holds pos_character_rows of the words (computed for many sentences
+/// at once); otherwise they are computed here.
 at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>& words,
-                           const at::Tensor* forward = nullptr, const at::Tensor* backward = nullptr);
+                           const at::Tensor* forward = nullptr, const at::Tensor* backward = nullptr,
+                           const at::Tensor* characters = nullptr);
+/// The character model's rows of every word of `sentences` (punctuation folded), projected by
+/// trans_char, sentence after sentence: [words, transformed width]. Without the character model
+/// (character language models instead) an undefined tensor.
+at::Tensor pos_character_rows(const POSModel& state, const std::vector<std::vector<std::string>>& sentences);
 at::Tensor pos_char_encode(const POSModel& state, const std::string& word);
 /// pos_char_encode of every word, [words, char_hidden_dim], in one LSTM run when the character
 /// LSTM is prepared.

@@ -77,12 +77,11 @@ std::vector<POSTag> POSPlan::tag(const std::vector<std::string>& words) const {
 }
 
 Document POSPlan::process(Document document) const {
-  const SentenceSequence sentences = document.sentences();
-  for (std::uint64_t s = 0; s < sentences.size(); ++s) {
-    const WordSequence words = sentences.at(static_cast<long>(s)).words();
-    detail::write_pos_tags(words, detail::pos_tag_sentence(*impl_, detail::word_texts(words)));
-  }
-  return document;
+  // The sentences of one document share batches as those of many do: one sentence at a time
+  // leaves every recurrence a single row, which no second core can help with.
+  std::vector<Document> documents;
+  documents.push_back(std::move(document));
+  return std::move(process_bulk(std::move(documents)).front());
 }
 
 std::vector<Document> POSPlan::process_bulk(std::vector<Document> documents) const {

@@ -213,6 +213,10 @@ std::int64_t check_bilstm(State& state, std::int64_t input_width) {
       throw SentimentModelError("sentiment BiLSTM weights disagree with its hidden size");
     }
   }
+  if (std::all_of(state.lstm_weights.begin(), state.lstm_weights.end(),
+                  [](const at::Tensor& tensor) { return tensor.scalar_type() == at::kFloat; })) {
+    state.prepared_lstm = std::make_unique<const InferenceLstm>(state.lstm_weights, 2, /*bidirectional=*/true);
+  }
   return 2 * hidden;
 }
 

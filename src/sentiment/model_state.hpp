@@ -13,6 +13,7 @@
 
 #include "encoders/charlm_native.hpp"
 #include "encoders/transformer_native.hpp"
+#include "models/inference_lstm.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/sentiment.hpp"
 
@@ -44,6 +45,9 @@ struct SentimentPlan::Impl {
   std::vector<std::string> labels;  // class names, validated but never returned
   std::vector<detail::ConvFilter> filters;
   std::vector<at::Tensor> lstm_weights;  // at::lstm order; empty without the BiLSTM
+  /// The BiLSTM prepared for float32 inference; null without it or for other dtypes, which the
+  /// tensor library's LSTM runs.
+  std::unique_ptr<const detail::InferenceLstm> prepared_lstm;
   std::string extra_method;              // "SUM", "CONCAT" or "NONE"
   std::int64_t bilstm_hidden_dim = 0;
   std::int64_t maxpool_width = 0;

@@ -181,9 +181,13 @@ at::Tensor sentiment_logits(const State& state, const Batch& batch) {
   at::Tensor rows = word_vectors(state, batch, length);
   if (state.bilstm) {
     // Padding runs through the recurrence like words: the model was trained that way.
-    const at::Tensor zeros = at::zeros({4, rows.size(0), state.bilstm_hidden_dim}, rows.options());
-    rows = std::get<0>(at::lstm(rows, {zeros, zeros}, state.lstm_weights, /*has_biases=*/true, /*num_layers=*/2,
-                                /*dropout=*/0.2, /*train=*/false, /*bidirectional=*/true, /*batch_first=*/true));
+    if (state.prepared_lstm && rows.scalar_type() == at::kFloat) {
+      rows = (*state.prepared_lstm)(rows);
+    } else {
+      const at::Tensor zeros = at::zeros({4, rows.size(0), state.bilstm_hidden_dim}, rows.options());
+      rows = std::get<0>(at::lstm(rows, {zeros, zeros}, state.lstm_weights, /*has_biases=*/true, /*num_layers=*/2,
+                                  /*dropout=*/0.2, /*train=*/false, /*bidirectional=*/true, /*batch_first=*/true));
+    }
   }
   std::vector<at::Tensor> pooled;
   pooled.reserve(state.filters.size());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ATen/ATen.h>
+#include <ATen/Parallel.h>
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
@@ -196,6 +197,40 @@ TEST(InferenceLstm, PackedRowsAndGivenProjectionsMatchThePaddedBatch) {
   const std::vector<std::int64_t> short_by_one = {3, 7, 4};
   EXPECT_THROW(lstm.run_packed(packed_input, short_by_one), c10::Error);
   EXPECT_THROW(lstm.run_projected(packed_input, lengths), c10::Error);  // not projection-wide
+}
+
+}  // namespace
+
+namespace {
+
+// Rows run in groups of up to sixteen, split between workers by length: a row's outputs must not
+// depend on its neighbours, the worker count or the grouping, to the last bit.
+TEST(InferenceLstm, RowsComeOutTheSameAloneOrInAnyGroupOnAnyWorkerCount) {
+  at::manual_seed(17);
+  c10::InferenceMode guard;
+  const Shape shape{1, true, 24, 256, {}, true, true};
+  const InferenceLstm lstm(random_parameters(shape), 1, true);
+  std::vector<std::int64_t> lengths;
+  for (std::int64_t row = 0; row < 37; ++row) lengths.push_back(1 + (row * 17) % 41);
+  const std::int64_t steps = std::accumulate(lengths.begin(), lengths.end(), std::int64_t{0});
+  const at::Tensor projections = at::mm(at::randn({steps, 24}), lstm.first_layer_input_weights());
+  const std::vector<at::Tensor> initial = {at::randn({2, 1, 256}), at::randn({2, 1, 256})};
+
+  const int threads = at::get_num_threads();
+  at::set_num_threads(1);
+  const at::Tensor one_worker = lstm.run_projected(projections, lengths, initial);
+  at::set_num_threads(4);
+  const at::Tensor four_workers = lstm.run_projected(projections, lengths, initial);
+  at::set_num_threads(threads);
+  EXPECT_TRUE(at::equal(one_worker, four_workers));
+
+  std::int64_t first = 0;
+  for (const std::int64_t length : lengths) {
+    const std::int64_t alone[] = {length};
+    const at::Tensor row = lstm.run_projected(projections.narrow(0, first, length), alone, initial);
+    EXPECT_TRUE(at::equal(row, one_worker.narrow(0, first, length))) << "row of length " << length;
+    first += length;
+  }
 }
 
 }  // namespace
