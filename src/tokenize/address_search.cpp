@@ -13,7 +13,8 @@ constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 // The byte classes of the address pattern that decide where a match can start.
 bool local_part_byte(unsigned char c) {  // [a-z0-9!#$%&'*+/=?^_`{|}~-]
-  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || std::string_view("!#$%&'*+/=?^_`{|}~-").find(static_cast<char>(c)) != std::string_view::npos;
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$%&'*+/=?^_`{|}~-").find(static_cast<char>(c)) != std::string_view::npos;
 }
 bool quoted_byte(unsigned char c) {  // [\x01-\x08\x0b\x0c\x0e-\x1f\x21\x23-\x5b\x5d-\x7f]
   return (c >= 0x01 && c <= 0x08) || c == 0x0b || c == 0x0c || (c >= 0x0e && c <= 0x1f) || c == 0x21 ||
@@ -22,7 +23,9 @@ bool quoted_byte(unsigned char c) {  // [\x01-\x08\x0b\x0c\x0e-\x1f\x21\x23-\x5b
 bool escaped_byte(unsigned char c) {  // [\x01-\x09\x0b\x0c\x0e-\x7f]
   return (c >= 0x01 && c <= 0x09) || c == 0x0b || c == 0x0c || (c >= 0x0e && c <= 0x7f);
 }
-bool alphanumeric(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+bool alphanumeric(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
 bool domain_start(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
 // Where the deterministic scans of the pattern end, for every start position, computed from
