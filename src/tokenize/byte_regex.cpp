@@ -3,6 +3,7 @@
 
 #include <pcre2.h>
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -54,50 +55,61 @@ BytePattern::BytePattern(std::string_view pattern) : compiled_(std::make_unique<
 
 BytePattern::~BytePattern() = default;
 
-std::vector<ByteMatch> BytePattern::find_all(std::string_view text) const {
-  std::vector<ByteMatch> matches;
-  std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
-      pcre2_match_data_create_from_pattern(compiled_->code, nullptr));
-  if (!data) throw std::bad_alloc();
+struct ByteMatcher::Buffers {
+  std::unique_ptr<pcre2_match_data, MatchDataDeleter> data;
   std::unique_ptr<pcre2_match_context, MatchContextDeleter> context;
   std::unique_ptr<pcre2_jit_stack, JitStackDeleter> stack;
-  const auto* subject = reinterpret_cast<PCRE2_SPTR>(text.data());
+};
 
-  // One attempt at `offset`; retries once on a large JIT stack when the default one is short.
-  auto match_at = [&](std::size_t offset, std::uint32_t options) {
-    int rc = pcre2_match(compiled_->code, subject, text.size(), offset, options, data.get(), context.get());
-    if (rc == PCRE2_ERROR_JIT_STACKLIMIT && !stack) {
-      context.reset(pcre2_match_context_create(nullptr));
-      stack.reset(pcre2_jit_stack_create(32 * 1024, kLargeJitStack, nullptr));
-      if (!context || !stack) throw std::bad_alloc();
-      pcre2_jit_stack_assign(context.get(), nullptr, stack.get());
-      rc = pcre2_match(compiled_->code, subject, text.size(), offset, options, data.get(), context.get());
-    }
-    if (rc < 0 && rc != PCRE2_ERROR_NOMATCH) {
-      throw TokenizerModelError("regular expression matching failed: " + pcre2_message(rc));
-    }
-    return rc >= 0;
-  };
+ByteMatcher::ByteMatcher(const BytePattern& pattern, std::string_view text)
+    : pattern_(pattern), text_(text), buffers_(std::make_unique<Buffers>()) {
+  buffers_->data.reset(pcre2_match_data_create_from_pattern(pattern_.compiled_->code, nullptr));
+  if (!buffers_->data) throw std::bad_alloc();
+}
 
+ByteMatcher::~ByteMatcher() = default;
+
+std::optional<ByteMatch> ByteMatcher::find(std::size_t offset, bool anchored, bool non_empty_at_start) {
+  const std::uint32_t options = (anchored ? PCRE2_ANCHORED : 0U) | (non_empty_at_start ? PCRE2_NOTEMPTY_ATSTART : 0U);
+  const auto* subject = reinterpret_cast<PCRE2_SPTR>(text_.data());
+  pcre2_code* code = pattern_.compiled_->code;
+  Buffers& b = *buffers_;
+  int rc = pcre2_match(code, subject, text_.size(), offset, options, b.data.get(), b.context.get());
+  // Retried once on a large JIT stack when the default one is short; the stack is kept.
+  if (rc == PCRE2_ERROR_JIT_STACKLIMIT && !b.stack) {
+    b.context.reset(pcre2_match_context_create(nullptr));
+    b.stack.reset(pcre2_jit_stack_create(32 * 1024, kLargeJitStack, nullptr));
+    if (!b.context || !b.stack) throw std::bad_alloc();
+    pcre2_jit_stack_assign(b.context.get(), nullptr, b.stack.get());
+    rc = pcre2_match(code, subject, text_.size(), offset, options, b.data.get(), b.context.get());
+  }
+  if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
+  if (rc < 0) throw TokenizerModelError("regular expression matching failed: " + pcre2_message(rc));
+  const PCRE2_SIZE* span = pcre2_get_ovector_pointer(b.data.get());
+  return ByteMatch{span[0], span[1]};
+}
+
+std::vector<ByteMatch> BytePattern::find_all(std::string_view text) const {
+  std::vector<ByteMatch> matches;
+  ByteMatcher matcher(*this, text);
   // std::regex_iterator: after an empty match, first look for a non-empty match anchored at
   // the same position, then search again one byte further on.
   std::size_t offset = 0;
   bool after_empty = false;
   while (offset <= text.size()) {
-    bool found = false;
+    std::optional<ByteMatch> found;
     if (after_empty) {
-      found = match_at(offset, PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED);
+      found = matcher.find(offset, true, true);
       if (!found) {
         if (offset == text.size()) break;
         ++offset;
       }
     }
-    if (!found) found = match_at(offset, 0);
+    if (!found) found = matcher.find(offset, false);
     if (!found) break;
-    const PCRE2_SIZE* span = pcre2_get_ovector_pointer(data.get());
-    matches.push_back(ByteMatch{span[0], span[1]});
-    after_empty = span[0] == span[1];
-    offset = span[1];
+    matches.push_back(*found);
+    after_empty = found->begin == found->end;
+    offset = found->end;
   }
   return matches;
 }

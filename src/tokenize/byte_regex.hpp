@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -30,8 +31,30 @@ class BytePattern {
   std::vector<ByteMatch> find_all(std::string_view text) const;
 
  private:
+  friend class ByteMatcher;
   struct Compiled;
   std::unique_ptr<Compiled> compiled_;
+};
+
+/// Repeated matching of one pattern against one text, reusing one set of match buffers.
+class ByteMatcher {
+ public:
+  /// `pattern` and `text` must outlive the matcher.
+  ByteMatcher(const BytePattern& pattern, std::string_view text);
+  ~ByteMatcher();
+  ByteMatcher(const ByteMatcher&) = delete;
+  ByteMatcher& operator=(const ByteMatcher&) = delete;
+
+  /// The leftmost match that starts at `offset` or later, or with `anchored` only one that
+  /// starts at `offset`; `non_empty_at_start` refuses an empty match at `offset`. Resource
+  /// limits fail with TokenizerModelError, as for find_all.
+  std::optional<ByteMatch> find(std::size_t offset, bool anchored, bool non_empty_at_start = false);
+
+ private:
+  struct Buffers;
+  const BytePattern& pattern_;
+  std::string_view text_;
+  std::unique_ptr<Buffers> buffers_;
 };
 
 }  // namespace velmora::detail

@@ -1,10 +1,14 @@
 // Loading a tokenize bundle into the tokenizer's model state.
 
 #include <array>
+#include <limits>
+#include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "models/lstm_parameters.hpp"
 #include "models/model_config.hpp"
+#include "models/scaled_size.hpp"
 #include "models/tensor_view.hpp"
 #include "tokenize/features.hpp"
 #include "tokenize/model_loading.hpp"
@@ -108,6 +112,44 @@ void precompute_input_projections(TokenizerPlan::Impl& state) {
   state.feature_projections = weights.narrow(0, embeddings.size(1), state.feat_dim).contiguous();
 }
 
+// Inference takes its sizes from some tensors and reads others with them: the classifier rows
+// and biases with the classifier count, the LSTM outputs with the classifier width, the initial
+// states with the LSTM width. Every tensor must therefore have the shape the network needs; the
+// first LSTM's input width alone is left to the LSTM, which checks it against the features.
+void check_shapes(const TokenizerPlan::Impl& state) {
+  constexpr std::int64_t kAny = std::numeric_limits<std::int64_t>::min();  // any size (never a product)
+  const std::int64_t H = state.hidden_dim;
+  if (H < 1) throw TokenizerModelError("tokenizer hidden_dim must be positive");
+  const std::int64_t H2 = scaled_size(H, 2);
+  const std::int64_t H4 = scaled_size(H, 4);
+  auto check = [&](const std::string& name, std::vector<std::int64_t> expected) {
+    const at::Tensor& tensor = state.weight(name);
+    bool fits = tensor.dim() == static_cast<std::int64_t>(expected.size());
+    for (std::size_t d = 0; fits && d < expected.size(); ++d) {
+      fits = expected[d] == kAny || tensor.size(static_cast<std::int64_t>(d)) == expected[d];
+    }
+    if (!fits) throw TokenizerModelError("tokenizer tensor has an unexpected shape: '" + name + "'");
+  };
+  check("embeddings.weight", {kAny, kAny});
+  for (const char* direction : {"", "_reverse"}) {
+    const std::string suffix = std::string("_l0") + direction;
+    check("rnn.weight_ih" + suffix, {H4, kAny});
+    check("rnn.weight_hh" + suffix, {H4, H});
+    check("rnn.bias_ih" + suffix, {H4});
+    check("rnn.bias_hh" + suffix, {H4});
+    check("rnn2.weight_ih" + suffix, {H4, H2});
+    check("rnn2.weight_hh" + suffix, {H4, H});
+    check("rnn2.bias_ih" + suffix, {H4});
+    check("rnn2.bias_hh" + suffix, {H4});
+  }
+  for (const char* head : {"tok_clf", "sent_clf", "mwt_clf"}) {
+    if (!state.use_mwt && std::string_view(head) == "mwt_clf") continue;
+    check(std::string(head) + ".weight", {1, H2});
+    check(std::string(head) + ".bias", {1});
+    check(std::string(head) + "2.weight", {1, H2});
+  }
+}
+
 void bind_tensors(TokenizerPlan::Impl& state) {
   for (const TensorDescriptor& descriptor : state.bundle->tensors()) {
     if (descriptor.dtype != "float32") {
@@ -121,6 +163,7 @@ void bind_tensors(TokenizerPlan::Impl& state) {
       throw TokenizerModelError("tokenizer bundle lacks required tensor: '" + std::string(name) + "'");
     }
   }
+  check_shapes(state);
   auto weight = [&](const std::string& name) { return state.weight(name); };
   state.rnn_parameters = lstm_parameters(weight, "rnn.", 1, true);
   state.rnn2_parameters = lstm_parameters(weight, "rnn2.", 1, true);

@@ -9,6 +9,7 @@
 
 #include "tokenize/address_repair.hpp"
 #include "tokenize/features.hpp"
+#include "tokenize/parallel_items.hpp"
 #include "velmora/errors.hpp"
 
 namespace velmora::detail {
@@ -16,7 +17,7 @@ namespace {
 
 using Plan = TokenizerPlan::Impl;
 
-// Paragraphs of a batch that run through the network together (see the batched prediction).
+// Paragraphs of a batch that run through the network together (see add_batch).
 constexpr std::size_t kRowsPerPass = 8;
 
 std::vector<std::int64_t> unit_ids(const Plan& state, const TokenizerParagraph& units) {
@@ -208,62 +209,111 @@ std::vector<std::int64_t> tokenizer_predict_labels(const Plan& state, const Toke
   return labels;
 }
 
-std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_batched(
-    const Plan& state, const std::vector<const TokenizerParagraph*>& paragraphs) {
-  const std::size_t count = paragraphs.size();
-  std::vector<std::vector<std::int64_t>> results(count);
-  if (count == 0) return results;
+namespace {
 
-  std::vector<std::size_t> order(count);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+// Independent work of the batched prediction: up to kRowsPerPass paragraphs of one batch, in
+// the batch's row order, or one long paragraph alone over windows.
+struct WorkItem {
+  std::vector<std::size_t> rows;  // paragraph positions
+  bool windowed = false;
+};
+
+// The batch's rows longest first (a stable sort, as packing requires), a few at a time: enough
+// for the recurrences to share weight loads, few enough that each pass's buffers stay in cache.
+void add_batch(const std::vector<const TokenizerParagraph*>& paragraphs, std::vector<std::size_t> batch,
+               std::vector<WorkItem>& items) {
+  std::stable_sort(batch.begin(), batch.end(), [&](std::size_t a, std::size_t b) {
     return paragraphs[a]->size() > paragraphs[b]->size();
   });
+  for (std::size_t row = 0; row < batch.size(); row += kRowsPerPass) {
+    const auto first = batch.begin() + static_cast<std::ptrdiff_t>(row);
+    items.push_back({std::vector<std::size_t>(first, first + static_cast<std::ptrdiff_t>(
+                                                          std::min(kRowsPerPass, batch.size() - row))),
+                     false});
+  }
+}
 
-  // Rows longest first, packed one after the other: padding would cost nothing but copies,
-  // since every recurrence stops at its own row's end.
+// The finished labels of the rows of one pass, into results[row]. The rows are packed one after
+// the other: padding would cost nothing but copies, since every recurrence stops at its own
+// row's end.
+void label_rows(const Plan& state, const std::vector<const TokenizerParagraph*>& paragraphs,
+                const std::vector<std::size_t>& rows, std::vector<std::vector<std::int64_t>>& results) {
   std::size_t total = 0;
-  for (const TokenizerParagraph* paragraph : paragraphs) total += paragraph->size();
+  for (const std::size_t row : rows) total += paragraphs[row]->size();
   std::vector<std::int64_t> ids;
   std::vector<float> features;
-  std::vector<std::int64_t> lengths(count);
+  std::vector<std::int64_t> lengths;
   ids.reserve(total);
   features.reserve(total * static_cast<std::size_t>(state.feat_dim));
-  for (std::size_t row = 0; row < count; ++row) {
-    const TokenizerParagraph& units = *paragraphs[order[row]];
-    lengths[row] = static_cast<std::int64_t>(units.size());
+  for (const std::size_t row : rows) {
+    const TokenizerParagraph& units = *paragraphs[row];
+    lengths.push_back(static_cast<std::int64_t>(units.size()));
     const std::vector<std::int64_t> row_ids = unit_ids(state, units);
     ids.insert(ids.end(), row_ids.begin(), row_ids.end());
     const std::vector<float> row_features = tokenizer_unit_features(state, units);
     features.insert(features.end(), row_features.begin(), row_features.end());
   }
-
-  // The rows run a few at a time, enough for the recurrences to share weight loads and for
-  // the intra-op threads, few enough that each pass's buffers stay in cache.
   std::vector<std::int64_t> labels;
-  labels.reserve(total);
   {
     c10::InferenceMode guard;
-    const auto feature_width = static_cast<std::size_t>(state.feat_dim);
-    std::size_t first_unit = 0;
-    for (std::size_t row = 0; row < count; row += kRowsPerPass) {
-      const std::size_t rows = std::min(kRowsPerPass, count - row);
-      const std::span<const std::int64_t> chunk_lengths = std::span(lengths).subspan(row, rows);
-      std::size_t units = 0;
-      for (const std::int64_t length : chunk_lengths) units += static_cast<std::size_t>(length);
-      const std::vector<std::int64_t> chunk = network_labels(
-          state, std::span(ids).subspan(first_unit, units), features.data() + first_unit * feature_width, chunk_lengths);
-      labels.insert(labels.end(), chunk.begin(), chunk.end());
-      first_unit += units;
-    }
+    labels = network_labels(state, ids, features.data(), lengths);
   }
   auto first = labels.begin();
-  for (std::size_t row = 0; row < count; ++row) {
-    results[order[row]].assign(first, first + lengths[row]);
-    first += lengths[row];
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    std::vector<std::int64_t>& row_labels = results[rows[k]];
+    row_labels.assign(first, first + lengths[k]);
+    first += lengths[k];
+    finish_paragraph(*paragraphs[rows[k]], row_labels);
   }
-  for (std::size_t k = 0; k < count; ++k) finish_paragraph(*paragraphs[k], results[k]);
+}
+
+// Runs the items on the intra-op threads; each writes only its own paragraphs' results.
+std::vector<std::vector<std::int64_t>> run_items(const Plan& state,
+                                                 const std::vector<const TokenizerParagraph*>& paragraphs,
+                                                 const std::vector<WorkItem>& items) {
+  std::vector<std::vector<std::int64_t>> results(paragraphs.size());
+  for_each_item(items.size(), [&](std::size_t k) {
+    const WorkItem& item = items[k];
+    if (item.windowed) {
+      results[item.rows.front()] = tokenizer_predict_labels(state, *paragraphs[item.rows.front()]);
+    } else {
+      label_rows(state, paragraphs, item.rows, results);
+    }
+  });
   return results;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_batched(
+    const Plan& state, const std::vector<const TokenizerParagraph*>& paragraphs) {
+  std::vector<std::size_t> batch(paragraphs.size());
+  std::iota(batch.begin(), batch.end(), std::size_t{0});
+  std::vector<WorkItem> items;
+  add_batch(paragraphs, std::move(batch), items);
+  return run_items(state, paragraphs, items);
+}
+
+std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_bulk(
+    const Plan& state, const std::vector<const TokenizerParagraph*>& paragraphs, std::size_t batch_limit) {
+  // Short paragraphs wait in a batch; a long one first closes the batch, then runs alone.
+  std::vector<WorkItem> items;
+  std::vector<std::size_t> pending;
+  auto flush = [&] {
+    if (!pending.empty()) add_batch(paragraphs, std::move(pending), items);
+    pending.clear();
+  };
+  for (std::size_t k = 0; k < paragraphs.size(); ++k) {
+    if (paragraphs[k]->size() <= kTokenizerWindow) {
+      pending.push_back(k);
+      if (pending.size() == batch_limit) flush();
+    } else {
+      flush();
+      items.push_back({{k}, true});
+    }
+  }
+  flush();
+  return run_items(state, paragraphs, items);
 }
 
 }  // namespace velmora::detail

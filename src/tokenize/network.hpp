@@ -20,6 +20,14 @@ std::vector<std::int64_t> tokenizer_predict_labels(const TokenizerPlan::Impl& st
 std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_batched(
     const TokenizerPlan::Impl& state, const std::vector<const TokenizerParagraph*>& paragraphs);
 
+/// The labels of paragraphs as the bulk operation predicts them: paragraphs of at most
+/// kTokenizerWindow units gather, in order, into batches of at most `batch_limit` (a longer one
+/// closes the current batch) and go through the batched prediction; longer ones go alone
+/// through tokenizer_predict_labels. Independent passes share the intra-op threads.
+std::vector<std::vector<std::int64_t>> tokenizer_predict_labels_bulk(
+    const TokenizerPlan::Impl& state, const std::vector<const TokenizerParagraph*>& paragraphs,
+    std::size_t batch_limit);
+
 /// Paragraphs up to this many units run in one pass; longer ones are cut into windows.
 inline constexpr std::size_t kTokenizerWindow = 1000;
 

@@ -12,8 +12,21 @@ const BytePattern& address_pattern() {
   return pattern;
 }
 
+const BytePattern& email_pattern() {
+  static const BytePattern pattern(kEmailPattern);
+  return pattern;
+}
+
+const BytePattern& web_pattern() {
+  static const BytePattern pattern(kWebPattern);
+  return pattern;
+}
+
 void mark_regex_matches(std::string_view text, const BytePattern& pattern, std::vector<float>& marks) {
-  const std::vector<ByteMatch> matches = pattern.find_all(text);
+  mark_matches(text, pattern.find_all(text), marks);
+}
+
+void mark_matches(std::string_view text, const std::vector<ByteMatch>& matches, std::vector<float>& marks) {
   if (matches.empty()) return;
   // Unit index of every byte, from the UTF-8 lead bytes; the end of the text maps past the last
   // unit.

@@ -1,12 +1,14 @@
 // The tokenizer's public operations: split the text into paragraphs, predict their labels
 // (one by one, or batched across documents) and build the result documents.
 
-#include <algorithm>
+#include <iterator>
+#include <optional>
 #include <utility>
 
 #include "tokenize/document_builder.hpp"
 #include "tokenize/model_loading.hpp"
 #include "tokenize/network.hpp"
+#include "tokenize/parallel_items.hpp"
 #include "velmora/document.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/tokenizer.hpp"
@@ -31,61 +33,42 @@ const ModelBundle& TokenizerPlan::bundle() const { return *impl_->bundle; }
 Document TokenizerPlan::process(const Document& document) const {
   const std::vector<detail::TokenizerParagraph> paragraphs =
       detail::split_tokenizer_paragraphs(document.text(), impl_->skip_newline);
-  std::vector<std::vector<std::int64_t>> labels;
-  labels.reserve(paragraphs.size());
-  for (const auto& paragraph : paragraphs) labels.push_back(detail::tokenizer_predict_labels(*impl_, paragraph));
+  // Paragraphs are predicted independently, each over its own windows.
+  std::vector<std::vector<std::int64_t>> labels(paragraphs.size());
+  detail::for_each_item(paragraphs.size(), [&](std::size_t k) {
+    labels[k] = detail::tokenizer_predict_labels(*impl_, paragraphs[k]);
+  });
   return detail::build_tokenized_document(*impl_, document, paragraphs, labels);
 }
 
 std::vector<Document> TokenizerPlan::process_bulk(const std::vector<Document>& documents) const {
   const Impl& state = *impl_;
-  std::vector<std::vector<detail::TokenizerParagraph>> paragraphs_of;
-  paragraphs_of.reserve(documents.size());
+  std::vector<std::vector<detail::TokenizerParagraph>> paragraphs_of(documents.size());
+  detail::for_each_item(documents.size(), [&](std::size_t d) {
+    paragraphs_of[d] = detail::split_tokenizer_paragraphs(documents[d].text(), state.skip_newline);
+  });
   std::vector<const detail::TokenizerParagraph*> all_paragraphs;
-  for (const Document& document : documents) {
-    paragraphs_of.push_back(detail::split_tokenizer_paragraphs(document.text(), state.skip_newline));
-    for (const auto& paragraph : paragraphs_of.back()) all_paragraphs.push_back(&paragraph);
+  std::vector<std::size_t> first_paragraph;  // of each document in all_paragraphs
+  first_paragraph.reserve(documents.size());
+  for (const auto& paragraphs : paragraphs_of) {
+    first_paragraph.push_back(all_paragraphs.size());
+    for (const auto& paragraph : paragraphs) all_paragraphs.push_back(&paragraph);
   }
 
-  // Short paragraphs wait in a batch that may span documents; a long one first flushes the
-  // batch, then runs alone over windows.
-  std::vector<std::vector<std::int64_t>> labels(all_paragraphs.size());
-  const auto batch_limit = static_cast<std::size_t>(state.batch_size);
-  std::vector<const detail::TokenizerParagraph*> pending;
-  std::vector<std::size_t> pending_index;
-  // A bundle may ask for huge batches; never reserve more than there are paragraphs.
-  pending.reserve(std::min(batch_limit, all_paragraphs.size()));
-  pending_index.reserve(std::min(batch_limit, all_paragraphs.size()));
-  auto flush = [&] {
-    if (pending.empty()) return;
-    std::vector<std::vector<std::int64_t>> batch = detail::tokenizer_predict_labels_batched(state, pending);
-    for (std::size_t k = 0; k < batch.size(); ++k) labels[pending_index[k]] = std::move(batch[k]);
-    pending.clear();
-    pending_index.clear();
-  };
-  for (std::size_t k = 0; k < all_paragraphs.size(); ++k) {
-    const detail::TokenizerParagraph& paragraph = *all_paragraphs[k];
-    if (paragraph.size() <= detail::kTokenizerWindow) {
-      pending.push_back(&paragraph);
-      pending_index.push_back(k);
-      if (pending.size() == batch_limit) flush();
-    } else {
-      flush();
-      labels[k] = detail::tokenizer_predict_labels(state, paragraph);
-    }
-  }
-  flush();
+  std::vector<std::vector<std::int64_t>> labels =
+      detail::tokenizer_predict_labels_bulk(state, all_paragraphs, static_cast<std::size_t>(state.batch_size));
 
+  std::vector<std::optional<Document>> built(documents.size());
+  detail::for_each_item(documents.size(), [&](std::size_t d) {
+    const auto first = labels.begin() + static_cast<std::ptrdiff_t>(first_paragraph[d]);
+    std::vector<std::vector<std::int64_t>> document_labels(
+        std::make_move_iterator(first),
+        std::make_move_iterator(first + static_cast<std::ptrdiff_t>(paragraphs_of[d].size())));
+    built[d] = detail::build_tokenized_document(state, documents[d], paragraphs_of[d], document_labels);
+  });
   std::vector<Document> results;
   results.reserve(documents.size());
-  std::size_t next = 0;
-  for (std::size_t d = 0; d < documents.size(); ++d) {
-    const std::size_t count = paragraphs_of[d].size();
-    std::vector<std::vector<std::int64_t>> document_labels(std::make_move_iterator(labels.begin() + next),
-                                                           std::make_move_iterator(labels.begin() + next + count));
-    next += count;
-    results.push_back(detail::build_tokenized_document(state, documents[d], paragraphs_of[d], document_labels));
-  }
+  for (auto& document : built) results.push_back(std::move(*document));
   return results;
 }
 

@@ -159,7 +159,8 @@ def write_variant(directory: pathlib.Path, variant: dict) -> pathlib.Path:
     "bundle": keyword arguments of write_tokenizer_bundle; "config": config keys to set (a
     value "<delete>" removes the key); "assets": top-level assets members to set or delete;
     "vocab": units to add or remove in the vocabulary; "drop_tensors": names to leave out;
-    "extra_tensors": name -> dtype of additional tensors; "processor": the bundle's processor;
+    "extra_tensors": name -> dtype of additional tensors; "reshape_tensors": name -> shape of a
+    random float32 tensor put in its place; "processor": the bundle's processor;
     "misalign": true to store the last tensor one byte off its dtype's alignment."""
     import bundle_writer
 
@@ -183,6 +184,9 @@ def write_variant(directory: pathlib.Path, variant: dict) -> pathlib.Path:
                if name not in variant.get("drop_tensors", [])}
     for name, dtype in variant.get("extra_tensors", {}).items():
         tensors[name] = torch.zeros(3, dtype=getattr(torch, dtype))
+    generator = torch.Generator().manual_seed(5)
+    for name, shape in variant.get("reshape_tensors", {}).items():
+        tensors[name] = torch.randn(shape, generator=generator)
     misalign = variant.get("misalign", False)
     directory = bundle_writer.write_bundle(directory, tensors, assets, processor=variant.get("processor", "tokenize"),
                                            language=manifest["language"], alignment=1 if misalign else 64)

@@ -51,6 +51,21 @@ const std::vector<LoadCase>& load_cases() {
       {"id_past_the_embedding", "tokenizer vocabulary id is outside the embedding table: zz"},
       {"negative_id", "tokenizer vocabulary id is outside the embedding table: zz"},
       {"misaligned_weight", "tensor data is misaligned for its dtype: 'mwt_clf2.weight'"},
+      // Inference reads classifier rows, biases and LSTM outputs with sizes taken from other
+      // tensors, so every shape is checked at load.
+      {"tok_clf_two_rows", "tokenizer tensor has an unexpected shape: 'tok_clf.weight'"},
+      {"sent_clf_narrow", "tokenizer tensor has an unexpected shape: 'sent_clf.weight'"},
+      {"mwt_clf_flat", "tokenizer tensor has an unexpected shape: 'mwt_clf.weight'"},
+      {"tok_clf_bias_empty", "tokenizer tensor has an unexpected shape: 'tok_clf.bias'"},
+      {"sent_clf_bias_two", "tokenizer tensor has an unexpected shape: 'sent_clf.bias'"},
+      {"mwt_clf_bias_matrix", "tokenizer tensor has an unexpected shape: 'mwt_clf.bias'"},
+      {"tok_clf2_two_rows", "tokenizer tensor has an unexpected shape: 'tok_clf2.weight'"},
+      {"mwt_clf2_wide", "tokenizer tensor has an unexpected shape: 'mwt_clf2.weight'"},
+      {"narrower_second_lstm", "tokenizer tensor has an unexpected shape: 'rnn2.weight_ih_l0'"},
+      {"short_lstm_bias", "tokenizer tensor has an unexpected shape: 'rnn.bias_hh_l0_reverse'"},
+      {"hidden_dim_disagrees", "tokenizer tensor has an unexpected shape: 'rnn.weight_ih_l0'"},
+      {"hidden_dim_zero", "tokenizer hidden_dim must be positive"},
+      {"flat_embedding", "tokenizer tensor has an unexpected shape: 'embeddings.weight'"},
   };
   return cases;
 }
@@ -71,8 +86,12 @@ TEST_F(TokenizerBundleLoading, AcceptsTheProfileAndRefusesEverythingElseWithItsM
     try {
       velmora::TokenizerPlan plan(dir_ / test.name, false);
       EXPECT_STREQ(test.error, "") << test.name << " loaded";
+      // A bundle that should have been refused shows what running it does.
+      if (*test.error != '\0') plan.predict_labels("Hi there. Bye now.");
     } catch (const velmora::TokenizerModelError& error) {
       EXPECT_EQ(std::string(error.what()), test.error) << test.name;
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << test.name << " failed with another error: " << error.what();
     }
   }
 }

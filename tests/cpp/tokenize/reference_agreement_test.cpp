@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <numeric>
 
 #include "test_support.hpp"
 #include "velmora/document.hpp"
@@ -153,6 +154,20 @@ TEST_F(TokenizerReferenceAgreement, BulkProcessingMatchesOneTextAtATime) {
       EXPECT_EQ(bulk[k].text(), documents[k].text());
       EXPECT_EQ(format_document(bulk[k]), format_document(plan.process(documents[k]))) << name << " text " << k;
     }
+    // Spreading the batches, paragraphs and documents over threads changes no label.
+    at::set_num_threads(4);
+    const std::vector<velmora::Document> threaded = plan.process_bulk(documents);
+    velmora::Document joined(std::accumulate(texts.begin(), texts.end(), std::string(),
+                                             [](std::string all, const std::string& text) {
+                                               return std::move(all) + text + "\n\n";
+                                             }));
+    const std::string joined_threaded = format_document(plan.process(joined));
+    at::set_num_threads(1);
+    ASSERT_EQ(threaded.size(), documents.size());
+    for (std::size_t k = 0; k < documents.size(); ++k) {
+      EXPECT_EQ(format_document(threaded[k]), format_document(bulk[k])) << name << " text " << k;
+    }
+    EXPECT_EQ(joined_threaded, format_document(plan.process(joined))) << name;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <random>
 #include <regex>
 
+#include "tokenize/address_search.hpp"
 #include "tokenize/patterns.hpp"
 
 namespace {
@@ -79,6 +80,32 @@ TEST(TokenizerRegexMatcher, FindsTheSameMatchesAsStdRegexOnGeneratedTexts) {
     // The generator must exercise matches, not only misses.
     EXPECT_GT(with_matches, 400U) << pattern.name;
   }
+}
+
+TEST(TokenizerRegexMatcher, AddressSearchFindsWhatTheWholePatternFinds) {
+  // Pieces that reach, or nearly reach, every way an address can start and fail: dotted and
+  // quoted local parts with and without an at-sign, escapes, literals with and without a
+  // closing bracket, prefixes, endings with and without a further part.
+  const std::vector<std::string> pieces = {
+      "jo@example.com", "@", "www.", "http://", "https://", "example", ".com", ".org", ".co", "co.", "com.", "a.b",
+      "a.", "..", "\"q\\\"\"", "\"", "\\", "\\ ", "[1.2.3.4]", "@[1.2.3.a:", "[255.", "]", "[", "250", "a-b",
+      "-", "!#$%", "/", "A@b", "@a.b", "ex.net.de", "www.-", "~", "{|}", "www", "h", "w", "x", "Z", "1", " ", "\t",
+      "\n", "\x01", "\x7f", "\xC3\xA9", ":", ","};
+  std::mt19937 rng(20261207);
+  const BytePattern& whole = velmora::detail::address_pattern();
+  std::size_t with_matches = 0;
+  for (int round = 0; round < 30000; ++round) {
+    std::uniform_int_distribution<std::size_t> count(0, round % 4 == 0 ? 60 : 15);
+    std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+    std::string text;
+    for (std::size_t k = count(rng); k > 0; --k) text += pieces[pick(rng)];
+    const auto expected = our_matches(whole, text);
+    with_matches += expected.empty() ? 0 : 1;
+    std::vector<std::pair<std::size_t, std::size_t>> found;
+    for (const auto& match : velmora::detail::find_address_matches(text)) found.emplace_back(match.begin, match.end);
+    ASSERT_EQ(found, expected) << "on \"" << text << "\"";
+  }
+  EXPECT_GT(with_matches, 5000U);
 }
 
 TEST(TokenizerRegexMatcher, SurvivesLongRepetitions) {
