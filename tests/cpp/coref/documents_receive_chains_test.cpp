@@ -8,6 +8,8 @@
 #include "document/document_records.hpp"
 #include "velmora/document.hpp"
 #include "velmora/document_storage.hpp"
+#include "velmora/model_bundle.hpp"
+#include "velmora/processor.hpp"
 #include "velmora/sequences.hpp"
 
 namespace {
@@ -250,6 +252,21 @@ TEST(CorefDocumentChains, BulkProcessingAnnotatesEveryDocumentInOrder) {
   for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(results[i].same_storage(documents[i]));
   EXPECT_EQ(chains_of(results[0]), chains_of(results[2]));
   EXPECT_TRUE(results[1].coref().empty());
+}
+
+TEST(CorefDocumentChains, TheLoadedStageAnnotatesLikeItsPlan) {
+  coref_test::require_data();
+  const velmora::CorefProcessor stage(coref_test::data_dir() / "full", false);
+  EXPECT_EQ(stage.bundle_path(), zero_plan().bundle().path());
+  EXPECT_TRUE(stage.predicts_singletons());
+  EXPECT_TRUE(stage.predicts_zero_anaphora());
+  const Document document = generated_story();
+  EXPECT_TRUE(stage.process(document).same_storage(document));
+  const auto expected = chains_of(zero_plan().process(generated_story()));
+  EXPECT_EQ(chains_of(document), expected);
+  const auto bulk = stage.process_bulk({generated_story(), generated_story()});
+  ASSERT_EQ(bulk.size(), 2U);
+  EXPECT_EQ(chains_of(bulk[1]), expected);
 }
 
 }  // namespace
