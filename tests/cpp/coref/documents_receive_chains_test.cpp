@@ -180,8 +180,9 @@ const velmora::CorefPlan& zero_plan() {
   return plan;
 }
 
-Document generated_story() {
-  std::vector<velmora::SentenceInput> sentences;
+// Four sentences, after `leading` sentences without words.
+Document generated_story(std::size_t leading = 0) {
+  std::vector<velmora::SentenceInput> sentences(leading);
   for (const auto& words : std::vector<std::vector<std::string>>{
            {"the", "cat", "dog", "run"}, {"a", "cat", "the", "dog", "x"}, {"un", "dog", "cat"}, {"b", "the", "cat"}}) {
     sentences.push_back(doc_test::sentence(words));
@@ -214,12 +215,7 @@ TEST(CorefDocumentChains, ProcessingTwiceGivesTheSameChainsAndEmptyWords) {
 TEST(CorefDocumentChains, LeadingSentencesWithoutWordsDoNotStopResolution) {
   coref_test::require_data();
   const Document expected = zero_plan().process(generated_story());
-  std::vector<velmora::SentenceInput> padded(3);
-  for (const auto& words : std::vector<std::vector<std::string>>{
-           {"the", "cat", "dog", "run"}, {"a", "cat", "the", "dog", "x"}, {"un", "dog", "cat"}, {"b", "the", "cat"}}) {
-    padded.push_back(doc_test::sentence(words));
-  }
-  const Document document("the cat dog run a cat the dog x un dog cat b the cat", std::move(padded));
+  const Document document = generated_story(3);
   ASSERT_NO_THROW(zero_plan().process(document));
   ASSERT_EQ(document.coref().size(), expected.coref().size());
   for (std::size_t c = 0; c < expected.coref().size(); ++c) {
