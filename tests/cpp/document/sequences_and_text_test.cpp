@@ -166,6 +166,8 @@ TEST(DocumentText, ZeroByteIsAnOrdinaryCodePoint) {
   EXPECT_EQ(text.codepoint_count(), 3u);
 }
 
+// The text shares the case functions' decoder, whose faults are tabled with them; these cases
+// check the offset before, inside and after the ASCII prefix scanned in blocks.
 TEST(DocumentText, MalformedSequencesReportTheirOffset) {
   struct Case {
     std::string bytes;
@@ -173,14 +175,8 @@ TEST(DocumentText, MalformedSequencesReportTheirOffset) {
   };
   const Case cases[] = {
       {"\xC0\x80", 0},                      // overlong zero
-      {"\xED\xA0\x80", 0},                  // surrogate
-      {"\xF4\x90\x80\x80", 0},              // above U+10FFFF
-      {"\xF5\x80\x80\x80", 0},              // lead byte beyond the range
-      {"\xE0\x80\x80", 0},                  // overlong three-byte form
       {"a\x80", 1},                         // stray continuation byte
-      {"\xE2\x28\xA1", 1},                  // bad continuation reported at itself
       {"ab\xE2\x82", 2},                    // cut-off sequence reported at its lead
-      {"\xFF", 0},                          // not a lead byte
       {std::string(40, 'a') + "\xC3", 40},  // cut off after a long ASCII run
   };
   for (const Case& c : cases) {
