@@ -50,19 +50,6 @@ TEST(ProcessorTable, ElevenRowsInTableOrderWithRequirementsInReportingOrderAndTh
   }
 }
 
-TEST(MakeProcessor, BuildsAModelLessProcessorCarryingItsTableRow) {
-  for (const ProcessorSpec& spec : processor_specs()) {
-    SCOPED_TRACE(spec.name);
-    const std::shared_ptr<Processor> processor = make_processor(spec.name);
-    ASSERT_NE(processor, nullptr);
-    EXPECT_EQ(processor->name(), spec.name);
-    EXPECT_EQ(processor->requirements(), spec.requirements);
-    EXPECT_EQ(processor->provides(), spec.provides);
-    EXPECT_EQ(processor->module(), spec.module);
-    EXPECT_FALSE(processor->implemented());
-  }
-}
-
 TEST(MakeProcessor, RefusesAnyNameNotExactlyInTheTable) {
   for (const std::string name : {"POS", "tokenize ", " tokenize", "", "parser", "lemmas"}) {
     SCOPED_TRACE(name);
@@ -122,12 +109,22 @@ std::string not_implemented_error_of(Call&& call) {
   return "no error";
 }
 
-TEST(ModelLessProcessor, EachNameMakesItsOwnClassWithoutABundle) {
-  for (const ProcessorClass& expected : processor_classes()) {
-    SCOPED_TRACE(expected.name);
-    const std::shared_ptr<Processor> processor = make_processor(expected.name);
+TEST(MakeProcessor, EachNameMakesItsOwnModelLessClassCarryingItsTableRow) {
+  const std::vector<ProcessorSpec> specs = processor_specs();
+  ASSERT_EQ(specs.size(), processor_classes().size());
+  for (std::size_t index = 0; index < specs.size(); ++index) {
+    const ProcessorSpec& spec = specs[index];
+    const ProcessorClass& expected = processor_classes()[index];
+    SCOPED_TRACE(spec.name);
+    ASSERT_EQ(expected.name, spec.name);
+    const std::shared_ptr<Processor> processor = make_processor(spec.name);
+    ASSERT_NE(processor, nullptr);
     const Processor& stage = *processor;
     EXPECT_EQ(std::type_index(typeid(stage)), expected.type);
+    EXPECT_EQ(processor->name(), spec.name);
+    EXPECT_EQ(processor->requirements(), spec.requirements);
+    EXPECT_EQ(processor->provides(), spec.provides);
+    EXPECT_EQ(processor->module(), spec.module);
     EXPECT_FALSE(processor->implemented());
     EXPECT_EQ(expected.bundle_path(*processor), std::nullopt);
   }
