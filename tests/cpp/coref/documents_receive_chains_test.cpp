@@ -8,6 +8,8 @@
 #include "document/document_records.hpp"
 #include "velmora/document.hpp"
 #include "velmora/document_storage.hpp"
+#include "velmora/model_bundle.hpp"
+#include "velmora/processor.hpp"
 #include "velmora/sequences.hpp"
 
 namespace {
@@ -178,8 +180,9 @@ const velmora::CorefPlan& zero_plan() {
   return plan;
 }
 
-Document generated_story() {
-  std::vector<velmora::SentenceInput> sentences;
+// Four sentences, after `leading` sentences without words.
+Document generated_story(std::size_t leading = 0) {
+  std::vector<velmora::SentenceInput> sentences(leading);
   for (const auto& words : std::vector<std::vector<std::string>>{
            {"the", "cat", "dog", "run"}, {"a", "cat", "the", "dog", "x"}, {"un", "dog", "cat"}, {"b", "the", "cat"}}) {
     sentences.push_back(doc_test::sentence(words));
@@ -212,12 +215,7 @@ TEST(CorefDocumentChains, ProcessingTwiceGivesTheSameChainsAndEmptyWords) {
 TEST(CorefDocumentChains, LeadingSentencesWithoutWordsDoNotStopResolution) {
   coref_test::require_data();
   const Document expected = zero_plan().process(generated_story());
-  std::vector<velmora::SentenceInput> padded(3);
-  for (const auto& words : std::vector<std::vector<std::string>>{
-           {"the", "cat", "dog", "run"}, {"a", "cat", "the", "dog", "x"}, {"un", "dog", "cat"}, {"b", "the", "cat"}}) {
-    padded.push_back(doc_test::sentence(words));
-  }
-  const Document document("the cat dog run a cat the dog x un dog cat b the cat", std::move(padded));
+  const Document document = generated_story(3);
   ASSERT_NO_THROW(zero_plan().process(document));
   ASSERT_EQ(document.coref().size(), expected.coref().size());
   for (std::size_t c = 0; c < expected.coref().size(); ++c) {
@@ -250,6 +248,21 @@ TEST(CorefDocumentChains, BulkProcessingAnnotatesEveryDocumentInOrder) {
   for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(results[i].same_storage(documents[i]));
   EXPECT_EQ(chains_of(results[0]), chains_of(results[2]));
   EXPECT_TRUE(results[1].coref().empty());
+}
+
+TEST(CorefDocumentChains, TheLoadedStageAnnotatesLikeItsPlan) {
+  coref_test::require_data();
+  const velmora::CorefProcessor stage(coref_test::data_dir() / "full", false);
+  EXPECT_EQ(stage.bundle_path(), zero_plan().bundle().path());
+  EXPECT_TRUE(stage.predicts_singletons());
+  EXPECT_TRUE(stage.predicts_zero_anaphora());
+  const Document document = generated_story();
+  EXPECT_TRUE(stage.process(document).same_storage(document));
+  const auto expected = chains_of(zero_plan().process(generated_story()));
+  EXPECT_EQ(chains_of(document), expected);
+  const auto bulk = stage.process_bulk({generated_story(), generated_story()});
+  ASSERT_EQ(bulk.size(), 2U);
+  EXPECT_EQ(chains_of(bulk[1]), expected);
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ TEST(ConlluOutput, SentencesGetGeneratedIdAndTextLines) {
             "# sent_id = 0\n# text = Hello world\n1\tHello" + kBlank + "\n2\tworld" + kBlank +
                 "\n\n# sent_id = 1\n# text = Bye\n1\tBye" + kBlank);
   EXPECT_EQ(doc.sentences().at(1).to_conll(), "# sent_id = 1\n# text = Bye\n1\tBye" + kBlank);
+  EXPECT_EQ(Document("").to_conll(), "");
+  EXPECT_EQ(Document("", {SentenceInput{}}).to_conll(), "# sent_id = 0\n");
 }
 
 TEST(ConlluOutput, StoredCommentsComeFirstAndSuppressGeneratedLines) {
@@ -31,16 +33,6 @@ TEST(ConlluOutput, StoredCommentsComeFirstAndSuppressGeneratedLines) {
   s.comments = {"# textual"};
   s.text = "";
   EXPECT_EQ(Document("", {s}).to_conll(), "# textual\n# sent_id = given\n1\ta" + kBlank);
-}
-
-TEST(ConlluOutput, MultiWordTokensGetARangeLine) {
-  TokenInput t = mwt(1, "du", {"de", "le"});
-  EXPECT_EQ(Document("", {sentence_of({t})}).sentences().at(0).to_conll(),
-            "# sent_id = 0\n# text = du\n1-2\tdu\t_\t_\t_\t_\t_\t_\t_\t_\n1\tde" + kBlank +
-                "\n2\tle" + kBlank);
-  t.misc = "SpaceAfter=No";
-  const std::string text = Document("", {sentence_of({t})}).to_conll();
-  EXPECT_NE(text.find("1-2\tdu\t_\t_\t_\t_\t_\t_\t_\tSpaceAfter=No\n"), std::string::npos);
 }
 
 TEST(ConlluOutput, WordLinesWriteEveryColumn) {
@@ -73,19 +65,21 @@ TEST(ConlluOutput, WordLinesWriteEveryColumn) {
   EXPECT_EQ(velmora::detail::conll_field(storage.pool.strings(), 0), "_");
 }
 
-// The ID column of every data line, in order.
-std::vector<std::string> line_ids(const std::string& text) {
-  std::vector<std::string> ids;
+// One column of every data line, in order: the ID column or the last (MISC) one.
+std::vector<std::string> column_of(const std::string& text, bool misc) {
+  std::vector<std::string> column;
   std::size_t line_start = 0;
   while (line_start < text.size()) {
     std::size_t next = text.find('\n', line_start);
     if (next == std::string::npos) next = text.size();
     if (text[line_start] != '#') {
-      ids.push_back(text.substr(line_start, text.find('\t', line_start) - line_start));
+      const std::size_t first = misc ? text.rfind('\t', next) + 1 : line_start;
+      const std::size_t end = misc ? next : text.find('\t', line_start);
+      column.push_back(text.substr(first, end - first));
     }
     line_start = next + 1;
   }
-  return ids;
+  return column;
 }
 
 TEST(ConlluOutput, EmptyWordsGoInPositionOrder) {
@@ -117,7 +111,7 @@ TEST(ConlluOutput, EmptyWordsGoInPositionOrder) {
     s.empty_words = c.input;
     Document doc("", {s});
     for (const auto& word : c.generated) doc.storage()->add_empty_word(0, word);
-    EXPECT_EQ(line_ids(doc.to_conll()), c.ids) << c.name;
+    EXPECT_EQ(column_of(doc.to_conll(), false), c.ids) << c.name;
     // Word lines in the order of all_words, ranges aside.
     std::vector<std::string> words;
     for (const std::string& id : c.ids) {
@@ -131,22 +125,6 @@ TEST(ConlluOutput, EmptyWordsGoInPositionOrder) {
   Document doc("", {s});
   doc.storage()->add_empty_word(0, empty_word(0, 1, "w"));
   EXPECT_EQ(ids_of(doc.sentences().at(0).empty_words()), (std::vector<std::string>{"2.1", "0.1"}));
-}
-
-// The MISC column of each data line, in order.
-std::vector<std::string> misc_columns(const std::string& text) {
-  std::vector<std::string> columns;
-  std::size_t line_start = 0;
-  while (line_start < text.size()) {
-    std::size_t next = text.find('\n', line_start);
-    if (next == std::string::npos) next = text.size();
-    if (text[line_start] != '#') {
-      const std::size_t tab = text.rfind('\t', next);
-      columns.push_back(text.substr(tab + 1, next - tab - 1));
-    }
-    line_start = next + 1;
-  }
-  return columns;
 }
 
 TEST(ConlluOutput, TokenSpacingIsFoldedIntoMiscAsInTheDictionaryForm) {
@@ -183,7 +161,7 @@ TEST(ConlluOutput, TokenSpacingIsFoldedIntoMiscAsInTheDictionaryForm) {
   };
   for (const auto& c : cases) {
     Document doc("", {sentence_of({c.token})});
-    EXPECT_EQ(misc_columns(doc.to_conll()), c.misc) << c.name;
+    EXPECT_EQ(column_of(doc.to_conll(), true), c.misc) << c.name;
     const std::uint32_t last_row = static_cast<std::uint32_t>(doc.num_words() - 1);
     const std::string line = velmora::detail::conll_word_line(*doc.storage(), last_row);
     EXPECT_EQ(line.substr(line.rfind('\t') + 1), c.misc.back()) << c.name;
@@ -192,7 +170,7 @@ TEST(ConlluOutput, TokenSpacingIsFoldedIntoMiscAsInTheDictionaryForm) {
   SentenceInput s = sentence_of({spaced(token(1, "a"), "", "")});
   s.empty_words = {empty_word(1, 1, "x")};
   s.empty_words[0].misc = "Zeta=1|Alpha=2";
-  EXPECT_EQ(misc_columns(Document("", {s}).to_conll()),
+  EXPECT_EQ(column_of(Document("", {s}).to_conll(), true),
             (std::vector<std::string>{"SpaceAfter=No", "Zeta=1|Alpha=2"}));
 }
 
@@ -240,11 +218,6 @@ TEST(ConlluOutput, LongSentencesAndDocumentsAreWrittenInOnePass) {
   const std::string all = Document("", many).to_conll();
   EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 50000 * 3 + 49999 * 2);
   EXPECT_TRUE(all.ends_with("# sent_id = 49999\n# text = a b\n1\ta" + kBlank + "\n2\tb" + kBlank));
-}
-
-TEST(ConlluOutput, EmptyDocumentsAndSentences) {
-  EXPECT_EQ(Document("").to_conll(), "");
-  EXPECT_EQ(Document("", {SentenceInput{}}).to_conll(), "# sent_id = 0\n");
 }
 
 TEST(ConlluOutput, InvalidPoolIdsFail) {

@@ -38,16 +38,9 @@ std::vector<std::string> labels_of(const TreeSequence& sequence) {
   return labels;
 }
 
-TEST(ConstituencyTree, LeafIsItsOwnLabel) {
-  const ConstituencyTree tree = leaf("dog");
-  EXPECT_TRUE(tree.is_leaf());
-  EXPECT_FALSE(tree.is_preterminal());
-  EXPECT_EQ(tree.leaf_labels(), std::vector<std::string>{"dog"});
-  EXPECT_EQ(tree.to_string(), "dog");
-  EXPECT_EQ(tree.children().size(), 0u);
-}
-
 TEST(ConstituencyTree, PreterminalNeedsExactlyOneLeafChild) {
+  EXPECT_TRUE(leaf("dog").is_leaf());
+  EXPECT_FALSE(leaf("dog").is_preterminal());
   EXPECT_TRUE(pre("NN", "dog").is_preterminal());
   EXPECT_FALSE(ConstituencyTree("NP", {pre("NN", "dog")}).is_preterminal());
   EXPECT_FALSE(ConstituencyTree("NP", {leaf("a"), leaf("b")}).is_preterminal());
@@ -70,17 +63,7 @@ TEST(ConstituencyTree, LeafLabelsAreLeftToRight) {
 TEST(ConstituencyTree, NullNodeIsRefused) {
   EXPECT_EQ(error_of([] { ConstituencyTree tree(std::shared_ptr<const TreeNode>{}); }),
             "a constituency tree node cannot be null");
-  EXPECT_THROW(ConstituencyTree(std::shared_ptr<const TreeNode>{}), std::invalid_argument);
   EXPECT_THROW(TreeNode("X", {nullptr}), std::invalid_argument);
-}
-
-TEST(ConstituencyTree, SubtreesAreSharedNotCopied) {
-  const ConstituencyTree np = pre("NN", "dog");
-  const ConstituencyTree tree("NP", {np, np});
-  EXPECT_TRUE(tree.children().at(0).same_node(np));
-  EXPECT_TRUE(tree.children().at(1).same_node(np));
-  EXPECT_EQ(tree.to_string(), "(NP (NN dog) (NN dog))");
-  EXPECT_EQ(tree.leaf_labels(), (std::vector<std::string>{"dog", "dog"}));
 }
 
 TEST(ConstituencyTree, ReleasingOneParentKeepsASharedSubtree) {
@@ -89,13 +72,6 @@ TEST(ConstituencyTree, ReleasingOneParentKeepsASharedSubtree) {
   { const ConstituencyTree dropped("S", {ConstituencyTree("X", {shared}), pre("VB", "ran")}); }
   EXPECT_EQ(kept.to_string(), "(S (NP (DT the) (NN dog)))");
   EXPECT_EQ(shared.leaf_labels(), (std::vector<std::string>{"the", "dog"}));
-}
-
-TEST(ConstituencyTree, IdentityIsTheNodeNotTheStructure) {
-  const ConstituencyTree a = pre("NN", "dog");
-  const ConstituencyTree b = pre("NN", "dog");
-  EXPECT_FALSE(a.same_node(b));
-  EXPECT_TRUE(a.same_node(ConstituencyTree(a.node())));
 }
 
 TEST(TreeSequence, IndexingFollowsPythonRules) {
@@ -110,15 +86,12 @@ TEST(TreeSequence, IndexingFollowsPythonRules) {
   EXPECT_EQ(error_of([] { TreeSequence().at(0); }), "tree index is outside the sequence");
 }
 
+// The row arithmetic is the sequence range's, tested with it; this checks the wiring.
 TEST(TreeSequence, SlicesAndReversalCompose) {
   const ConstituencyTree tree("X", {leaf("a"), leaf("b"), leaf("c"), leaf("d"), leaf("e")});
   const TreeSequence children = tree.children();
   EXPECT_EQ(labels_of(children.reversed()), (std::vector<std::string>{"e", "d", "c", "b", "a"}));
-  EXPECT_EQ(labels_of(children.slice(1, 2, 2)), (std::vector<std::string>{"b", "d"}));
   EXPECT_EQ(labels_of(children.slice(1, 2, 2).reversed()), (std::vector<std::string>{"d", "b"}));
-  EXPECT_EQ(labels_of(children.reversed().slice(1, 2, 2)), (std::vector<std::string>{"d", "b"}));
-  EXPECT_EQ(labels_of(children.reversed().reversed()), labels_of(children));
-  EXPECT_EQ(children.slice(0, 1, 0).reversed().size(), 0u);
 }
 
 TEST(TreeSequence, ContainsComparesNodeIdentity) {

@@ -4,12 +4,14 @@
 #include <velmora/document.hpp>
 #include <velmora/mwt.hpp>
 
+#include "document/document_records.hpp"
 #include "seq2seq/test_support.hpp"
 
 namespace velmora {
 namespace {
 
 using namespace seq2seq_test;
+using doc_test::empty_word;
 
 TokenInput token(std::int32_t id, std::string text, std::optional<std::string> misc = std::nullopt) {
   TokenInput record;
@@ -117,14 +119,6 @@ TEST_F(DocumentExpansion, OtherTokensAreRenumberedAndLoseTheirRelations) {
   EXPECT_FALSE(document.tokens().at(1).manual_expansion());
   EXPECT_FALSE(words.at(4).head());
   EXPECT_FALSE(words.at(4).deprel());
-}
-
-WordInput empty_word(std::int32_t id, std::int32_t empty_index, std::string text) {
-  WordInput word;
-  word.id = id;
-  word.empty_index = empty_index;
-  word.text = std::move(text);
-  return word;
 }
 
 TEST_F(DocumentExpansion, EmptyWordsMoveWithTheWordTheyFollow) {

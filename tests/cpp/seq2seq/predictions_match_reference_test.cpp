@@ -73,16 +73,9 @@ TEST(CorpusWords, TheDevCorpusIsPartOfTheComparison) {
   EXPECT_GT(strings(TestData::expected("plain").at("words", "")).size(), 250u);
 }
 
-TEST(ReferenceExpansion, SeqToSeqRouteWithDictionaryMatches) {
-  const JsonValue expected = TestData::expected("copy_beam");
-  const MWTPlan plan(TestData::bundle("copy_beam"), false);
-  const std::vector<std::string> words = strings(expected.at("words", ""));
-  const std::vector<std::string> expansions = strings(expected.at("expansions", ""));
-  for (std::size_t i = 0; i < words.size(); ++i) EXPECT_EQ(plan.expand(words[i]), expansions[i]) << words[i];
-}
-
-TEST(ReferenceExpansion, PieceClassifierMatches) {
-  for (const std::string name : {"classifier", "classifier_two_layers"}) {
+// The seq2seq route with a dictionary, and the piece classifier of one and of two layers.
+TEST(ReferenceExpansion, EachRouteMatches) {
+  for (const std::string name : {"copy_beam", "classifier", "classifier_two_layers"}) {
     const JsonValue expected = TestData::expected(name);
     const MWTPlan plan(TestData::bundle(name), false);
     const std::vector<std::string> words = strings(expected.at("words", ""));
@@ -146,7 +139,9 @@ TEST_F(ReferenceLemmas, DocumentsOneByOneAndInBulkMatch) {
     for (std::size_t w = 0; w < bulk_words.size(); ++w, ++index) {
       const std::string expected = words_[index].empty() ? plan.lemmatize("_", tags_[index]) : lemmas_[index];
       EXPECT_EQ(single_words.at(static_cast<long>(w)).lemma(), expected) << words_[index];
-      if (!near_tie_[index]) EXPECT_EQ(bulk_words.at(static_cast<long>(w)).lemma(), expected) << words_[index];
+      if (!near_tie_[index]) {
+        EXPECT_EQ(bulk_words.at(static_cast<long>(w)).lemma(), expected) << words_[index];
+      }
     }
   }
   EXPECT_EQ(index, words_.size());

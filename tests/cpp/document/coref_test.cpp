@@ -1,7 +1,15 @@
-// Storing coreference chains: shared chain objects and per-word attachments.
+// Coreference values and their storage: the checks a value makes on its own, shared chain
+// objects and per-word attachments.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "document_records.hpp"
+#include "velmora/coref_values.hpp"
 
 namespace {
 
@@ -123,6 +131,47 @@ TEST(CorefStorage, DroppedGeneratedWordsTakeTheirAttachmentsAlong) {
   s.reset_generated_empty_words();
   EXPECT_EQ(doc.coref().size(), 1u);
   EXPECT_EQ(chain_object.use_count(), 3) << "the chain list, one word and this copy";
+}
+
+template <class Fn>
+std::string invalid_argument_of(Fn&& fn) {
+  try {
+    fn();
+  } catch (const std::invalid_argument& error) {
+    return error.what();
+  }
+  return "no invalid_argument";
+}
+
+TEST(CorefMention, RefusesANegativeSentenceOnly) {
+  EXPECT_EQ(invalid_argument_of([] { regular(-1, 0, 1); }), "a coreference mention sentence index cannot be negative");
+  // Order and kind of the boundaries are checked when chains are stored in a document.
+  EXPECT_NO_THROW(regular(0, 5, 2));
+  EXPECT_NO_THROW(CorefMention(0, {1, 1}, {2, 3}));
+  EXPECT_NO_THROW(CorefMention(0, {1, std::nullopt}, {2, 3}));
+}
+
+TEST(CorefChain, ChecksIndexBeforeRepresentative) {
+  struct Case {
+    int index;
+    std::size_t mentions;
+    std::optional<int> representative;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {0, 0, std::nullopt, ""},
+      {0, 0, 0, "the representative coreference mention index is invalid"},
+      {3, 2, 1, ""},
+      {3, 2, 2, "the representative coreference mention index is invalid"},
+      {3, 2, -1, "the representative coreference mention index is invalid"},
+      {-1, 0, 0, "a coreference chain index cannot be negative"},
+      {-1, 2, 0, "a coreference chain index cannot be negative"},
+  };
+  for (const Case& c : cases) {
+    std::vector<CorefMention> mentions(c.mentions, regular(0, 0, 1));
+    const std::string error = invalid_argument_of([&] { CorefChain(c.index, mentions, "x", c.representative); });
+    EXPECT_EQ(error, c.error.empty() ? "no invalid_argument" : c.error) << "index " << c.index;
+  }
 }
 
 }  // namespace
