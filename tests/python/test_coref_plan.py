@@ -70,8 +70,6 @@ def test_prediction_fields_are_new_lists_on_every_access(plan):
     first.clear()
     assert prediction.word_clusters
     assert prediction.zero_words == prediction.zero_words
-    with pytest.raises(TypeError):
-        CorefPrediction()
 
 
 def test_resolve_arguments_convert_strictly_and_checks_raise_value_error(plan):
