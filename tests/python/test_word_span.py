@@ -15,11 +15,6 @@ def doc_with_mwt():
     ]])
 
 
-def test_word_ids_are_ints_or_pairs():
-    sentence = doc_with_mwt().sentences[0]
-    assert [w.id for w in sentence.all_words] == [1, 2, (2, 1), 3]
-
-
 def test_optional_fields_can_be_set_and_cleared():
     word = doc_with_mwt().sentences[0].words[0]
     word.lemma = None
