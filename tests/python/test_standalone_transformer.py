@@ -1,7 +1,7 @@
 """TransformerEncoder from Python: the three constructor signatures tried in order, word and
 id vectors equal to the PyTorch reference of the tiny test encoder, the encoder's own
 tokenizer, load failures as TransformerError, and release of the interpreter lock around
-encode, tokenize and encode_ids only. The package compiles once per session."""
+encode, tokenize and encode_ids only."""
 
 import pathlib
 
@@ -11,7 +11,7 @@ import torch
 import transformer_reference as reference
 from _velmora import (ByteBPETokenizer, SubwordError, TransformerEncoder, TransformerError, WordPieceEncoding,
                       WordPieceError, XLMRobertaTokenizer)
-from aoti_packages import TinyEncoder, compile_package, encoder_dynamic_shapes, encoder_inputs
+from aoti_packages import TinyEncoder
 from lock_probe import helper_progress, needs_gil  # noqa: F401  (fixture)
 from subword_arguments import configurations
 
@@ -22,12 +22,6 @@ SPLIT = ["the", "cats", "running", "unbreakable", "dog", "xyz"]
 @pytest.fixture(scope="session")
 def model():
     return TinyEncoder(max_length=MAX_LENGTH)
-
-
-@pytest.fixture(scope="session")
-def package(model, tmp_path_factory):
-    return compile_package(model, encoder_inputs([2, 8, 9, 40, 3]), tmp_path_factory.mktemp("aoti"),
-                           key="standalone_tiny_encoder", dynamic_shapes=encoder_dynamic_shapes(MAX_LENGTH))
 
 
 @pytest.fixture(scope="session")
