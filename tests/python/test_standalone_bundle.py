@@ -107,7 +107,3 @@ def test_a_descriptor_keeps_its_bundle_alive(bundle_dir):
     gc.collect()
     assert (descriptor.name, descriptor.shape, descriptor.nbytes) == ("counts", [3], 24)
 
-
-def test_descriptors_are_read_only(bundle_dir):
-    with pytest.raises(AttributeError):
-        ModelBundle(bundle_dir).tensor("counts").name = "other"
