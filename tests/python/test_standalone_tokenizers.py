@@ -112,7 +112,8 @@ def test_invalid_configurations_raise_the_tokenizers_error(kind, changes, error)
 
 
 @pytest.mark.parametrize("kind", KINDS)
-def test_sizes_and_the_word_cache_filling(kind):
+def test_sizes_flags_and_the_word_cache_filling(kind):
+    assert CLASSES[kind].highway_enabled is True
     tokenizer = build(kind)
     assert tokenizer.vocabulary_size == len(configurations()[kind][0]["vocabulary"])
     assert tokenizer.cache_size == 0

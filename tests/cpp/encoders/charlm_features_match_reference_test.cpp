@@ -115,4 +115,13 @@ TEST_F(CharLMFeatures, StandalonePlanGivesFloatRowsOfEveryPrecision) {
   }
 }
 
+TEST_F(CharLMFeatures, MovedPlanKeepsItsModel) {
+  velmora::CharLMPlan first(data_dir() / "charlm" / "forward", false);
+  velmora::CharLMPlan second(std::move(first));
+  velmora::CharLMPlan third(data_dir() / "charlm" / "backward", false);
+  third = std::move(second);
+  EXPECT_TRUE(third.is_forward());
+  EXPECT_EQ(third.encode({"abc", "déf"}).size(), 2U);
+}
+
 }  // namespace

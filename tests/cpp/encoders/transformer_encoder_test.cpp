@@ -154,6 +154,16 @@ TEST_F(TransformerEncoderTest, ConstructionChecksInOrder) {
   EXPECT_EQ(tiny_encoder(64, tiny_package(), threads).model_path(), tiny_package());
 }
 
+TEST_F(TransformerEncoderTest, MovedEncoderKeepsItsPackage) {
+  auto first = tiny_encoder(64);
+  velmora::TransformerEncoder second(std::move(first));
+  auto third = tiny_encoder(10);
+  third = std::move(second);
+  EXPECT_EQ(third.model_path(), tiny_package());
+  EXPECT_EQ(third.encode({"the"}, true).size(), 3U);
+  EXPECT_EQ(velmora::TransformerEncoder::runtime_version(), "2.13.0");
+}
+
 TEST_F(TransformerEncoderTest, ConcurrentCallersGetTheirOwnResults) {
   const auto encoder = tiny_encoder(10);
   std::vector<std::vector<std::string>> sentences;

@@ -1,5 +1,5 @@
 // The shared word cache and list encoding: special-token framing, slots shared by colliding
-// words, the bounded slot counter, failed and over-long encodings left uncached.
+// words, the bounded slot counter, failed and over-long encodings left uncached, moves.
 
 #include <stdexcept>
 
@@ -126,6 +126,17 @@ TEST(SubwordWordCache, HitsSkipTheEncodingAndFailuresStoreNothing) {
   }
   EXPECT_EQ(calls, 3);
   EXPECT_EQ(cache.size(), 3);
+}
+
+TEST(SubwordWordCache, MovedTokenizersKeepTheirVocabularyAndCache) {
+  auto source = small_wordpiece();
+  const auto before = source.encode({"ab"}, true);
+  velmora::WordPieceTokenizer moved(std::move(source));
+  EXPECT_EQ(moved.encode({"ab"}, true).input_ids, before.input_ids);
+  EXPECT_EQ(moved.cache_size(), 1);
+  auto assigned = small_wordpiece();
+  assigned = std::move(moved);
+  EXPECT_EQ(assigned.encode({"ab"}, true).input_ids, (Ids{2, 4, 6, 3}));
 }
 
 }  // namespace
