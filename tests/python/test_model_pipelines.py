@@ -1,10 +1,12 @@
 """Pipelines built from one model directory of seeded bundles (tokenizer, POS tagger, NER tagger,
-sentiment classifier), each stage checked against its PyTorch reference on the same bundle, both
-in a pipeline and as a processor on its own."""
+sentiment classifier, dependency parser), each stage checked against its PyTorch reference on the
+same bundle, in a pipeline and as a processor on its own."""
 
 import pytest
 
 import _velmora
+import depparse_bundle
+import depparse_reference
 import ner_reference
 import sentiment_reference
 from bundle_writer import write_bundle, write_index
@@ -43,8 +45,10 @@ class Models:
             fc_shapes=(5,)), seed=21).eval()
         sentiment_reference.centre_classes(self.sentiment, SENTENCES + [text.split() for text in SENTIMENT_TEXTS])
         write_sentiment_bundle(self.base / "sentiment_default", self.sentiment)
+        self.depparse = depparse_bundle.make_network(depparse_bundle.Settings(seed=21))
+        depparse_bundle.write_depparse_bundle(self.base / "depparse_default", self.depparse)
         write_index(root, [{"processor": p, "package": "default", "path": f"{p}_default"}
-                           for p in ("tokenize", "pos", "ner", "sentiment")])
+                           for p in ("tokenize", "pos", "ner", "sentiment", "depparse")])
 
     def pipeline(self, processors):
         return _velmora.Pipeline("en", processors=processors, model_dir=self.root)
@@ -157,3 +161,35 @@ def test_sentiment_processor_classifies_like_the_reference(models):
     assert processor.classify_many(SENTENCES, batch_size=4) == classify(models.sentiment, SENTENCES, 4)
     with pytest.raises(ValueError, match="^sentiment batch_size must be positive$"):
         processor.classify_many([], batch_size=0)
+
+
+DEPPARSE_SENTENCES = [
+    [{"id": 1, "text": "The", "lemma": "the", "upos": "DET", "xpos": "DT"},
+     {"id": 2, "text": "dog", "lemma": "dog", "upos": "NOUN", "xpos": "NN"},
+     {"id": 3, "text": "saw", "lemma": "see", "upos": "VERB", "xpos": "VBD"},
+     {"id": 4, "text": "?!", "upos": "PUNCT"}],
+    [{"id": 1, "text": "cat", "xpos": "NN"}, {"id": 2, "text": "runs", "lemma": "run", "upos": "VERB"}],
+]
+
+
+def parsed(document):
+    return [[(word.head, word.deprel) for word in sentence.words] for sentence in document.sentences]
+
+
+def test_depparse_processor_parses_tagged_documents_like_the_reference(models):
+    def expected(sentence):
+        words = [{key: w.get(key) for key in ("text", "lemma", "upos", "xpos")} for w in sentence]
+        return list(depparse_reference.reference_parse(models.depparse, words)[2])
+
+    processor = _velmora.DepparseProcessor(models.base / "depparse_default")
+    assert processor.implemented and processor.bundle_path is not None
+    document = _velmora.Document.from_dict(DEPPARSE_SENTENCES)
+    result = processor(document)
+    assert parsed(result) == [expected(sentence) for sentence in DEPPARSE_SENTENCES]
+    assert parsed(document) == parsed(result)  # annotated in place
+    bulk = processor.bulk_process([_velmora.Document.from_dict(DEPPARSE_SENTENCES[1:]),
+                                   _velmora.Document.from_dict(DEPPARSE_SENTENCES)])
+    assert parsed(bulk[0]) == [expected(DEPPARSE_SENTENCES[1])]
+    assert parsed(bulk[1]) == parsed(result)
+    with pytest.raises(_velmora.DepparseModelError, match="POS must run before depparse"):
+        processor(_velmora.Document.from_dict([[{"id": 1, "text": "dog"}]]))
