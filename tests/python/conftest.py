@@ -21,3 +21,14 @@ def example_model_dir(tmp_path_factory):
         return example_models.write(tmp_path_factory.mktemp("example_models"))
     finally:
         torch.set_num_threads(threads)
+
+
+@pytest.fixture(scope="session")
+def package(tmp_path_factory):
+    """The tiny test encoder (seeded weights) compiled once per session, for the transformer,
+    coreference and thread tests."""
+    from aoti_packages import TinyEncoder, compile_package, encoder_dynamic_shapes, encoder_inputs
+
+    return compile_package(TinyEncoder(max_length=64), encoder_inputs([2, 8, 9, 40, 3]),
+                           tmp_path_factory.mktemp("aoti"), key="standalone_tiny_encoder",
+                           dynamic_shapes=encoder_dynamic_shapes(64))

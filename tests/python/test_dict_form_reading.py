@@ -9,83 +9,53 @@ def one_sentence(*entries, text=None):
     return Document.from_dict([list(entries)], text)
 
 
-def test_one_word_entry_makes_a_single_word_token_with_default_spacing():
-    doc = one_sentence({"id": 1, "text": "Hi"})
-    token = doc.sentences[0].tokens[0]
-    assert token.id == (1,)
-    assert [w.id for w in token.words] == [1]
-    assert token.spaces_after == " " and token.spaces_before == ""
+def entries(*pairs):
+    return [{"id": entry_id, "text": text} for entry_id, text in pairs]
 
 
-def test_range_entry_opens_a_multi_word_token_that_its_words_join():
-    doc = one_sentence({"id": (1, 2), "text": "don't"}, {"id": 1, "text": "do"}, {"id": 2, "text": "n't"},
-                       {"id": 3, "text": "go"})
-    tokens = doc.sentences[0].tokens
-    assert [t.id for t in tokens] == [(1, 2), (3,)]
-    assert [w.text for w in tokens[0].words] == ["do", "n't"]
-    assert tokens[0].is_mwt() and not tokens[1].is_mwt()
-
-
-@pytest.mark.parametrize("entry_id,empty", [((2, 1), (2, 1)), ((3, 3), (3, 3)), ([2, 2], (2, 2))])
-def test_pairs_that_do_not_increase_are_empty_words(entry_id, empty):
-    doc = one_sentence({"id": 1, "text": "a"}, {"id": 2, "text": "b"}, {"id": 3, "text": "c"},
-                       {"id": entry_id, "text": "E"})
-    sentence = doc.sentences[0]
-    assert len(sentence.tokens) == 3
-    assert [w.id for w in sentence.empty_words] == [empty]
-
-
-def test_an_increasing_pair_after_its_first_word_is_an_empty_word():
-    # A range always precedes its first word, and the build refuses a range starting at 0,
-    # so these pairs can only be the empty words 0.2 and 2.3 that the writer produces.
-    doc = one_sentence({"id": (0, 2), "text": "E"}, {"id": 1, "text": "a"}, {"id": 2, "text": "b"},
-                       {"id": (2, 3), "text": "F"}, {"id": 3, "text": "c"})
-    sentence = doc.sentences[0]
-    assert [t.id for t in sentence.tokens] == [(1,), (2,), (3,)]
-    assert [w.id for w in sentence.empty_words] == [(0, 2), (2, 3)]
-
-
-@pytest.mark.parametrize("entry_id", [5, [5], (5,), "5"])
-def test_id_forms_naming_the_same_word(entry_id):
-    word = one_sentence({"id": entry_id, "text": "w"}).sentences[0].words[0]
-    assert word.id == 5
-
-
-def test_a_two_character_string_id_is_a_range():
-    doc = one_sentence({"id": "12", "text": "ab"}, {"id": 1, "text": "a"}, {"id": 2, "text": "b"})
-    assert doc.sentences[0].tokens[0].id == (1, 2)
-
-
-def test_misc_spacing_pieces_move_to_the_token_and_the_rest_stays():
-    token = one_sentence({"id": 1, "text": "x", "misc": "SpaceAfter=No|Gloss=x"}).sentences[0].tokens[0]
-    assert token.spaces_after == ""
-    assert token.misc == "Gloss=x" and token.words[0].misc == "Gloss=x"
-
-
-def test_misc_of_only_spacing_leaves_no_misc():
-    token = one_sentence({"id": 1, "text": "x", "misc": "SpaceAfter=No"}).sentences[0].tokens[0]
-    assert token.misc is None and token.words[0].misc is None
+@pytest.mark.parametrize("given, tokens, empty_words", [
+    # One id in any form is a one-word token.
+    (entries((1, "Hi")), [((1,), ["Hi"])], []),
+    (entries(([5], "w")), [((5,), ["w"])], []),
+    (entries(((5,), "w")), [((5,), ["w"])], []),
+    (entries(("5", "w")), [((5,), ["w"])], []),
+    # A range opens a multi-word token that its words join; "12" is the range 1-2.
+    (entries(((1, 2), "don't"), (1, "do"), (2, "n't"), (3, "go")), [((1, 2), ["do", "n't"]), ((3,), ["go"])], []),
+    (entries(("12", "ab"), (1, "a"), (2, "b")), [((1, 2), ["a", "b"])], []),
+    # An open range takes lower ids and closes on its end.
+    (entries(((3, 4), "ab"), (2, "a"), (5, "c")), [((3, 4), ["a"]), ((5,), ["c"])], []),
+    # Pairs that do not increase are empty words.
+    *[(entries((1, "a"), (2, "b"), (3, "c"), (pair, "E")), [((1,), ["a"]), ((2,), ["b"]), ((3,), ["c"])], [empty])
+      for pair, empty in [((2, 1), (2, 1)), ((3, 3), (3, 3)), ([2, 2], (2, 2))]],
+    # A range always precedes its first word, and the build refuses a range starting at 0, so
+    # an increasing pair after its first word can only be an empty word (0.2 and 2.3 here).
+    (entries(((0, 2), "E"), (1, "a"), (2, "b"), ((2, 3), "F"), (3, "c")),
+     [((1,), ["a"]), ((2,), ["b"]), ((3,), ["c"])], [(0, 2), (2, 3)]),
+])
+def test_ids_make_tokens_multi_word_tokens_and_empty_words(given, tokens, empty_words):
+    sentence = Document.from_dict([given]).sentences[0]
+    assert [(t.id, [w.text for w in t.words]) for t in sentence.tokens] == tokens
+    assert [w.id for w in sentence.empty_words] == empty_words
 
 
 @pytest.mark.parametrize(
-    "misc,before,after",
+    "misc,before,after,kept",
     [
-        ("SpacesAfter=\\s\\n", "", " \n"),
-        ("SpacesBefore=\\u00A0", "\u00a0", " "),
-        ("SpaceAfter=No~", "", ""),
-        ("SpaceAfter=No|SpaceAfter=Yes", "", " "),
-        ("SpacesAfter=\\t\\r\\p\\\\\\x", "", "\t\r|\\\\x"),
-        ("SpacesAfter=a\\", "", "a\\"),
-        ("a||b|", "", " "),
+        ("SpaceAfter=No|Gloss=x", "", "", "Gloss=x"),
+        ("SpaceAfter=No", "", "", None),
+        ("SpacesAfter=\\s\\n", "", " \n", None),
+        ("SpacesBefore=\\u00A0", "\u00a0", " ", None),
+        ("SpaceAfter=No~", "", "", None),
+        ("SpaceAfter=No|SpaceAfter=Yes", "", " ", None),
+        ("SpacesAfter=\\t\\r\\p\\\\\\x", "", "\t\r|\\\\x", None),
+        ("SpacesAfter=a\\", "", "a\\", None),
+        ("a||b|", "", " ", "a|b"),
     ],
 )
-def test_spacing_escapes_are_read_and_the_last_piece_wins(misc, before, after):
+def test_misc_spacing_is_read_the_last_piece_wins_and_the_rest_stays(misc, before, after, kept):
     token = one_sentence({"id": 1, "text": "x", "misc": misc}).sentences[0].tokens[0]
     assert (token.spaces_before, token.spaces_after) == (before, after)
-
-
-def test_empty_misc_pieces_are_dropped():
-    assert one_sentence({"id": 1, "text": "x", "misc": "a||b|"}).sentences[0].tokens[0].misc == "a|b"
+    assert token.misc == token.words[0].misc == kept
 
 
 def test_misc_wins_over_the_spacing_keys():
@@ -168,39 +138,25 @@ def test_offsets_beyond_32_bits_are_refused_not_truncated(offset):
 
 
 @pytest.mark.parametrize(
-    "entry",
+    "arguments, error",
     [
-        {"id": 1, "text": 5},
-        {"id": 1, "text": "x", "lemma": 3},
-        {"id": 1, "text": "x", "head": 1.5},
-        {"id": 1, "text": "x", "manual_expansion": 1},
-        {"id": 1, "text": "x", "morphemes": ["a", 2]},
-        {"id": (1.0, 2), "text": "x"},
-        {"id": 2**40, "text": "x"},
+        *[(([[entry]],), RuntimeError) for entry in [
+            {"id": 1, "text": 5},
+            {"id": 1, "text": "x", "lemma": 3},
+            {"id": 1, "text": "x", "head": 1.5},
+            {"id": 1, "text": "x", "manual_expansion": 1},
+            {"id": 1, "text": "x", "morphemes": ["a", 2]},
+            {"id": (1.0, 2), "text": "x"},
+            {"id": 2**40, "text": "x"},
+        ]],
+        (([[{"id": 1.0, "text": "x"}]],), TypeError),  # the interpreter's length error
+        ((5,), TypeError),
+        (([], 5), RuntimeError),
     ],
 )
-def test_values_of_the_wrong_type_fail_the_conversion(entry):
-    with pytest.raises(RuntimeError):
-        Document.from_dict([[entry]])
-
-
-def test_a_float_id_fails_with_the_interpreters_length_error():
-    with pytest.raises(TypeError):
-        Document.from_dict([[{"id": 1.0, "text": "x"}]])
-
-
-def test_sentences_and_text_arguments_are_checked():
-    with pytest.raises(TypeError):
-        Document.from_dict(5)
-    with pytest.raises(RuntimeError):
-        Document.from_dict([], 5)
-
-
-def test_a_failed_conversion_makes_no_document_and_keeps_the_input():
-    entries = [{"id": 1, "text": "a"}, {"id": 2, "text": ""}]
-    with pytest.raises(ValueError):
-        Document.from_dict([entries])
-    assert entries == [{"id": 1, "text": "a"}, {"id": 2, "text": ""}]
+def test_values_of_the_wrong_type_fail_the_conversion(arguments, error):
+    with pytest.raises(error):
+        Document.from_dict(*arguments)
 
 
 class Dropping:

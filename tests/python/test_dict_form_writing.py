@@ -12,35 +12,28 @@ def single_token(**token_fields):
     return doc, doc.sentences[0].tokens[0]
 
 
-def test_default_spacing_writes_no_misc():
-    doc, _ = single_token()
-    assert doc.to_dict() == [[{"id": 1, "text": "Hello"}]]
+HEAD = [("id", 1), ("text", "Hello")]
 
 
-def test_no_space_after_is_written_as_the_last_key():
-    doc, token = single_token(lemma="hello")
-    token.spaces_after = ""
-    entry = doc.to_dict()[0][0]
-    assert list(entry.items()) == [("id", 1), ("text", "Hello"), ("lemma", "hello"), ("misc", "SpaceAfter=No")]
-
-
-def test_a_stored_misc_keeps_its_place_and_sorts_with_added_pieces():
-    doc, token = single_token(misc="Gloss=x", start_char=0, end_char=5)
-    token.spaces_after = "\n"
-    entry = doc.to_dict()[0][0]
-    assert list(entry) == ["id", "text", "misc", "start_char", "end_char"]
-    assert entry["misc"] == "Gloss=x|SpacesAfter=\\n"
-
-
-def test_added_pieces_alone_keep_their_order():
-    doc, token = single_token()
-    token.spaces_before, token.spaces_after = "  ", ""
-    assert doc.to_dict()[0][0]["misc"] == "SpaceAfter=No|SpacesBefore=\\s\\s"
-
-
-def test_stored_pieces_alone_are_not_sorted():
-    doc, _ = single_token(misc="zeta=1|alpha=2")
-    assert doc.to_dict()[0][0]["misc"] == "zeta=1|alpha=2"
+@pytest.mark.parametrize("fields, before, after, written", [
+    ({}, "", " ", HEAD),  # default spacing writes no MISC
+    ({"lemma": "hello"}, "", "", HEAD + [("lemma", "hello"), ("misc", "SpaceAfter=No")]),
+    # A stored MISC keeps its place and sorts with the added pieces.
+    ({"misc": "Gloss=x", "start_char": 0, "end_char": 5}, "", "\n",
+     HEAD + [("misc", "Gloss=x|SpacesAfter=\\n"), ("start_char", 0), ("end_char", 5)]),
+    ({}, "  ", "", HEAD + [("misc", "SpaceAfter=No|SpacesBefore=\\s\\s")]),  # added pieces alone keep their order
+    ({"misc": "zeta=1|alpha=2"}, "", " ", HEAD + [("misc", "zeta=1|alpha=2")]),  # stored pieces alone are not sorted
+    # Stored pieces in byte order: the added piece sorts in among them (bytes, so é after a).
+    ({"misc": "a=1|\u00e9=1"}, "", "", HEAD + [("misc", "SpaceAfter=No|a=1|\u00e9=1")]),
+    # Out of order: sorting would reorder them for good, so the added piece goes last.
+    ({"misc": "\u00e9=1|a=1"}, "", "", HEAD + [("misc", "\u00e9=1|a=1|SpaceAfter=No")]),
+])
+def test_spacing_is_folded_into_misc_and_reads_back(fields, before, after, written):
+    doc, token = single_token(**fields)
+    token.spaces_before, token.spaces_after = before, after
+    assert list(doc.to_dict()[0][0].items()) == written
+    again = Document.from_dict(doc.to_dict()).sentences[0].tokens[0]
+    assert (again.misc, again.spaces_before, again.spaces_after) == (fields.get("misc"), before, after)
 
 
 @pytest.mark.parametrize(
@@ -53,19 +46,6 @@ def test_spacing_escapes_round_trip(spaces, escaped):
     entries = doc.to_dict()
     assert entries[0][0]["misc"] == "SpacesAfter=" + escaped
     assert Document.from_dict(entries).sentences[0].tokens[0].spaces_after == spaces
-
-
-@pytest.mark.parametrize("stored, written", [
-    # Stored pieces in byte order: the added piece sorts in among them (bytes, so é after a).
-    ("a=1|\u00e9=1", "SpaceAfter=No|a=1|\u00e9=1"),
-    # Out of order: sorting would reorder them for good, so the added piece goes last.
-    ("\u00e9=1|a=1", "\u00e9=1|a=1|SpaceAfter=No"),
-])
-def test_added_pieces_sort_in_only_among_stored_pieces_in_byte_order(stored, written):
-    doc, token = single_token(misc=stored)
-    token.spaces_after = ""
-    assert doc.to_dict()[0][0]["misc"] == written
-    assert Document.from_dict(doc.to_dict()).sentences[0].tokens[0].misc == stored
 
 
 def test_multi_word_token_writes_its_entry_then_its_words_without_tags():

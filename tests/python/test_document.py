@@ -68,14 +68,6 @@ def test_rebuild_entities_follows_edited_tags():
     assert [e.text for e in doc.ents] == ["Zoë", "Bob hums"]
 
 
-def test_equality_is_identity_of_the_storage():
-    doc = two_sentences()
-    assert doc == doc.sentences[0].doc
-    assert doc != two_sentences()
-    with pytest.raises(TypeError):
-        doc == "text"
-
-
 def test_coref_reads_shared_chains_and_writes_copies():
     doc = two_sentences()
     chain = CorefChain(0, [CorefMention(0, 0, 1), CorefMention(1, 0, 1)], "Zoë", 0)
@@ -111,7 +103,17 @@ def test_coref_setter_refuses_other_objects_and_checks_mentions():
         doc.coref = [CorefChain(0, [CorefMention(2, 0, 1)], "x")]
 
 
-def test_hashes_agree_with_identity_equality():
+@pytest.mark.parametrize("pick", [
+    lambda d: (d, "text"), lambda d: (d.sentences[0], d), lambda d: (d.iter_tokens()[0], d.iter_words()[0]),
+    lambda d: (d.iter_words()[0], d.iter_tokens()[0]), lambda d: (d.ents[0], d.ents[0].tokens[0]),
+])
+def test_comparing_with_another_class_is_refused(pick):
+    first, second = pick(two_sentences())
+    with pytest.raises(TypeError):
+        first == second
+
+
+def test_equality_is_identity_of_the_storage_and_hashes_agree():
     doc = two_sentences()
     again = doc.sentences[0].doc
     pairs = [
@@ -124,6 +126,9 @@ def test_hashes_agree_with_identity_equality():
     for first, second in pairs:
         assert first == second and hash(first) == hash(second)
         assert second in {first}
+        assert first is not second
+    assert doc != two_sentences() and doc.sentences[0] != doc.sentences[1]
+    assert doc.iter_tokens()[0] != doc.iter_tokens()[1] and doc.iter_words()[0] != doc.iter_words()[1]
     tree = ConstituencyTree("S")
     doc.sentences[0].constituency = tree
     assert hash(doc.sentences[0].constituency) == hash(tree)

@@ -52,14 +52,10 @@ DETACHING = {
     "Pipeline.process(document)": lambda p, s: partial(p.process, Document(TEXT)),
     "Pipeline.process(texts)": lambda p, s: partial(p.process, [TEXT]),
     "Pipeline.process(documents)": lambda p, s: partial(p.process, [Document(TEXT)]),
-    "Pipeline.__call__(text)": lambda p, s: partial(p, TEXT),
-    "Pipeline.__call__(document)": lambda p, s: partial(p, Document(TEXT)),
+    # __call__, bulk_process and process_many are bound to the same four functions as process.
     "Pipeline.__call__(texts)": lambda p, s: partial(p, (TEXT,)),
-    "Pipeline.__call__(documents)": lambda p, s: partial(p, [Document(TEXT)]),
-    "Pipeline.bulk_process(texts)": lambda p, s: partial(p.bulk_process, [TEXT]),
     "Pipeline.bulk_process(documents)": lambda p, s: partial(p.bulk_process, [Document(TEXT)]),
     "Pipeline.process_many(texts)": lambda p, s: partial(p.process_many, [TEXT]),
-    "Pipeline.process_many(documents)": lambda p, s: partial(p.process_many, [Document(TEXT)]),
 }
 
 # Loading, properties and document operations: none of them lets another thread run.

@@ -24,10 +24,9 @@ EXCEPTION_TYPES = [
     ("TransformerError", RuntimeError),
 ]
 
-# The classes of this module in registration order; the standalone models come first (the
-# coreference and segmentation plans take their places after CharLMPlan once they exist).
+# The classes of this module in registration order; the standalone models come first.
 CLASSES = [
-    "TensorDescriptor", "ModelBundle", "CharLMPlan",
+    "TensorDescriptor", "ModelBundle", "CharLMPlan", "CorefPrediction", "CorefPlan", "MorphSegPlan",
     "WordPieceEncoding", "WordPieceTokenizer", "ByteBPETokenizer", "XLMRobertaTokenizer", "TransformerEncoder",
     "CorefMention", "CorefChain", "CorefAttachment", "ConstituencyTree",
     "Document", "Sentence", "Token", "Word", "Span",
@@ -41,13 +40,8 @@ CLASSES = [
 ]
 
 
-def test_module_identity():
-    assert _velmora.__version__ == "0.1.0"
-    assert _velmora.native_version() == "0.1.0"
-    assert _velmora.__doc__ == "Native components of Velmora."
-
-
-def test_free_threaded_build_reports_the_interpreter_it_was_built_for():
+def test_versions_agree_and_the_build_names_its_interpreter():
+    assert _velmora.__version__ == _velmora.native_version() == "0.1.0"
     assert _velmora.free_threaded_build is bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 
 
@@ -68,42 +62,22 @@ def test_exception_types_derive_from_their_python_base(name, base):
     assert exception_type.__name__ == name
 
 
-def test_per_model_error_mro_runs_through_model_bundle_error():
-    assert _velmora.POSModelError.__mro__ == (
-        _velmora.POSModelError, _velmora.ModelBundleError, RuntimeError, Exception, BaseException, object,
-    )
-    for name in ("SubwordError", "WordPieceError", "TransformerError"):
-        assert not issubclass(getattr(_velmora, name), _velmora.ModelBundleError)
-
-
-def test_python_code_raises_and_catches_system_exceptions():
-    with pytest.raises(_velmora.SubwordError) as caught:
-        raise _velmora.SubwordError("my own message")
-    assert caught.value.args == ("my own message",)
-
-
 def test_classes_belong_to_the_module_and_only_processors_have_a_base():
     for name in CLASSES:
         cls = getattr(_velmora, name)
         assert cls.__module__ == "_velmora"
         expected = _velmora.Processor if name.endswith("Processor") and name != "Processor" else object
         assert cls.__bases__ == (expected,), name
-    assert issubclass(_velmora.NERProcessor, _velmora.Processor)
-    assert not issubclass(_velmora.Pipeline, _velmora.Processor)
 
 
 @pytest.mark.parametrize(
     "name",
     ["Sentence", "Token", "Word", "Span", "Processor", "SentenceSequence", "TokenSequence", "WordSequence",
-     "SpanSequence", "TreeSequence", "_SentenceIterator", "_TreeIterator", "TensorDescriptor", "WordPieceEncoding"],
+     "SpanSequence", "TreeSequence", "_SentenceIterator", "_TreeIterator", "TensorDescriptor", "WordPieceEncoding", "CorefPrediction"],
 )
 def test_views_sequences_values_and_the_processor_base_have_no_constructor(name):
     with pytest.raises(TypeError):
         getattr(_velmora, name)()
-
-
-def test_document_constructor_makes_an_empty_document():
-    assert _velmora.Document().text == ""
 
 
 def test_processor_specs_lists_the_table_in_order():
@@ -118,7 +92,6 @@ def test_processor_specs_lists_the_table_in_order():
         ("module", "ud"),
         ("implemented", True),
     ]
-    assert specs["langid"]["requires"] == [] and specs["tokenize"]["requires"] == []
     assert {name: spec["implemented"] for name, spec in specs.items()} == {
         name: name != "coref" for name in specs
     }

@@ -1,13 +1,12 @@
 """MorphSegPlan from Python: morphemes equal to the PyTorch reference, the edge cases of empty
 words and lists, argument conversion, the plan's own bundle, loading errors, its place among the
-module's classes, and release of the interpreter lock around segmentation only."""
+and release of the interpreter lock around segmentation only."""
 
 import gc
 import pathlib
 
 import pytest
 
-import _velmora
 from _velmora import ModelBundleError, MorphSegModelError, MorphSegPlan
 from lock_probe import helper_progress, needs_gil  # noqa: F401  (fixture)
 from morphseg_bundle import COPY, constant_action, morphseg_model, write_morphseg_bundle
@@ -83,12 +82,6 @@ def test_loading_failures_raise_the_bundle_or_the_model_error(bundles, tmp_path)
         MorphSegPlan(tmp_path / "missing")
     assert not isinstance(caught.value, MorphSegModelError)
     assert issubclass(MorphSegModelError, ModelBundleError)
-
-
-def test_registered_after_the_character_model_and_before_the_tokenizers():
-    names = list(vars(_velmora))
-    assert names.index("CharLMPlan") < names.index("MorphSegPlan") < names.index("WordPieceEncoding")
-    assert MorphSegPlan.__doc__ is None
 
 
 @needs_gil

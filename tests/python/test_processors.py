@@ -34,8 +34,8 @@ def test_model_less_processors_show_their_table_row(name, cls):
         name, specs["requires"], [name], specs["module"])
     assert stage.implemented is False and stage.bundle_path is None
     assert repr(stage) == f"<{name} processor implemented=False>"
-    if name == "tokenize":
-        assert (stage.requires, stage.module) == ([], "ud")
+    if name == "langid":
+        assert stage.lang_subset == []
 
 
 @pytest.mark.parametrize("name,cls", STAGES)
@@ -105,15 +105,6 @@ def test_model_constructors_take_paths_and_exact_flags():
             _velmora.TokenizeProcessor(*bad)
     with pytest.raises(TypeError):
         _velmora.LangIDProcessor(pathlib.Path("x"), False, "en")
-
-
-def test_langid_without_a_model_has_an_empty_subset():
-    assert _velmora.LangIDProcessor().lang_subset == []
-
-
-def test_processor_base_has_no_constructor():
-    with pytest.raises(TypeError):
-        _velmora.Processor()
 
 
 class EmptiesItsList:

@@ -19,6 +19,7 @@ def test_identity_and_texts():
     assert sentence.index == sentence.id == 0
     assert sentence.sent_id == "0" and sentence.speaker is None and sentence.doc_id is None
     assert sentence.comments == []
+    assert sentence.to_conll() == sentence.doc.to_conll()
     assert [w.text for w in sentence.words] == ["Dogs", "bark", "!"]
     assert [w.id for w in sentence.all_words] == [1, 2, (2, 1), 3]
     assert [w.id for w in sentence.empty_words] == [(2, 1)]
@@ -67,15 +68,6 @@ def test_sentiment_and_constituency_are_editable():
         sentence.constituency = "(ROOT x)"
 
 
-def test_sentence_equality_and_conll():
-    doc = parsed()
-    assert doc.sentences[0] == doc.sentences[-1]
-    with pytest.raises(TypeError):
-        doc.sentences[0] == doc
-    assert doc.sentences[0].to_conll() == doc.to_conll()
-    assert doc.sentences[0].to_conll().startswith("# sent_id = 0\n")
-
-
 def test_token_ids_and_fields():
     doc = Document.from_dict([[{"id": (1, 2), "text": "ab"}, {"id": 1, "text": "a"}, {"id": 2, "text": "b"},
                                {"id": 3, "text": "c", "start_char": 2, "end_char": 3}]], "ab c")
@@ -107,11 +99,3 @@ def test_token_setters_and_their_checks():
                       ("multi_ner", ["a", 1]), ("manual_expansion", 1), ("manual_expansion", 0)]:
         with pytest.raises(TypeError):
             setattr(token, name, bad)
-
-
-def test_token_equality_refuses_other_classes():
-    doc = parsed()
-    assert doc.sentences[0].tokens[0] == doc.iter_tokens()[0]
-    assert doc.sentences[0].tokens[0] != doc.sentences[0].tokens[1]
-    with pytest.raises(TypeError):
-        doc.sentences[0].tokens[0] == doc.sentences[0].words[0]

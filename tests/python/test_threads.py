@@ -13,7 +13,6 @@ import example_models
 import transformer_reference
 from _velmora import (ByteBPETokenizer, CharLMPlan, CorefPlan, Document, MorphSegPlan, Pipeline, TransformerEncoder,
                       WordPieceTokenizer, XLMRobertaTokenizer)
-from aoti_packages import TinyEncoder, compile_package, encoder_dynamic_shapes, encoder_inputs
 from charlm_reference import CharLanguageModel, default_units, write_charlm_bundle
 from coref_reference import CorefNetwork, CorefReference, document_words
 from morphseg_bundle import morphseg_model, write_morphseg_bundle
@@ -135,14 +134,6 @@ def test_one_subword_tokenizer_in_many_threads(kind):
     if hasattr(tokenizer, "tokenize"):
         calls += [lambda words=words: tokenizer.tokenize(" ".join(words)) for words in sentences]
     assert_same_in_threads(calls)
-
-
-@pytest.fixture(scope="module")
-def package(tmp_path_factory):
-    # The same key as the transformer and coreference tests: one compile serves them all.
-    return compile_package(TinyEncoder(max_length=64), encoder_inputs([2, 8, 9, 40, 3]),
-                           tmp_path_factory.mktemp("aoti"),
-                           key="standalone_tiny_encoder", dynamic_shapes=encoder_dynamic_shapes(64))
 
 
 def test_one_transformer_encoder_in_many_threads(package):

@@ -75,17 +75,6 @@ TEST_F(TransformerEncoderTest, WordVectorsMatchTheReferenceAcrossWindowBoundarie
   }
 }
 
-TEST_F(TransformerEncoderTest, WordsTakeTheirLastSubword) {
-  const auto encoder = tiny_encoder(64);
-  const auto encoding = encoder.tokenize({"unbreakable", "cat"}, true);
-  // [CLS] un ##break ##able cat [SEP]
-  ASSERT_EQ(encoding.word_ids, (std::vector<std::int64_t>{-1, 0, 0, 0, 1, -1}));
-  const at::Tensor subwords = encoder.encode_ids_tensor(encoding.input_ids, {});
-  const at::Tensor words = encoder.encode_words_tensor({"unbreakable", "cat"}, false);
-  expect_close(words[0], subwords[3], 0, 0);
-  expect_close(words[1], subwords[4], 0, 0);
-}
-
 TEST_F(TransformerEncoderTest, RunsInTheCallersAutogradMode) {
   const auto encoder = tiny_encoder(10);
   const auto cases = word_cases();

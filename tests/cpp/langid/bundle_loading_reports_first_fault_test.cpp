@@ -71,13 +71,6 @@ TEST(LangIDBundleLoading, TagIdsNeedNotFollowKeyOrder) {
   EXPECT_EQ(plan.identify("abc", {"en"}), "en");
 }
 
-TEST(LangIDBundleLoading, OneLayerModelNeedsNoSecondLayer) {
-  LANGID_REQUIRE_DATA();
-  const LangIDPlan plan(langid_test::bundle("one_layer"), true);
-  EXPECT_EQ(plan.bundle().processor(), "langid");
-  EXPECT_FALSE(plan.identify("abc", {}).empty());
-}
-
 TEST(LangIDBundleLoading, WeightsOfAnotherFloatTypeLoadButCannotRun) {
   LANGID_REQUIRE_DATA();
   const LangIDPlan plan(langid_test::bundle("float64_weights"), false);

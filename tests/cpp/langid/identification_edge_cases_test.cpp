@@ -80,12 +80,6 @@ TEST_F(LangIDEdgeCases, SubsetRestrictsTheAnswer) {
   EXPECT_EQ(failure({"abc"}, {"xx", "EN"}), "LangID language subset contains no known language");
 }
 
-TEST_F(LangIDEdgeCases, SameTextTwiceGetsTheSameAnswer) {
-  const Texts answers = plan_->identify_many({"the cat", "a", "the cat"}, {});
-  ASSERT_EQ(answers.size(), 3u);
-  EXPECT_EQ(answers[0], answers[2]);
-}
-
 TEST(LangIDTies, LowestTagIdWinsATie) {
   LANGID_REQUIRE_DATA();
   // Every tag scores zero everywhere; tag ids: fr 0, it 1, en 2, de 3, nl 4.

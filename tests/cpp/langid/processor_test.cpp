@@ -14,15 +14,6 @@ using velmora::Document;
 using velmora::LangIDPlan;
 using velmora::LangIDProcessor;
 
-TEST(LangIDProcessor, LoadsItsBundleAndKeepsItsSubset) {
-  LANGID_REQUIRE_DATA();
-  const LangIDProcessor stage(langid_test::bundle("main"), true, {"fr", "it"});
-  EXPECT_TRUE(stage.implemented());
-  EXPECT_EQ(stage.language_subset(), (std::vector<std::string>{"fr", "it"}));
-  ASSERT_TRUE(stage.bundle_path().has_value());
-  EXPECT_EQ(stage.bundle_path()->filename(), "main");
-}
-
 TEST(LangIDProcessor, SetsTheLanguageOfEachDocument) {
   LANGID_REQUIRE_DATA();
   const LangIDPlan plan(langid_test::bundle("main"), false);

@@ -46,9 +46,6 @@ TEST(SubwordWordCache, EmptyWordListsGiveOnlyTheSpecialTokens) {
   expect_empty_word_lists_framed(small_wordpiece(), 2, 3);
   expect_empty_word_lists_framed(small_bpe(), 1, 2);
   expect_empty_word_lists_framed(small_unigram(), 0, 1);
-  EXPECT_TRUE(velmora::WordPieceTokenizer::highway_enabled());
-  EXPECT_TRUE(velmora::ByteBPETokenizer::highway_enabled());
-  EXPECT_TRUE(velmora::XLMRobertaTokenizer::highway_enabled());
 }
 
 TEST(SubwordWordCache, WordsWithoutIdsLeaveNoTraceExceptInWordPiece) {
