@@ -39,8 +39,11 @@ velmora::Document document_of(Sentences::const_iterator begin, Sentences::const_
   return velmora::Document("", std::move(records));
 }
 
-void report(const char* name, double seconds, std::size_t sentences) {
+int threads = 1;
+
+void report(const char* name, const char* case_name, double seconds, std::size_t sentences) {
   std::printf("%-40s %8.3f s  %8.0f sentences/s\n", name, seconds, static_cast<double>(sentences) / seconds);
+  bench::emit("pos", case_name, threads, "native", seconds, static_cast<double>(sentences), "sentences");
 }
 
 }  // namespace
@@ -50,19 +53,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: pos_bench BUNDLE SENTENCES_JSON [THREADS]\n");
     return 2;
   }
-  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  threads = argc > 3 ? std::stoi(argv[3]) : 1;
+  at::set_num_threads(threads);
   const velmora::POSPlan plan(argv[1], false);
   const auto sentences = bench::read_sentences_json(argv[2]);
 
   plan.tag(sentences.front());  // warm-up
   auto start = bench::Clock::now();
   for (const auto& words : sentences) plan.tag(words);
-  report("native tag, sentence by sentence", bench::seconds_since(start), sentences.size());
+  report("native tag, sentence by sentence", "sentence by sentence", bench::seconds_since(start), sentences.size());
 
   velmora::Document whole = document_of(sentences.begin(), sentences.end());
   start = bench::Clock::now();
   plan.process(whole);
-  report("native process, one document", bench::seconds_since(start), sentences.size());
+  report("native process, one document", "one document", bench::seconds_since(start), sentences.size());
 
   std::vector<velmora::Document> documents;
   for (std::size_t first = 0; first < sentences.size(); first += 10) {
@@ -72,6 +76,6 @@ int main(int argc, char** argv) {
   }
   start = bench::Clock::now();
   plan.process_bulk(std::move(documents));
-  report("native process_bulk, ten per document", bench::seconds_since(start), sentences.size());
+  report("native process_bulk, ten per document", "ten per document", bench::seconds_since(start), sentences.size());
   return 0;
 }
