@@ -14,11 +14,12 @@ import run  # noqa: E402
 BUILD = pathlib.Path(os.environ.get("VELMORA_BUILD_DIR", run.ROOT / "build" / "release"))
 
 
-@pytest.mark.parametrize("benchmark", run.BENCHMARKS, ids=lambda benchmark: benchmark.name)
-def test_benchmark_runs_at_tiny_size(benchmark):
-    if benchmark.binary and not (BUILD / "bench" / benchmark.binary).exists():
-        pytest.fail(f"'{benchmark.binary}' is not built: configure with -DVELMORA_BUILD_BENCH=ON")
-    results = run.run(benchmark, BUILD, 1, True, echo=lambda line: None)
+# "benchmark" would clash with the pytest-benchmark fixture of that name.
+@pytest.mark.parametrize("case", run.BENCHMARKS, ids=lambda case: case.name)
+def test_benchmark_runs_at_tiny_size(case):
+    if case.binary and not (BUILD / "bench" / case.binary).exists():
+        pytest.fail(f"'{case.binary}' is not built: configure with -DVELMORA_BUILD_BENCH=ON")
+    results = run.run(case, BUILD, 1, True, echo=lambda line: None)
     assert results
     assert all(result["seconds"] >= 0 and result["items"] > 0 for result in results)
     assert {result["side"] for result in results} == {"native", "baseline"}
