@@ -1,10 +1,11 @@
 """The default pipeline (tokenize, mwt, pos, lemma, depparse) from Python on the English dev text,
 beside the PyTorch references of its stages composed on the same weights.
 
-    PYTHONPATH=build/release/src/python python3 bench/pipeline.py [--threads 1] [--words 3000] [--tiny]
+    PYTHONPATH=build/release/src/python python3 bench/pipeline.py [--threads 1] [--words 600] [--tiny]
 
 The texts are the `# text` lines of en_ewt-ud-dev.conllu, joined into one text per document
-(`# newdoc`), the first documents up to --words words. The model directory holds random-weight
+(`# newdoc`), the first documents up to --words words (600 by default: the references take
+about a minute for them at one thread). The model directory holds random-weight
 bundles of trained models' sizes: the tokenizer's realistic size, seq2seq expander and
 lemmatizer with 50-wide embeddings and 200 hidden units, the tagger of bench/pos_bench.py and the
 parser of bench/depparse_bench.py, both reading 1024-unit forward and backward character
@@ -189,7 +190,7 @@ class Stages:
 
 def main():
     parser = report.arguments()
-    parser.add_argument("--words", type=int, default=3000, help="documents up to this many words")
+    parser.add_argument("--words", type=int, default=600, help="documents up to this many words")
     args = parser.parse_args()
     gemm = report.gemm_rate(args.threads)
     texts = documents(300 if args.tiny else args.words, 2 if args.tiny else None)
