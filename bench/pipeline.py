@@ -7,8 +7,8 @@ The texts are the `# text` lines of en_ewt-ud-dev.conllu, joined into one text p
 (`# newdoc`), the first documents up to --words words (600 by default: the references take
 about a minute for them at one thread). The model directory holds random-weight
 bundles of trained models' sizes: the tokenizer's realistic size, seq2seq expander and
-lemmatizer with 50-wide embeddings and 200 hidden units, the tagger of bench/pos_bench.py and the
-parser of bench/depparse_bench.py, both reading 1024-unit forward and backward character
+lemmatizer with 50-wide embeddings and 200 hidden units, the tagger of bench/pos.py and the
+parser of bench/depparse.py, both reading 1024-unit forward and backward character
 language models instead of their character LSTMs (--tiny: the test sizes and two documents).
 
 Native: `Pipeline(text)` text by text, and `Pipeline(texts)` on the whole list. Baseline: the

@@ -59,19 +59,19 @@ class Benchmark:
 
 
 BENCHMARKS = [
-    Benchmark("bundle", script="bundle_bench.py", binary="bundle_bench", threaded=False),
+    Benchmark("bundle", script="bundle.py", binary="bundle_bench", threaded=False),
     Benchmark("document", binary="document_bench", threaded=False, corpus=True),
-    Benchmark("dict_conllu", script="dict_conllu_bench.py", threaded=False),
+    Benchmark("dict_conllu", script="dict_conllu.py", threaded=False),
     Benchmark("subword", binary="subword_bench", threaded=False, corpus=True),
     Benchmark("tokenizer", binary="tokenizer_bench"),
-    Benchmark("charlm", script="charlm_bench.py", binary="charlm_bench"),
-    Benchmark("pos", script="pos_bench.py", binary="pos_bench"),
+    Benchmark("charlm", script="charlm.py", binary="charlm_bench"),
+    Benchmark("pos", script="pos.py", binary="pos_bench"),
     Benchmark("seq2seq", binary="seq2seq_bench"),
     Benchmark("depparse", binary="depparse_bench"),
-    Benchmark("ner", script="ner_bench.py", binary="ner_bench"),
-    Benchmark("sentiment", script="sentiment_bench.py", binary="sentiment_bench"),
-    Benchmark("constituency", script="constituency_bench.py", binary="constituency_bench"),
-    Benchmark("langid_morphseg", script="langid_morphseg_bench.py", binary="langid_morphseg_bench"),
+    Benchmark("ner", script="ner.py", binary="ner_bench"),
+    Benchmark("sentiment", script="sentiment.py", binary="sentiment_bench"),
+    Benchmark("constituency", script="constituency.py", binary="constituency_bench"),
+    Benchmark("langid_morphseg", script="langid_morphseg.py", binary="langid_morphseg_bench"),
     Benchmark("pipeline", script="pipeline.py"),
 ]
 

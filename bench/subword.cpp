@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/subword.hpp"
 
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
       sentences);
 
   std::map<std::string, double> reference;
-  const std::string command = python + " " + quoted((root / "bench/subword_bench.py").string()) + " " +
+  const std::string command = python + " " + quoted((root / "bench/subword.py").string()) + " " +
                               quoted((data / "subword").string()) + " " + quoted(corpus.string()) +
                               (tiny ? " 50" : "");
   if (FILE* pipe = popen(command.c_str(), "r")) {

@@ -1,6 +1,6 @@
 """Writes the parser benchmark's bundle and sentences, and times the PyTorch reference on them.
 
-Usage: depparse_bench.py OUT_DIR THREADS [--tiny] — writes OUT_DIR/bundle (a depparse bundle of
+Usage: depparse.py OUT_DIR THREADS [--tiny] — writes OUT_DIR/bundle (a depparse bundle of
 realistic dimensions; --tiny: the test widths and 5 sentences), OUT_DIR/sentences.txt (one word
 per line as text, lemma, UPOS and XPOS separated by tabs, an empty line after each sentence),
 OUT_DIR/reference.txt (seconds for the reference's network alone and with its decoding, one

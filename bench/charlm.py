@@ -1,6 +1,6 @@
 """Runs bench/charlm_bench next to PyTorch baselines on the same bundle and sentences.
 
-    python bench/charlm_bench.py [--binary build/release/bench/charlm_bench] [--threads 1] [--tiny]
+    python bench/charlm.py [--binary build/release/bench/charlm_bench] [--threads 1] [--tiny]
 
 A character LM of the usual size (100-wide embedding, one 1024-unit layer, backward) and 200
 seeded sentences of 5 to 30 words are written to a temporary directory (--tiny: 64 units, 5

@@ -1,5 +1,5 @@
 // Named-entity tagger throughput: NERPlan::tag sentence by sentence, on a bundle and sentences
-// written by bench/ner_bench.py (which prints the PyTorch reference's figure beside it).
+// written by bench/ner.py (which prints the PyTorch reference's figure beside it).
 //
 // Usage: ner_bench BUNDLE SENTENCES_JSON [THREADS]
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/ner.hpp"
 

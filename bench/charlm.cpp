@@ -1,5 +1,5 @@
 // Character LM throughput: native `encode` sentence by sentence and `encode_many` over the whole
-// list, on a bundle and sentences written by bench/charlm_bench.py (which prints the PyTorch
+// list, on a bundle and sentences written by bench/charlm.py (which prints the PyTorch
 // baselines beside these figures).
 //
 // Usage: charlm_bench BUNDLE SENTENCES_JSON [THREADS]
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "encoders/charlm_native.hpp"
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/model_bundle.hpp"
 

@@ -1,6 +1,6 @@
 """Runs bench/langid_morphseg_bench next to PyTorch baselines on the same bundles and inputs.
 
-    python bench/langid_morphseg_bench.py [--binary build/release/bench/langid_morphseg_bench] [--threads 1] [--tiny]
+    python bench/langid_morphseg.py [--binary build/release/bench/langid_morphseg_bench] [--threads 1] [--tiny]
 
 A language identifier (150-wide embeddings, two 150-unit BiLSTM layers, 5 languages) with 300
 seeded texts of 10 to 200 characters, and a segmenter (64-wide embeddings, two 128-unit BiLSTM

@@ -1,6 +1,6 @@
 """Runs bench/constituency_bench next to the PyTorch reference on the same bundle and sentences.
 
-    python bench/constituency_bench.py [--binary build/release/bench/constituency_bench] [--threads 1] [--tiny]
+    python bench/constituency.py [--binary build/release/bench/constituency_bench] [--threads 1] [--tiny]
 
 A parser of a common size (hidden 512, transition hidden 128, two word-LSTM layers, three
 output layers, 32 transitions) and 20 seeded sentences of 5 to 30 words are written to a

@@ -1,6 +1,6 @@
 """Runs bench/pos_bench next to the PyTorch reference tagger on the same bundle and sentences.
 
-    python bench/pos_bench.py [--binary build/release/bench/pos_bench] [--threads 1] [--tiny]
+    python bench/pos.py [--binary build/release/bench/pos_bench] [--threads 1] [--tiny]
 
 A tagger of the usual size (75-wide word and 100-wide pretrained embeddings projected to 125, a
 character model of 100/400, two highway layers of 200 units,

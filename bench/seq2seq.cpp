@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/seq2seq.hpp"
 
 int main(int argc, char** argv) {
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   std::random_device seed;
   const auto dir = std::filesystem::temp_directory_path() / ("velmora-seq2seq-bench-" + std::to_string(seed()));
   std::filesystem::create_directories(dir);
-  const std::string command = "'" + std::string(VELMORA_PYTHON) + "' '" VELMORA_SOURCE_DIR "/bench/seq2seq_bench.py' '" +
+  const std::string command = "'" + std::string(VELMORA_PYTHON) + "' '" VELMORA_SOURCE_DIR "/bench/seq2seq.py' '" +
                               dir.string() + "' " + std::to_string(threads) + (tiny ? " --tiny" : "");
   if (std::system(command.c_str()) != 0) {
     std::fprintf(stderr, "writing the benchmark bundle failed\n");

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/document.hpp"
 
 // ---- heap accounting: live bytes of every allocation of this process ----

@@ -1,5 +1,5 @@
 // Constituency parsing throughput: native `parse_many` over seeded sentences, on a bundle and
-// sentences written by bench/constituency_bench.py (which prints the PyTorch reference's time on
+// sentences written by bench/constituency.py (which prints the PyTorch reference's time on
 // the same sentences beside these figures).
 //
 // Usage: constituency_bench BUNDLE SENTENCES_JSON [THREADS]
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/constituency.hpp"
 #include "velmora/json.hpp"
 

@@ -1,5 +1,5 @@
 // Language identification and morphological segmentation throughput: one input at a time and
-// the whole list in one call, on bundles and inputs written by bench/langid_morphseg_bench.py
+// the whole list in one call, on bundles and inputs written by bench/langid_morphseg.py
 // (which prints the PyTorch baselines beside these figures).
 //
 // Usage: langid_morphseg_bench LANGID_BUNDLE TEXTS_JSON MORPHSEG_BUNDLE WORDS_JSON [THREADS]
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/langid.hpp"
 #include "velmora/morphseg.hpp"

@@ -1,6 +1,6 @@
 """Runs bench/sentiment_bench next to the PyTorch baseline on the same bundle and sentences.
 
-    python bench/sentiment_bench.py [--binary build/release/bench/sentiment_bench] [--threads 1] [--tiny]
+    python bench/sentiment.py [--binary build/release/bench/sentiment_bench] [--threads 1] [--tiny]
 
 A classifier of a common size (10000-word 100-wide pretrained embedding, a 2-layer BiLSTM of 300
 units, filters of 3, 4 and 5 words with 100 channels each, pooled in pairs, hidden layers of 400

@@ -1,6 +1,6 @@
 """Writes the seq2seq benchmark's bundle and words, and times the PyTorch reference on them.
 
-Usage: seq2seq_bench.py OUT_DIR THREADS [--tiny] — writes OUT_DIR/bundle (a lemma bundle of
+Usage: seq2seq.py OUT_DIR THREADS [--tiny] — writes OUT_DIR/bundle (a lemma bundle of
 realistic dimensions; --tiny: the test widths and 20 words), OUT_DIR/words.txt (one word and its
 UPOS per line, 2000 distinct pairs of the English dev corpus), OUT_DIR/reference.txt (seconds for
 single-word greedy decoding and for batched decoding of every word) and OUT_DIR/flops.txt (the

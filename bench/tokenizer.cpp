@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "tokenize/features.hpp"
 #include "tokenize/model_loading.hpp"
 #include "tokenize/network.hpp"

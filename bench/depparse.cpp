@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/depparse.hpp"
 #include "velmora/document.hpp"
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   const auto dir = std::filesystem::temp_directory_path() / ("velmora-depparse-bench-" + std::to_string(seed()));
   std::filesystem::create_directories(dir);
   const std::string command = "'" + std::string(VELMORA_PYTHON) + "' '" VELMORA_SOURCE_DIR
-                              "/bench/depparse_bench.py' '" + dir.string() + "' " + std::to_string(threads) +
+                              "/bench/depparse.py' '" + dir.string() + "' " + std::to_string(threads) +
                               (tiny ? " --tiny" : "");
   if (std::system(command.c_str()) != 0) {
     std::fprintf(stderr, "writing the benchmark bundle failed\n");

@@ -1,6 +1,6 @@
 """Runs bench/bundle_bench next to Python baselines on the same files and prints both.
 
-    python bench/bundle_bench.py [--binary build/release/bench/bundle_bench] [--tiny]
+    python bench/bundle.py [--binary build/release/bench/bundle_bench] [--tiny]
 
 Files are generated in a temporary directory (seeded) and removed afterwards:
 - a 20 MB vocabulary-like assets file (word -> id maps in id order, word lists, a config),

@@ -1,7 +1,7 @@
 """Baseline of subword_bench: the plain-Python reference tokenizers encoding every sentence of
 a CoNLL-U corpus with the vocabularies that tests/support/subword_test_data.py wrote.
 
-Usage: subword_bench.py DATA_DIR CONLLU [SENTENCES]   (prints "name seconds ids" per tokenizer; with
+Usage: subword.py DATA_DIR CONLLU [SENTENCES]   (prints "name seconds ids" per tokenizer; with
 SENTENCES, only that many of the corpus's first sentences are encoded)
 """
 

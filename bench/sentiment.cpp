@@ -1,6 +1,6 @@
 // Sentiment classifier throughput: native `classify_many` over the whole list (word budget 5000)
 // and `classify` sentence by sentence, on a bundle and sentences written by
-// bench/sentiment_bench.py (which prints the PyTorch baseline beside these figures).
+// bench/sentiment.py (which prints the PyTorch baseline beside these figures).
 //
 // Usage: sentiment_bench BUNDLE SENTENCES_JSON [THREADS]
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/sentiment.hpp"
 

@@ -5,7 +5,7 @@ Baseline: ``conllu.parse`` of the file text, then ``serialize()`` of every sente
 The dictionary form is built once beforehand (with ``conllu``) and not timed. Each side is
 run several times and the best time is printed.
 
-Usage: PYTHONPATH=build/release/src/python python3 bench/dict_conllu_bench.py [--tiny] [file.conllu]
+Usage: PYTHONPATH=build/release/src/python python3 bench/dict_conllu.py [--tiny] [file.conllu]
 (--tiny: the first 50 sentences, one run each)
 """
 

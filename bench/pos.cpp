@@ -1,5 +1,5 @@
 // Tagger throughput: `tag` sentence by sentence, `process` over one document and `process_bulk`
-// over documents of ten sentences, on a bundle and sentences written by bench/pos_bench.py (which
+// over documents of ten sentences, on a bundle and sentences written by bench/pos.py (which
 // prints the PyTorch reference's figure beside these).
 //
 // Usage: pos_bench BUNDLE SENTENCES_JSON [THREADS]
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/document.hpp"
 #include "velmora/json.hpp"
 #include "velmora/pos.hpp"

@@ -1,6 +1,6 @@
 """Runs bench/ner_bench next to the PyTorch reference tagger on the same bundle and sentences.
 
-    python bench/ner_bench.py [--binary build/release/bench/ner_bench] [--threads 1] [--tiny]
+    python bench/ner.py [--binary build/release/bench/ner_bench] [--threads 1] [--tiny]
 
 A tagger of the usual size with its own character BiLSTM (100-wide word and character
 embeddings, 100-unit character LSTM, one 256-unit tagger BiLSTM layer, 4 + 17 tags) and 200
