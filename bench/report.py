@@ -87,7 +87,8 @@ def timed(call) -> float:
 
 
 def gemm_rate(threads: int, size: int = 1024, repeats: int = 5) -> float:
-    """FLOP/s of the best of a few float32 size x size products at `threads` threads."""
+    """FLOP/s of the best of a few float32 size x size products at `threads` threads; torch is
+    left at that thread count, the one the benchmark then runs at."""
     torch.set_num_threads(threads)
     a = torch.randn(size, size)
     b = torch.randn(size, size)
