@@ -23,6 +23,7 @@ import dataclasses
 import json
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 import time
@@ -84,13 +85,24 @@ def find_corpus() -> pathlib.Path:
     raise SystemExit("shared/data/en_ewt-ud-dev.conllu not found above the source tree")
 
 
-def run(benchmark: Benchmark, build: pathlib.Path, threads: int, tiny: bool, echo=print) -> list[dict]:
-    """Runs one benchmark; returns its result lines. Raises CalledProcessError when it fails."""
+def run(benchmark: Benchmark, build: pathlib.Path, threads: int, tiny: bool, echo=print,
+        timeout: float | None = None) -> list[dict]:
+    """Runs one benchmark; returns its result lines. Raises CalledProcessError when it fails and
+    TimeoutExpired when it takes longer than `timeout` seconds (it is stopped, with the processes
+    it started: on a busy machine, runs with several threads can take many times longer)."""
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(build / "src" / "python"), env.get("PYTHONPATH")]))
     env["VELMORA_BUILD_DIR"] = str(build)
     command = benchmark.command(build, threads, tiny)
-    completed = subprocess.run(command, cwd=ROOT, env=env, capture_output=True, text=True)
+    process = subprocess.Popen(command, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               start_new_session=True)
+    try:
+        stdout, stderr = process.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
+        raise
+    completed = subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
     for line in completed.stdout.splitlines():
         if not line.startswith('{"bench"'):
             echo(f"  {line}")
@@ -151,7 +163,8 @@ def main() -> int:
     parser.add_argument("--threads", default="1", help="comma-separated intra-op thread counts")
     parser.add_argument("--tiny", action="store_true", help="tiny sizes: checks that every benchmark runs")
     parser.add_argument("--only", default="", help="comma-separated benchmark names")
-    parser.add_argument("--json", help="also write every result line to this file")
+    parser.add_argument("--json", help="also append every result line to this file, as each benchmark ends")
+    parser.add_argument("--timeout", type=float, help="stop a benchmark run after this many seconds")
     args = parser.parse_args()
     build = pathlib.Path(args.build_dir).resolve()
     thread_counts = [int(t) for t in args.threads.split(",")]
@@ -162,13 +175,18 @@ def main() -> int:
             print(f"== {benchmark.name}" + (f", {threads} thread(s)" if benchmark.threaded else ""), flush=True)
             start = time.perf_counter()
             try:
-                results += run(benchmark, build, threads, args.tiny, lambda line: print(line, flush=True))
+                found = run(benchmark, build, threads, args.tiny, lambda line: print(line, flush=True), args.timeout)
+                results += found
+                if args.json:
+                    with open(args.json, "a", encoding="utf-8") as stream:
+                        stream.write("".join(json.dumps(result) + "\n" for result in found))
             except subprocess.CalledProcessError as error:
                 print(error.stdout, error.stderr, sep="\n", file=sys.stderr)
                 failed.append(benchmark.name)
+            except subprocess.TimeoutExpired:
+                print(f"   stopped after {args.timeout:.0f} s", flush=True)
+                failed.append(f"{benchmark.name} ({threads} threads, timed out)")
             print(f"   ({time.perf_counter() - start:.1f} s)", flush=True)
-    if args.json:
-        pathlib.Path(args.json).write_text("".join(json.dumps(result) + "\n" for result in results))
     print()
     print(table(results))
     if failed:
