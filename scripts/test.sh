@@ -20,8 +20,9 @@ if [ "${VELMORA_SANITIZE:-0}" = "1" ]; then
 fi
 
 build=build/release
+# The benchmarks are built too: tests/python/test_benchmarks_run.py runs each once at tiny size.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_PYTHON=ON >/dev/null
+  -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_PYTHON=ON -DVELMORA_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 "${ctest_env[@]}" ctest --test-dir "$build" -j "$jobs" --output-on-failure
 VELMORA_BUILD_DIR="$here/$build" PYTHONPATH="$here/$build/src/python${PYTHONPATH:+:$PYTHONPATH}" \

@@ -1,9 +1,11 @@
 """Writes the parser benchmark's bundle and sentences, and times the PyTorch reference on them.
 
-Usage: depparse_bench.py OUT_DIR THREADS — writes OUT_DIR/bundle (a depparse bundle of realistic
-dimensions), OUT_DIR/sentences.txt (one word per line as text, lemma, UPOS and XPOS separated by
-tabs, an empty line after each sentence) and OUT_DIR/reference.txt (seconds for the reference's
-network alone and with its decoding, one sentence at a time).
+Usage: depparse.py OUT_DIR THREADS [--tiny] — writes OUT_DIR/bundle (a depparse bundle of
+realistic dimensions; --tiny: the test widths and 5 sentences), OUT_DIR/sentences.txt (one word
+per line as text, lemma, UPOS and XPOS separated by tabs, an empty line after each sentence),
+OUT_DIR/reference.txt (seconds for the reference's network alone and with its decoding, one
+sentence at a time) and OUT_DIR/flops.txt (the network's floating-point operations over all
+sentences).
 """
 
 import pathlib
@@ -17,6 +19,9 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "
 import depparse_bundle  # noqa: E402
 import depparse_reference as ref  # noqa: E402
 import ud_corpus  # noqa: E402
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import report  # noqa: E402
 
 SETTINGS = depparse_bundle.Settings(word_emb_dim=75, tag_emb_dim=50, transformed_dim=125, char_emb_dim=100,
                                     char_hidden_dim=400, hidden_dim=400, num_layers=3, deep_biaff_hidden_dim=400,
@@ -36,11 +41,13 @@ def sentences(limit=200):
     return result
 
 
-def main(out: pathlib.Path, threads: int) -> None:
+def main(out: pathlib.Path, threads: int, tiny: bool) -> None:
     torch.set_num_threads(threads)
-    network = depparse_bundle.make_network(SETTINGS)
+    network = depparse_bundle.make_network(depparse_bundle.Settings(seed=1) if tiny else SETTINGS)
     depparse_bundle.write_depparse_bundle(out / "bundle", network)
-    data = sentences()
+    data = sentences(5 if tiny else 200)
+    flops = report.depparse_flops(network, [[w["text"] for w in s] for s in data])
+    (out / "flops.txt").write_text(f"{flops}\n")
     (out / "sentences.txt").write_text(
         "".join("".join(f"{w['text']}\t{w['lemma']}\t{w['upos']}\t{w['xpos']}\n" for w in s) + "\n" for s in data),
         encoding="utf-8")
@@ -57,4 +64,4 @@ def main(out: pathlib.Path, threads: int) -> None:
 
 
 if __name__ == "__main__":
-    main(pathlib.Path(sys.argv[1]), int(sys.argv[2]))
+    main(pathlib.Path(sys.argv[1]), int(sys.argv[2]), "--tiny" in sys.argv[3:])

@@ -1,17 +1,16 @@
 """Runs bench/charlm_bench next to PyTorch baselines on the same bundle and sentences.
 
-    python bench/charlm_bench.py [--binary build/dev/bench/charlm_bench] [--threads 1]
+    python bench/charlm.py [--binary build/release/bench/charlm_bench] [--threads 1] [--tiny]
 
 A character LM of the usual size (100-wide embedding, one 1024-unit layer, backward) and 200
-seeded sentences of 5 to 30 words are written to a temporary directory. The baselines are the
-PyTorch reference per sentence and one packed nn.LSTM call per 64 sentences.
+seeded sentences of 5 to 30 words are written to a temporary directory (--tiny: 64 units, 5
+sentences). The baselines are the PyTorch reference per sentence and one packed nn.LSTM call per
+64 sentences.
 """
 
-import argparse
 import json
 import pathlib
 import random
-import subprocess
 import sys
 import tempfile
 import time
@@ -20,6 +19,9 @@ import torch
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "support"))
+sys.path.insert(0, str(ROOT / "bench"))
+
+import report  # noqa: E402
 
 from charlm_reference import CharLanguageModel, reference_encode, write_charlm_bundle  # noqa: E402
 
@@ -50,14 +52,13 @@ def packed_baseline(model, forward, batch):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", default=ROOT / "build" / "dev" / "bench" / "charlm_bench")
-    parser.add_argument("--threads", type=int, default=1)
-    args = parser.parse_args()
-    torch.set_num_threads(args.threads)
+    args = report.arguments("charlm_bench").parse_args()
+    gemm = report.gemm_rate(args.threads)
     units = ["<PAD>", "<UNK>", "\n", " "] + [chr(c) for c in range(ord("a"), ord("z") + 1)]
-    model = CharLanguageModel(units, embedding=100, hidden=1024, layers=1, seed=3).eval()
-    batch = sentences(200)
+    model = CharLanguageModel(units, embedding=100, hidden=64 if args.tiny else 1024, layers=1, seed=3).eval()
+    batch = sentences(5 if args.tiny else 200)
+    # Each sentence is read as its words joined by spaces, between a start and an end mark.
+    flops = report.lstm_flops(model.charlstm.lstm, sum(len(" ".join(words)) + 2 for words in batch))
     with tempfile.TemporaryDirectory() as directory:
         directory = pathlib.Path(directory)
         write_charlm_bundle(directory / "bundle", model, False)
@@ -72,9 +73,10 @@ def main():
         print(f"{len(batch)} sentences, {args.threads} thread(s)")
         print(f"PyTorch reference, sentence by sentence {one_by_one:8.3f} s  {len(batch) / one_by_one:8.0f} sentences/s")
         print(f"PyTorch packed, 64 per call             {packed:8.3f} s  {len(batch) / packed:8.0f} sentences/s")
-        result = subprocess.run([str(args.binary), directory / "bundle", directory / "sentences.json",
-                                 str(args.threads)], check=True, capture_output=True, text=True)
-        print(result.stdout, end="")
+        report.emit("charlm", "sentence by sentence", args.threads, "baseline", one_by_one, len(batch), "sentences",
+                    flops, gemm)
+        report.emit("charlm", "whole list", args.threads, "baseline", packed, len(batch), "sentences", flops, gemm)
+        report.run_native([args.binary, directory / "bundle", directory / "sentences.json", args.threads], flops, gemm)
 
 
 if __name__ == "__main__":

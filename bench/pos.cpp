@@ -1,5 +1,5 @@
 // Tagger throughput: `tag` sentence by sentence, `process` over one document and `process_bulk`
-// over documents of ten sentences, on a bundle and sentences written by bench/pos_bench.py (which
+// over documents of ten sentences, on a bundle and sentences written by bench/pos.py (which
 // prints the PyTorch reference's figure beside these).
 //
 // Usage: pos_bench BUNDLE SENTENCES_JSON [THREADS [batched]]
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/document.hpp"
 #include "velmora/json.hpp"
 #include "velmora/pos.hpp"
@@ -39,8 +39,11 @@ velmora::Document document_of(Sentences::const_iterator begin, Sentences::const_
   return velmora::Document("", std::move(records));
 }
 
-void report(const char* name, double seconds, std::size_t sentences) {
+int threads = 1;
+
+void report(const char* name, const char* case_name, double seconds, std::size_t sentences) {
   std::printf("%-40s %8.3f s  %8.0f sentences/s\n", name, seconds, static_cast<double>(sentences) / seconds);
+  bench::emit("pos", case_name, threads, "native", seconds, static_cast<double>(sentences), "sentences");
 }
 
 }  // namespace
@@ -50,7 +53,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: pos_bench BUNDLE SENTENCES_JSON [THREADS [batched]]\n");
     return 2;
   }
-  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  threads = argc > 3 ? std::stoi(argv[3]) : 1;
+  at::set_num_threads(threads);
   const velmora::POSPlan plan(argv[1], false);
   const auto sentences = bench::read_sentences_json(argv[2]);
 
@@ -59,13 +63,14 @@ int main(int argc, char** argv) {
   // A fourth argument "batched" skips the sentence-by-sentence pass.
   if (argc < 5 || std::string(argv[4]) != "batched") {
     for (const auto& words : sentences) plan.tag(words);
-    report("native tag, sentence by sentence", bench::seconds_since(start), sentences.size());
+    report("native tag, sentence by sentence", "sentence by sentence", bench::seconds_since(start),
+           sentences.size());
   }
 
   velmora::Document whole = document_of(sentences.begin(), sentences.end());
   start = bench::Clock::now();
   plan.process(whole);
-  report("native process, one document", bench::seconds_since(start), sentences.size());
+  report("native process, one document", "one document", bench::seconds_since(start), sentences.size());
 
   std::vector<velmora::Document> documents;
   for (std::size_t first = 0; first < sentences.size(); first += 10) {
@@ -75,6 +80,6 @@ int main(int argc, char** argv) {
   }
   start = bench::Clock::now();
   plan.process_bulk(std::move(documents));
-  report("native process_bulk, ten per document", bench::seconds_since(start), sentences.size());
+  report("native process_bulk, ten per document", "ten per document", bench::seconds_since(start), sentences.size());
   return 0;
 }

@@ -1,5 +1,5 @@
 // Named-entity tagger throughput: NERPlan::tag sentence by sentence, on a bundle and sentences
-// written by bench/ner_bench.py (which prints the PyTorch reference's figure beside it).
+// written by bench/ner.py (which prints the PyTorch reference's figure beside it).
 //
 // Usage: ner_bench BUNDLE SENTENCES_JSON [THREADS]
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/ner.hpp"
 
@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: ner_bench BUNDLE SENTENCES_JSON [THREADS]\n");
     return 2;
   }
-  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  const int threads = argc > 3 ? std::stoi(argv[3]) : 1;
+  at::set_num_threads(threads);
   const velmora::NERPlan plan(argv[1], false);
   const auto sentences = bench::read_sentences_json(argv[2]);
 
@@ -30,5 +31,7 @@ int main(int argc, char** argv) {
   const double elapsed = bench::seconds_since(start);
   std::printf("native tag, sentence by sentence       %8.3f s  %8.0f sentences/s  (%zu tokens)\n", elapsed,
               static_cast<double>(sentences.size()) / elapsed, tokens);
+  bench::emit("ner", "sentence by sentence", threads, "native", elapsed, static_cast<double>(sentences.size()),
+              "sentences");
   return 0;
 }

@@ -1,5 +1,5 @@
 // Character LM throughput: native `encode` sentence by sentence and `encode_many` over the whole
-// list, on a bundle and sentences written by bench/charlm_bench.py (which prints the PyTorch
+// list, on a bundle and sentences written by bench/charlm.py (which prints the PyTorch
 // baselines beside these figures).
 //
 // Usage: charlm_bench BUNDLE SENTENCES_JSON [THREADS]
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "encoders/charlm_native.hpp"
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/model_bundle.hpp"
 
@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: charlm_bench BUNDLE SENTENCES_JSON [THREADS]\n");
     return 2;
   }
-  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  const int threads = argc > 3 ? std::stoi(argv[3]) : 1;
+  at::set_num_threads(threads);
   auto bundle = std::make_shared<velmora::ModelBundle>(argv[1], false);
   const auto assets = velmora::detail::parse_json(bundle->assets_json());
   const velmora::detail::NativeCharLM model(bundle, "", assets);
@@ -39,5 +40,8 @@ int main(int argc, char** argv) {
               static_cast<double>(sentences.size()) / one_by_one);
   std::printf("native encode_many                    %8.3f s  %8.0f sentences/s\n", batched,
               static_cast<double>(sentences.size()) / batched);
+  const auto count = static_cast<double>(sentences.size());
+  bench::emit("charlm", "sentence by sentence", threads, "native", one_by_one, count, "sentences");
+  bench::emit("charlm", "whole list", threads, "native", batched, count, "sentences");
   return 0;
 }

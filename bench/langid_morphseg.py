@@ -1,29 +1,29 @@
 """Runs bench/langid_morphseg_bench next to PyTorch baselines on the same bundles and inputs.
 
-    python bench/langid_morphseg_bench.py [--binary build/dev/bench/langid_morphseg_bench] [--threads 1]
+    python bench/langid_morphseg.py [--binary build/release/bench/langid_morphseg_bench] [--threads 1] [--tiny]
 
 A language identifier (150-wide embeddings, two 150-unit BiLSTM layers, 5 languages) with 300
 seeded texts of 10 to 200 characters, and a segmenter (64-wide embeddings, two 128-unit BiLSTM
 layers) with 5000 seeded words of 2 to 14 letters, are written to a temporary directory. The
 baselines are the PyTorch references of tests/support, one input at a time, and the same network
-run once per group of equal-length inputs.
+run once per group of equal-length inputs. --tiny: the test widths, 5 texts and 20 words.
 """
 
-import argparse
 import collections
 import json
 import pathlib
 import random
-import subprocess
 import sys
 import tempfile
-import time
 
 import torch
 import torch.nn.functional as F
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "support"))
+sys.path.insert(0, str(ROOT / "bench"))
+
+import report  # noqa: E402
 
 from langid_bundle import CHARACTERS, langid_model, write_langid_bundle  # noqa: E402
 from langid_reference import ReferenceIdentifier  # noqa: E402
@@ -70,21 +70,25 @@ def morphseg_grouped(network, assets, batch, chunk=512):
                 network.classifier[1](F.gelu(network.encoder.reduce_dim(encoded))).argmax(-1)
 
 
-def timed(call):
-    start = time.perf_counter()
-    call()
-    return time.perf_counter() - start
-
-
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", default=ROOT / "build" / "dev" / "bench" / "langid_morphseg_bench")
-    parser.add_argument("--threads", type=int, default=1)
-    args = parser.parse_args()
-    torch.set_num_threads(args.threads)
-    langid, langid_assets = langid_model(embedding_dim=150, hidden_dim=150)
-    segmenter, segmenter_assets = morphseg_model(embedding_size=64, hidden_size=128, batch_size=512)
-    some_texts, some_words = texts(300), words(5000)
+    args = report.arguments("langid_morphseg_bench").parse_args()
+    gemm = report.gemm_rate(args.threads)
+    if args.tiny:
+        langid, langid_assets = langid_model()
+        segmenter, segmenter_assets = morphseg_model()
+        some_texts, some_words = texts(5), words(20)
+    else:
+        langid, langid_assets = langid_model(embedding_dim=150, hidden_dim=150)
+        segmenter, segmenter_assets = morphseg_model(embedding_size=64, hidden_size=128, batch_size=512)
+        some_texts, some_words = texts(300), words(5000)
+    # Both networks run every layer once per character.
+    flops = {"langid": report.network_flops(langid, sum(map(len, some_texts))),
+             "morphseg": report.network_flops(segmenter, sum(map(len, some_words)))}
+    threads = args.threads
+
+    def emit(bench, case, seconds, count, unit):
+        report.emit(bench, case, threads, "baseline", seconds, count, unit, flops[bench], gemm)
+
     with tempfile.TemporaryDirectory() as directory:
         directory = pathlib.Path(directory)
         write_langid_bundle(directory / "langid", langid, langid_assets)
@@ -94,18 +98,20 @@ def main():
         identifier, segmenter_reference = ReferenceIdentifier(langid, langid_assets), ReferenceSegmenter(
             segmenter, segmenter_assets)
         print(f"{len(some_texts)} texts, {len(some_words)} words, {args.threads} thread(s)")
-        seconds = timed(lambda: [identifier.identify(text) for text in some_texts])
+        seconds = report.timed(lambda: [identifier.identify(text) for text in some_texts])
         print(f"PyTorch langid, text by text           {seconds:8.3f} s  {len(some_texts) / seconds:9.0f} texts/s")
-        seconds = timed(lambda: langid_grouped(langid, langid_assets, some_texts))
+        emit("langid", "one by one", seconds, len(some_texts), "texts")
+        seconds = report.timed(lambda: langid_grouped(langid, langid_assets, some_texts))
         print(f"PyTorch langid, one call per length    {seconds:8.3f} s  {len(some_texts) / seconds:9.0f} texts/s")
-        seconds = timed(lambda: [segmenter_reference.segment(word) for word in some_words])
+        emit("langid", "whole list", seconds, len(some_texts), "texts")
+        seconds = report.timed(lambda: [segmenter_reference.segment(word) for word in some_words])
         print(f"PyTorch morphseg, word by word         {seconds:8.3f} s  {len(some_words) / seconds:9.0f} words/s")
-        seconds = timed(lambda: morphseg_grouped(segmenter, segmenter_assets, some_words))
+        emit("morphseg", "one by one", seconds, len(some_words), "words")
+        seconds = report.timed(lambda: morphseg_grouped(segmenter, segmenter_assets, some_words))
         print(f"PyTorch morphseg, network only, by length {seconds:5.3f} s  {len(some_words) / seconds:9.0f} words/s")
-        result = subprocess.run([str(args.binary), directory / "langid", directory / "texts.json",
-                                 directory / "morphseg", directory / "words.json", str(args.threads)],
-                                check=True, capture_output=True, text=True)
-        print(result.stdout, end="")
+        emit("morphseg", "whole list", seconds, len(some_words), "words")
+        report.run_native([args.binary, directory / "langid", directory / "texts.json", directory / "morphseg",
+                           directory / "words.json", args.threads], lambda result: flops[result["bench"]], gemm)
 
 
 if __name__ == "__main__":

@@ -1,26 +1,26 @@
 """Runs bench/pos_bench next to the PyTorch reference tagger on the same bundle and sentences.
 
-    python bench/pos_bench.py [--binary build/dev/bench/pos_bench] [--threads 1]
+    python bench/pos.py [--binary build/release/bench/pos_bench] [--threads 1] [--tiny]
 
 A tagger of the usual size (75-wide word and 100-wide pretrained embeddings projected to 125, a
 character model of 100/400, two highway layers of 200 units,
 5000-word vocabularies) and 200 seeded sentences of 5 to 30 words are written to a temporary
-directory. The baseline is the PyTorch reference, sentence by sentence.
+directory (--tiny: the test widths, 5 sentences). The baseline is the PyTorch reference,
+sentence by sentence.
 """
 
-import argparse
 import json
 import pathlib
 import random
-import subprocess
 import sys
 import tempfile
 import time
 
-import torch
-
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "support"))
+sys.path.insert(0, str(ROOT / "bench"))
+
+import report  # noqa: E402
 
 from bundle_writer import write_bundle  # noqa: E402
 from pos_bundle import PosSetup, build_tagger, tagger_tensors  # noqa: E402
@@ -38,14 +38,13 @@ def sentences(count, seed=5):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", default=str(ROOT / "build" / "dev" / "bench" / "pos_bench"))
-    parser.add_argument("--threads", type=int, default=1)
-    args = parser.parse_args()
-    torch.set_num_threads(args.threads)
-    setup = PosSetup(dims=DIMS, extra_words=5000)
+    args = report.arguments("pos_bench").parse_args()
+    gemm = report.gemm_rate(args.threads)
+    setup = PosSetup(dims=None if args.tiny else DIMS, extra_words=5000)
     tagger, forward, backward, assets = build_tagger(setup)
-    batch = sentences(200)
+    batch = sentences(5 if args.tiny else 200)
+    words = [word for sentence in batch for word in sentence]
+    flops = report.network_flops(tagger, len(words), {"charmodel": sum(len(word) + 1 for word in words)})
     with tempfile.TemporaryDirectory() as directory:
         bundle = write_bundle(pathlib.Path(directory) / "pos", tagger_tensors(tagger, forward, backward), assets,
                               processor="pos")
@@ -58,7 +57,9 @@ def main():
         elapsed = time.perf_counter() - start
         rate = len(batch) / elapsed
         print(f"{'PyTorch reference, sentence by sentence':40} {elapsed:8.3f} s  {rate:8.0f} sentences/s")
-        subprocess.run([args.binary, str(bundle), str(sentences_path), str(args.threads)], check=True)
+        report.emit("pos", "sentence by sentence", args.threads, "baseline", elapsed, len(batch), "sentences", flops,
+                    gemm)
+        report.run_native([args.binary, bundle, sentences_path, args.threads], flops, gemm)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
 // Throughput of the document storage: building documents from input records, and writing
-// them as CoNLL-U. Usage: document_bench FILE.conllu [ROUNDS]
+// them as CoNLL-U. Usage: document_bench FILE.conllu [ROUNDS] [--tiny]   (--tiny: one round)
 //
 // The CoNLL-U file is parsed into input records (one document per "# newdoc", with a document
 // text and token offsets rebuilt from SpaceAfter=No), then each phase runs ROUNDS times over
@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/document.hpp"
 
 // ---- heap accounting: live bytes of every allocation of this process ----
@@ -191,11 +191,12 @@ class Reader {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool tiny = bench::take_tiny(argc, argv);
   if (argc < 2) {
     std::fprintf(stderr, "usage: %s FILE.conllu [ROUNDS]\n", argv[0]);
     return 2;
   }
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 20;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : tiny ? 1 : 20;
   std::ifstream in(argv[1], std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "cannot read %s\n", argv[1]);
@@ -307,6 +308,11 @@ int main(int argc, char** argv) {
               static_cast<double>(one_bytes) / words);
   std::printf("storage   pooled strings        %10.2f per word (%.2f as one document)\n",
               static_cast<double>(pooled) / words, static_cast<double>(one.pool.size()) / words);
+  const auto word_count = static_cast<double>(words);
+  bench::emit("document", "copy file bytes", 1, "baseline", copy_s, static_cast<double>(data.size()), "bytes");
+  bench::emit("document", "parse lines into records", 1, "baseline", parse_s, word_count, "words");
+  bench::emit("document", "build storage from records", 1, "native", build_s, word_count, "words");
+  bench::emit("document", "write CoNLL-U", 1, "native", write_s, static_cast<double>(written), "bytes");
   if (identical) {
     std::printf("check     CoNLL-U round trip    identical to the input\n");
   } else {

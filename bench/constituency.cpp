@@ -1,5 +1,5 @@
 // Constituency parsing throughput: native `parse_many` over seeded sentences, on a bundle and
-// sentences written by bench/constituency_bench.py (which prints the PyTorch reference's time on
+// sentences written by bench/constituency.py (which prints the PyTorch reference's time on
 // the same sentences beside these figures).
 //
 // Usage: constituency_bench BUNDLE SENTENCES_JSON [THREADS]
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support.hpp"
 #include "velmora/constituency.hpp"
 #include "velmora/json.hpp"
 
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: constituency_bench BUNDLE SENTENCES_JSON [THREADS]\n");
     return 2;
   }
-  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  const int threads = argc > 3 ? std::stoi(argv[3]) : 1;
+  at::set_num_threads(threads);
   const velmora::ConstituencyPlan plan(argv[1], false);
   std::vector<std::vector<std::string>> sentences;
   std::vector<std::vector<std::string>> tags;
@@ -33,10 +35,11 @@ int main(int argc, char** argv) {
     words += sentence.size();
   }
   plan.parse(sentences.front(), tags.front());  // warm-up
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = bench::Clock::now();
   plan.parse_many(sentences, tags);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = bench::seconds_since(start);
   std::printf("native parse_many                 %8.3f s  %8.1f sentences/s  %8.0f words/s\n", seconds,
               static_cast<double>(sentences.size()) / seconds, static_cast<double>(words) / seconds);
+  bench::emit("constituency", "whole list", threads, "native", seconds, static_cast<double>(words), "words");
   return 0;
 }

@@ -3,11 +3,11 @@
 // reference doing the same work on the same bundle and thread count, and the share of native
 // time spent matching the regular-expression features.
 //
-// Usage: tokenizer_bench [THREADS] [CONLLU] [ROUNDS | native REPEATS [process|bulk]]
+// Usage: tokenizer_bench [THREADS] [CONLLU] [ROUNDS | native REPEATS [process|bulk]] [--tiny]
 // Defaults: 1 thread, shared/data/en_ewt-ud-dev.conllu found above the source tree, 3 rounds:
 // each side's figure is its best round, which filters out interference on a busy machine. With
 // "native" only the native operations run (both, or the one named), REPEATS times each, which
-// suits a profiler.
+// suits a profiler. --tiny keeps the first five texts and one round.
 
 #include <ATen/Parallel.h>
 
@@ -19,11 +19,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "tokenize/features.hpp"
 #include "tokenize/model_loading.hpp"
 #include "tokenize/network.hpp"
@@ -55,6 +57,25 @@ std::vector<std::string> read_texts(const std::filesystem::path& path) {
     p = newline + 1 + length + 1;
   }
   return texts;
+}
+
+// The network's floating-point operations per character unit: two bidirectional LSTMs and the
+// six one-output classifiers, read from the bundle's configuration.
+double flops_per_unit(const std::filesystem::path& bundle) {
+  const auto manifest = velmora::detail::load_json(bundle / "manifest.json");
+  const auto assets = velmora::detail::load_json(bundle / manifest.at("assets", "").at("path", "").as_string(""));
+  const auto& config = assets.at("config", "");
+  const auto size = [&](const char* key) { return static_cast<double>(config.at(key, "").as_integer("")); };
+  const double embedding = size("emb_dim");
+  const double hidden = size("hidden_dim");
+  const double features = size("feat_dim");
+  const auto lstm = [&](double input) { return 2.0 * 2.0 * 4.0 * hidden * (input + hidden); };
+  return lstm(embedding + features) + lstm(2.0 * hidden) + 6.0 * 2.0 * 2.0 * hidden;
+}
+
+void write_texts(const std::filesystem::path& path, const std::vector<std::string>& texts) {
+  std::ofstream stream(path, std::ios::binary);
+  for (const std::string& text : texts) stream << text.size() << '\n' << text << '\n';
 }
 
 std::filesystem::path find_corpus() {
@@ -93,21 +114,31 @@ double regex_seconds(const std::vector<std::string>& texts) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool tiny = bench::take_tiny(argc, argv);
   const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
   const std::filesystem::path corpus = argc > 2 ? std::filesystem::path(argv[2]) : find_corpus();
   if (corpus.empty() || !std::filesystem::exists(corpus)) {
     std::cerr << "corpus not found; pass the path of en_ewt-ud-dev.conllu\n";
     return 2;
   }
-  const auto dir = std::filesystem::temp_directory_path() / "velmora-bench-tokenizer";
+  // A directory of this run's own, removed on every way out: runs may overlap on a shared machine.
+  std::random_device seed;
+  const auto dir = std::filesystem::temp_directory_path() / ("velmora-bench-tokenizer-" + std::to_string(seed()));
   std::filesystem::create_directories(dir);
+  const std::unique_ptr<const std::filesystem::path, void (*)(const std::filesystem::path*)> cleanup(
+      &dir, [](const std::filesystem::path* path) { std::filesystem::remove_all(*path); });
   if (std::system(python_command("bench-setup " + quoted(dir.string()) + " " + quoted(corpus.string())).c_str()) != 0) {
     std::cerr << "writing the benchmark bundle failed\n";
     return 1;
   }
 
   at::set_num_threads(threads);
-  const std::vector<std::string> texts = read_texts(dir / "texts.txt");
+  const double gemm = bench::gemm_rate();
+  std::vector<std::string> texts = read_texts(dir / "texts.txt");
+  if (tiny && texts.size() > 5) {
+    texts.resize(5);
+    write_texts(dir / "texts.txt", texts);
+  }
   std::size_t characters = 0;
   std::vector<velmora::Document> documents;
   for (const std::string& text : texts) {
@@ -136,7 +167,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : tiny ? 1 : 3;
   double native_process = 1e300;
   double native_bulk = 1e300;
   for (int round = 0; round < rounds; ++round) {
@@ -218,5 +249,11 @@ int main(int argc, char** argv) {
   std::printf("native stages, timed apart: unit features %.3f s (regex included), label prediction with "
               "features %.3f s, whole process %.3f s\n",
               features, prediction, native_process);
+  const auto count = static_cast<double>(characters);
+  const double flops = count * flops_per_unit(dir / "realistic");
+  bench::emit("tokenizer", "text by text", threads, "native", native_process, count, "characters", flops, gemm);
+  bench::emit("tokenizer", "text by text", threads, "baseline", reference_process, count, "characters", flops, gemm);
+  bench::emit("tokenizer", "whole list", threads, "native", native_bulk, count, "characters", flops, gemm);
+  bench::emit("tokenizer", "whole list", threads, "baseline", reference_bulk, count, "characters", flops, gemm);
   return 0;
 }

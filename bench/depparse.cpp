@@ -2,7 +2,7 @@
 // dev corpus: native parsing one sentence at a time and batched across documents, beside the
 // PyTorch reference doing the same work one sentence at a time on the same thread count.
 //
-// Usage: depparse_bench [THREADS]   (default 1)
+// Usage: depparse_bench [THREADS] [--tiny]   (default 1; --tiny: a small bundle and 5 sentences)
 
 #include <ATen/Parallel.h>
 
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/depparse.hpp"
 #include "velmora/document.hpp"
 
@@ -53,13 +53,16 @@ velmora::Document as_document(const std::vector<velmora::DepparseWord>& words) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool tiny = bench::take_tiny(argc, argv);
   const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
   at::set_num_threads(threads);
+  const double gemm = bench::gemm_rate();
   std::random_device seed;
   const auto dir = std::filesystem::temp_directory_path() / ("velmora-depparse-bench-" + std::to_string(seed()));
   std::filesystem::create_directories(dir);
   const std::string command = "'" + std::string(VELMORA_PYTHON) + "' '" VELMORA_SOURCE_DIR
-                              "/bench/depparse_bench.py' '" + dir.string() + "' " + std::to_string(threads);
+                              "/bench/depparse.py' '" + dir.string() + "' " + std::to_string(threads) +
+                              (tiny ? " --tiny" : "");
   if (std::system(command.c_str()) != 0) {
     std::fprintf(stderr, "writing the benchmark bundle failed\n");
     return 1;
@@ -80,6 +83,8 @@ int main(int argc, char** argv) {
   double reference_network = 0.0;
   double reference_total = 0.0;
   std::ifstream(dir / "reference.txt") >> reference_network >> reference_total;
+  double flops = 0.0;
+  std::ifstream(dir / "flops.txt") >> flops;
 
   const velmora::DepparsePlan plan(dir / "bundle", false);
   auto start = bench::Clock::now();
@@ -97,5 +102,10 @@ int main(int argc, char** argv) {
   std::printf("%-36s %12.3f %12.3f\n", "one sentence at a time", native_single, reference_total);
   std::printf("%-36s %12.3f %12s\n", "batched across documents", native_batched, "-");
   std::printf("%-36s %12s %12.3f\n", "reference network without decoding", "-", reference_network);
+  const auto count = static_cast<double>(sentences.size());
+  bench::emit("depparse", "sentence by sentence", threads, "native", native_single, count, "sentences", flops, gemm);
+  bench::emit("depparse", "sentence by sentence", threads, "baseline", reference_total, count, "sentences", flops,
+              gemm);
+  bench::emit("depparse", "whole list", threads, "native", native_batched, count, "sentences", flops, gemm);
   return 0;
 }

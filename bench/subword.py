@@ -1,7 +1,8 @@
 """Baseline of subword_bench: the plain-Python reference tokenizers encoding every sentence of
 a CoNLL-U corpus with the vocabularies that tests/support/subword_test_data.py wrote.
 
-Usage: subword_bench.py DATA_DIR CONLLU   (prints "name seconds ids" per tokenizer)
+Usage: subword.py DATA_DIR CONLLU [SENTENCES]   (prints "name seconds ids" per tokenizer; with
+SENTENCES, only that many of the corpus's first sentences are encoded)
 """
 
 import json
@@ -26,8 +27,9 @@ def build(name, a):
                        a["cls_token"], a["sep_token"])
 
 
-def main(data_dir: pathlib.Path, conllu: pathlib.Path) -> None:
+def main(data_dir: pathlib.Path, conllu: pathlib.Path, limit: int | None) -> None:
     sentences, _ = subword_test_data.read_corpus(conllu)
+    sentences = sentences[:limit]
     for name in ("wordpiece_medium", "bpe_medium", "unigram_medium"):
         arguments = json.loads((data_dir / f"{name}.json").read_text(encoding="utf-8"))["arguments"]
         tokenizer = build(name, arguments)
@@ -37,4 +39,4 @@ def main(data_dir: pathlib.Path, conllu: pathlib.Path) -> None:
 
 
 if __name__ == "__main__":
-    main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]))
+    main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]), int(sys.argv[3]) if len(sys.argv) > 3 else None)

@@ -1,6 +1,6 @@
 // Sentiment classifier throughput: native `classify_many` over the whole list (word budget 5000)
 // and `classify` sentence by sentence, on a bundle and sentences written by
-// bench/sentiment_bench.py (which prints the PyTorch baseline beside these figures).
+// bench/sentiment.py (which prints the PyTorch baseline beside these figures).
 //
 // Usage: sentiment_bench BUNDLE SENTENCES_JSON [THREADS]
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/sentiment.hpp"
 
@@ -33,9 +33,12 @@ Timing timed(Run&& run) {
           static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC};
 }
 
-void print(const char* label, Timing timing, std::size_t sentences) {
+int threads = 1;
+
+void print(const char* label, const char* case_name, Timing timing, std::size_t sentences) {
   std::printf("%-40s %8.3f s wall %8.3f s cpu  %8.0f sentences/cpu s\n", label, timing.wall, timing.cpu,
               static_cast<double>(sentences) / timing.cpu);
+  bench::emit("sentiment", case_name, threads, "native", timing.wall, static_cast<double>(sentences), "sentences");
 }
 
 }  // namespace
@@ -45,13 +48,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: sentiment_bench BUNDLE SENTENCES_JSON [THREADS]\n");
     return 2;
   }
-  at::set_num_threads(argc > 3 ? std::stoi(argv[3]) : 1);
+  threads = argc > 3 ? std::stoi(argv[3]) : 1;
+  at::set_num_threads(threads);
   const velmora::SentimentPlan plan(argv[1], false);
   const auto sentences = bench::read_sentences_json(argv[2]);
 
   plan.classify(sentences.front());  // warm-up
-  print("native classify_many (budget 5000)", timed([&] { plan.classify_many(sentences, 5000); }), sentences.size());
-  print("native classify, sentence by sentence", timed([&] {
+  print("native classify_many (budget 5000)", "whole list", timed([&] { plan.classify_many(sentences, 5000); }),
+        sentences.size());
+  print("native classify, sentence by sentence", "sentence by sentence", timed([&] {
           for (const auto& words : sentences) plan.classify(words);
         }),
         sentences.size());

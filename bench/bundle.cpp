@@ -1,5 +1,5 @@
 // Measures the JSON reader, SHA-256 and bundle opening on files prepared by
-// bench/bundle_bench.py, which runs the Python baselines on the same files.
+// bench/bundle.py, which runs the Python baselines on the same files.
 //
 //   bundle_bench json FILE REPEATS     best parse time of the file's text, in seconds
 //   bundle_bench sha256 FILE REPEATS   best digest time of the file's bytes, and the digest
@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "bench_support.hpp"
+#include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/sha256.hpp"

@@ -1,25 +1,25 @@
 """Runs bench/ner_bench next to the PyTorch reference tagger on the same bundle and sentences.
 
-    python bench/ner_bench.py [--binary build/dev/bench/ner_bench] [--threads 1]
+    python bench/ner.py [--binary build/release/bench/ner_bench] [--threads 1] [--tiny]
 
 A tagger of the usual size with its own character BiLSTM (100-wide word and character
 embeddings, 100-unit character LSTM, one 256-unit tagger BiLSTM layer, 4 + 17 tags) and 200
-seeded sentences of 5 to 30 tokens are written to a temporary directory.
+seeded sentences of 5 to 30 tokens are written to a temporary directory (--tiny: the test widths,
+5 sentences).
 """
 
-import argparse
 import json
 import pathlib
 import random
-import subprocess
 import sys
 import tempfile
 import time
 
-import torch
-
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "support"))
+sys.path.insert(0, str(ROOT / "bench"))
+
+import report  # noqa: E402
 
 import ner_reference  # noqa: E402
 from ner_bundle import NERSettings, NERTestModel, write_ner_bundle  # noqa: E402
@@ -33,14 +33,14 @@ def sentences(count, seed=5):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", default=ROOT / "build" / "dev" / "bench" / "ner_bench")
-    parser.add_argument("--threads", type=int, default=1)
-    args = parser.parse_args()
-    torch.set_num_threads(args.threads)
-    settings = NERSettings(word_emb_dim=100, char_emb_dim=100, char_hidden_dim=100, hidden_dim=256)
+    args = report.arguments("ner_bench").parse_args()
+    gemm = report.gemm_rate(args.threads)
+    settings = NERSettings() if args.tiny else NERSettings(word_emb_dim=100, char_emb_dim=100, char_hidden_dim=100,
+                                                           hidden_dim=256)
     model = NERTestModel(settings, seed=3).eval()
-    batch = sentences(200)
+    batch = sentences(5 if args.tiny else 200)
+    tokens = [token for sentence in batch for token in sentence]
+    flops = report.network_flops(model, len(tokens), {"charmodel": sum(len(token) + 1 for token in tokens)})
     with tempfile.TemporaryDirectory() as directory:
         directory = pathlib.Path(directory)
         write_ner_bundle(directory / "bundle", model)
@@ -51,9 +51,9 @@ def main():
         reference = time.perf_counter() - start
         print(f"{len(batch)} sentences, {args.threads} thread(s)")
         print(f"PyTorch reference, sentence by sentence {reference:8.3f} s  {len(batch) / reference:8.0f} sentences/s")
-        result = subprocess.run([str(args.binary), directory / "bundle", directory / "sentences.json",
-                                 str(args.threads)], check=True, capture_output=True, text=True)
-        print(result.stdout, end="")
+        report.emit("ner", "sentence by sentence", args.threads, "baseline", reference, len(batch), "sentences", flops,
+                    gemm)
+        report.run_native([args.binary, directory / "bundle", directory / "sentences.json", args.threads], flops, gemm)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,201 @@
+"""Runs every benchmark and prints one table of their result lines.
+
+    python3 bench/run.py [--build-dir build/release] [--threads 1,4,8] [--tiny] [--only pos,ner]
+                         [--json results.json]
+
+Each benchmark prints its own figures (shown as they come) and one JSON result line per
+measurement (see bench/report.py); the table pairs the native and baseline lines of each case:
+
+- native, baseline: items per second (the unit column names the items);
+- ratio: native rate over baseline rate;
+- native s: the native time of the case;
+- bound s: the network's floating-point operations for the case divided by the float32 GEMM
+  rate measured at the start of the same run, at the same thread count: the least time the
+  machine could take; bound % is bound s over native s, the share of that limit reached.
+
+Benchmarks that do not depend on the intra-op thread count run once, at the first count.
+"""
+
+from __future__ import annotations
+
+import argparse
+import dataclasses
+import json
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import time
+
+HERE = pathlib.Path(__file__).resolve().parent
+ROOT = HERE.parent
+sys.path.insert(0, str(HERE))
+
+import report  # noqa: E402
+
+
+@dataclasses.dataclass(frozen=True)
+class Benchmark:
+    name: str
+    script: str | None = None    # a Python driver under bench/
+    binary: str | None = None    # a native driver (or the native half the Python driver runs)
+    threaded: bool = True        # takes a thread count
+    corpus: bool = False         # the native driver takes the CoNLL-U corpus as its first argument
+
+    def command(self, build: pathlib.Path, threads: int, tiny: bool) -> list[str]:
+        if self.script is not None:
+            command = [sys.executable, str(HERE / self.script)]
+            if self.binary is not None:
+                command += ["--binary", str(build / "bench" / self.binary)]
+            if self.threaded:
+                command += ["--threads", str(threads)]
+        else:
+            command = [str(build / "bench" / self.binary)]
+            if self.corpus:
+                command.append(str(find_corpus()))
+            if self.threaded:
+                command.append(str(threads))
+        return command + (["--tiny"] if tiny else [])
+
+
+BENCHMARKS = [
+    Benchmark("bundle", script="bundle.py", binary="bundle_bench", threaded=False),
+    Benchmark("document", binary="document_bench", threaded=False, corpus=True),
+    Benchmark("dict_conllu", script="dict_conllu.py", threaded=False),
+    Benchmark("subword", binary="subword_bench", threaded=False, corpus=True),
+    Benchmark("tokenizer", binary="tokenizer_bench"),
+    Benchmark("charlm", script="charlm.py", binary="charlm_bench"),
+    Benchmark("pos", script="pos.py", binary="pos_bench"),
+    Benchmark("seq2seq", binary="seq2seq_bench"),
+    Benchmark("depparse", binary="depparse_bench"),
+    Benchmark("ner", script="ner.py", binary="ner_bench"),
+    Benchmark("sentiment", script="sentiment.py", binary="sentiment_bench"),
+    Benchmark("constituency", script="constituency.py", binary="constituency_bench"),
+    Benchmark("langid_morphseg", script="langid_morphseg.py", binary="langid_morphseg_bench"),
+    Benchmark("pipeline", script="pipeline.py"),
+]
+
+
+def find_corpus() -> pathlib.Path:
+    for directory in [ROOT, *ROOT.parents]:
+        candidate = directory / "shared" / "data" / "en_ewt-ud-dev.conllu"
+        if candidate.exists():
+            return candidate
+    raise SystemExit("shared/data/en_ewt-ud-dev.conllu not found above the source tree")
+
+
+def run(benchmark: Benchmark, build: pathlib.Path, threads: int, tiny: bool, echo=print,
+        timeout: float | None = None) -> list[dict]:
+    """Runs one benchmark; returns its result lines. Raises CalledProcessError when it fails and
+    TimeoutExpired when it takes longer than `timeout` seconds (it is stopped, with the processes
+    it started: on a busy machine, runs with several threads can take many times longer)."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(build / "src" / "python"), env.get("PYTHONPATH")]))
+    env["VELMORA_BUILD_DIR"] = str(build)
+    command = benchmark.command(build, threads, tiny)
+    process = subprocess.Popen(command, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               start_new_session=True)
+    try:
+        stdout, stderr = process.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
+        raise
+    completed = subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
+    for line in completed.stdout.splitlines():
+        if not line.startswith('{"bench"'):
+            echo(f"  {line}")
+    if completed.returncode != 0:
+        raise subprocess.CalledProcessError(completed.returncode, command, completed.stdout, completed.stderr)
+    return report.result_lines(completed.stdout)
+
+
+def rate(seconds: float | None, items: float) -> str:
+    if seconds is None or seconds <= 0:
+        return "-"
+    value = items / seconds
+    for scale, suffix in ((1e9, "G"), (1e6, "M"), (1e3, "k")):
+        if value >= scale:
+            return f"{value / scale:.2f}{suffix}"
+    return f"{value:.1f}"
+
+
+def table(results: list[dict]) -> str:
+    """One row per (benchmark, case, threads), native and baseline side by side."""
+    rows: dict[tuple, dict] = {}
+    for result in results:
+        key = (result["bench"], result["case"], result["threads"])
+        rows.setdefault(key, {})[result["side"]] = result
+    header = ("benchmark", "case", "threads", "native", "baseline", "unit/s", "ratio", "native s", "bound s",
+              "bound %")
+    lines = [header]
+    for (bench, case, threads), sides in rows.items():
+        native, baseline = sides.get("native"), sides.get("baseline")
+        any_side = native or baseline
+        items = any_side["items"]
+        ratio = "-"
+        if native and baseline and native["seconds"] > 0:
+            ratio = f"{baseline['seconds'] / native['seconds']:.2f}x"
+        bound = bound_share = "-"
+        flops, gemm = any_side.get("flops"), any_side.get("gemm")
+        if flops and gemm:
+            seconds = flops / gemm
+            bound = f"{seconds:.3g}"
+            if native and native["seconds"] > 0:
+                bound_share = f"{100 * seconds / native['seconds']:.2g}"
+        lines.append((bench, case, str(threads), rate(native and native["seconds"], items),
+                      rate(baseline and baseline["seconds"], items), any_side["unit"], ratio,
+                      f"{native['seconds']:.3g}" if native else "-", bound, bound_share))
+    widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
+    text = []
+    for number, line in enumerate(lines):
+        cells = [cell.ljust(widths[i]) if i < 2 or i == 5 else cell.rjust(widths[i]) for i, cell in enumerate(line)]
+        text.append("  ".join(cells).rstrip())
+        if number == 0:
+            text.append("  ".join("-" * width for width in widths))
+    return "\n".join(text)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", default=str(ROOT / "build" / "release"))
+    parser.add_argument("--threads", default="1", help="comma-separated intra-op thread counts")
+    parser.add_argument("--tiny", action="store_true", help="tiny sizes: checks that every benchmark runs")
+    parser.add_argument("--only", default="", help="comma-separated benchmark names, run in that order")
+    parser.add_argument("--json", help="also append every result line to this file, as each benchmark ends")
+    parser.add_argument("--timeout", type=float, help="stop a benchmark run after this many seconds")
+    args = parser.parse_args()
+    build = pathlib.Path(args.build_dir).resolve()
+    thread_counts = [int(t) for t in args.threads.split(",")]
+    by_name = {benchmark.name: benchmark for benchmark in BENCHMARKS}
+    # The benchmarks named by --only run in the order given.
+    chosen = [by_name[name] for name in args.only.split(",")] if args.only else BENCHMARKS
+    results, failed = [], []
+    for benchmark in chosen:
+        for threads in thread_counts if benchmark.threaded else thread_counts[:1]:
+            print(f"== {benchmark.name}" + (f", {threads} thread(s)" if benchmark.threaded else ""), flush=True)
+            start = time.perf_counter()
+            try:
+                found = run(benchmark, build, threads, args.tiny, lambda line: print(line, flush=True), args.timeout)
+                results += found
+                if args.json:
+                    with open(args.json, "a", encoding="utf-8") as stream:
+                        stream.write("".join(json.dumps(result) + "\n" for result in found))
+            except subprocess.CalledProcessError as error:
+                print(error.stdout, error.stderr, sep="\n", file=sys.stderr)
+                failed.append(benchmark.name)
+            except subprocess.TimeoutExpired:
+                print(f"   stopped after {args.timeout:.0f} s", flush=True)
+                failed.append(f"{benchmark.name} ({threads} threads, timed out)")
+            print(f"   ({time.perf_counter() - start:.1f} s)", flush=True)
+    print()
+    print(table(results))
+    if failed:
+        print(f"\nfailed: {', '.join(failed)}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

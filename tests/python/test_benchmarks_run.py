@@ -1,0 +1,28 @@
+"""Every benchmark runs once at tiny size, so that none of them rots: each must finish and
+report its measurements as result lines, native and baseline side by side where it has both."""
+
+import os
+import pathlib
+import sys
+
+import pytest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench"))
+
+import run  # noqa: E402
+
+BUILD = pathlib.Path(os.environ.get("VELMORA_BUILD_DIR", run.ROOT / "build" / "release"))
+
+
+# "benchmark" would clash with the pytest-benchmark fixture of that name.
+@pytest.mark.parametrize("case", run.BENCHMARKS, ids=lambda case: case.name)
+def test_benchmark_runs_at_tiny_size(case):
+    if case.binary and not (BUILD / "bench" / case.binary).exists():
+        pytest.fail(f"'{case.binary}' is not built: configure with -DVELMORA_BUILD_BENCH=ON")
+    results = run.run(case, BUILD, 1, True, echo=lambda line: None)
+    assert results
+    assert all(result["seconds"] >= 0 and result["items"] > 0 for result in results)
+    assert {result["side"] for result in results} == {"native", "baseline"}
+    if any("flops" in result for result in results):
+        assert all(result["flops"] > 0 and result["gemm"] > 0 for result in results)
+    assert run.table(results).count("\n") == len({(r["bench"], r["case"], r["threads"]) for r in results}) + 1
