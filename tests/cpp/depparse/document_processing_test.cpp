@@ -1,8 +1,12 @@
 // Parsing documents: heads and relations written into regular words, one document sentence by
 // sentence or many at once, and what a missing POS tag leaves behind in each case.
 
+#include <ATen/Parallel.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "depparse/peak_memory.hpp"
 #include "depparse/test_data.hpp"
 #include "velmora/document.hpp"
 #include "velmora/processor.hpp"
@@ -144,6 +148,86 @@ TEST(DepparseDocuments, ProcessorForwardsToItsPlan) {
   const auto documents = processor.process_bulk({tagged_document()});
   expect_parsed_like(plan, documents.at(0));
   EXPECT_TRUE(processor.process_bulk({}).empty());
+}
+
+// A pre-split sentence of `count` words cycling through `texts`.
+std::vector<velmora::DepparseWord> long_sentence(std::size_t count, const std::vector<std::string>& texts) {
+  std::vector<velmora::DepparseWord> words;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string& text = texts[i % texts.size()];
+    words.push_back({text, text, "NOUN", "NN", std::nullopt});
+  }
+  return words;
+}
+
+TEST(DepparseDocuments, SentencesOfThousandsOfWordsParseInBoundedMemory) {
+  DEPPARSE_REQUIRE_TEST_DATA();
+  const velmora::DepparsePlan plan(TestData::bundle("plain"), false);
+  // Identical words make the greedy heads form many cycles; mixed words make many conflicts.
+  for (const auto& texts : {std::vector<std::string>{"dog"}, std::vector<std::string>{"the", "dog", "saw", "a", "cat"}}) {
+    const std::vector<velmora::DepparseWord> words = long_sentence(3000, texts);
+    if (!depparse_test::reset_peak_memory()) GTEST_SKIP() << "peak memory cannot be measured here";
+    const double before = depparse_test::status_mib("VmRSS").value();
+    const auto predictions = plan.parse(words);
+    const double growth = depparse_test::status_mib("VmHWM").value() - before;
+    // Dense arc scores and a few matrices of doubles of 3,001 x 3,001 (69 MiB each); relation
+    // scores for every arc alone would be 344 MiB as floats.
+    EXPECT_LT(growth, 400.0) << texts.size() << " distinct words";
+    ASSERT_EQ(predictions.size(), words.size());
+    EXPECT_EQ(std::count_if(predictions.begin(), predictions.end(), [](const auto& p) { return p.head == 0; }), 1);
+  }
+}
+
+TEST(DepparseDocuments, SeveralThreadsGiveTheResultsOfOne) {
+  DEPPARSE_REQUIRE_TEST_DATA();
+  const velmora::DepparsePlan plan(TestData::bundle("plain"), false);
+  auto documents = [] {
+    std::vector<velmora::Document> result;
+    for (int d = 0; d < 3; ++d) {
+      std::vector<velmora::SentenceInput> sentences;
+      for (int s = 0; s < 7; ++s) {
+        std::vector<velmora::WordInput> words;
+        for (int w = 0; w < 2 + (s * 5 + d) % 9; ++w) {
+          words.push_back(word(w + 1, (w + s) % 3 == 0 ? "dog" : "cat", "NOUN", "NN"));
+        }
+        sentences.push_back(sentence(std::move(words)));
+      }
+      result.emplace_back("", sentences);
+    }
+    return result;
+  };
+  auto heads_of = [](const std::vector<velmora::Document>& parsed) {
+    std::vector<std::pair<std::optional<std::int32_t>, std::optional<std::string>>> all;
+    for (const auto& document : parsed) {
+      const auto sentences = document.sentences();
+      for (std::uint64_t s = 0; s < sentences.size(); ++s) {
+        const auto words = sentences.at(static_cast<long>(s)).words();
+        for (std::uint64_t i = 0; i < words.size(); ++i) {
+          all.emplace_back(words.at(static_cast<long>(i)).head(), words.at(static_cast<long>(i)).deprel());
+        }
+      }
+    }
+    return all;
+  };
+  const auto one_thread_bulk = heads_of(plan.process_bulk(documents()));
+  std::vector<velmora::Document> one_by_one = documents();
+  for (auto& document : one_by_one) plan.process(document);
+  const int threads = at::get_num_threads();
+  at::set_num_threads(4);
+  const auto bulk = heads_of(plan.process_bulk(documents()));
+  std::vector<velmora::Document> processed = documents();
+  for (auto& document : processed) plan.process(document);
+  // A missing POS tag in the fourth sentence: the three before it are written, no later one.
+  velmora::Document failing = documents()[0];
+  failing.sentences().at(3).words().at(0).set_upos(std::nullopt);
+  failing.sentences().at(3).words().at(0).set_xpos(std::nullopt);
+  EXPECT_THROW(plan.process(failing), velmora::DepparseModelError);
+  at::set_num_threads(threads);
+  EXPECT_EQ(bulk, one_thread_bulk);
+  EXPECT_EQ(heads_of(processed), heads_of(one_by_one));
+  for (long s = 0; s < 7; ++s) {
+    EXPECT_EQ(failing.sentences().at(s).words().at(0).head().has_value(), s < 3) << "sentence " << s;
+  }
 }
 
 }  // namespace
