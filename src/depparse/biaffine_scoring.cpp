@@ -1,6 +1,10 @@
 // Arc and relation log-probabilities from the encoded rows: deep biaffine scorers, the
-// linearization and distance terms, and the masks for self-attachment and padding.
+// linearization and distance terms, and the masks for self-attachment and padding. Decoding
+// reads every arc score but only a few relation scores, so the parsing paths keep the relation
+// scorer's projected rows and score relations arc by arc (RelationScorer) instead of holding the
+// [N, N, relations] tensor.
 
+#include <algorithm>
 #include <limits>
 
 #include "depparse/model_state.hpp"
@@ -9,6 +13,8 @@ namespace velmora::detail {
 namespace {
 
 constexpr double kImpossible = -std::numeric_limits<double>::infinity();
+// Arcs scored per batch of products: bounds the [arcs, Q, relations] intermediate.
+constexpr std::int64_t kRelationScoreElements = std::int64_t{1} << 22;
 
 const at::Tensor& scorer_tensor(const DepparseModel& model, std::string_view prefix, std::string_view name) {
   return depparse_tensor(model, std::string(prefix) + std::string(name));
@@ -18,61 +24,76 @@ at::Tensor with_ones_column(const at::Tensor& rows) {
   return at::cat({rows, at::ones({rows.size(0), rows.size(1), 1}, rows.options())}, 2);
 }
 
-}  // namespace
-
-at::Tensor deep_biaffine_scores(const DepparseModel& model, const at::Tensor& encoded, std::string_view prefix) {
-  const at::Tensor dependents = with_ones_column(
-      at::relu(at::linear(encoded, scorer_tensor(model, prefix, ".W1.weight"), scorer_tensor(model, prefix, ".W1.bias"))));
-  const at::Tensor heads = with_ones_column(
-      at::relu(at::linear(encoded, scorer_tensor(model, prefix, ".W2.weight"), scorer_tensor(model, prefix, ".W2.bias"))));
+// [B, N, N, O] from the two projections: each dependent row against the form, then against every
+// head row, in two batched products.
+at::Tensor biaffine_product(const DepparseModel& model, const BiaffineRows& rows, std::string_view prefix) {
   const at::Tensor& bilinear = scorer_tensor(model, prefix, ".scorer.W_bilin.weight");  // [P, Q, O]
   const std::int64_t q = bilinear.size(1);
   const std::int64_t outputs = bilinear.size(2);
-  const std::int64_t batch = encoded.size(0);
-  const std::int64_t rows = encoded.size(1);
-  // Two batched products: each dependent row against the form, then against every head row.
-  const at::Tensor left = at::matmul(dependents, bilinear.reshape({bilinear.size(0), q * outputs}))
-                              .reshape({batch, rows, q, outputs})
+  const std::int64_t batch = rows.dependents.size(0);
+  const std::int64_t count = rows.dependents.size(1);
+  const at::Tensor left = at::matmul(rows.dependents, bilinear.reshape({bilinear.size(0), q * outputs}))
+                              .reshape({batch, count, q, outputs})
                               .permute({0, 1, 3, 2});
-  const at::Tensor scores = at::matmul(left, heads.transpose(1, 2).unsqueeze(1)).permute({0, 1, 3, 2});
+  const at::Tensor scores = at::matmul(left, rows.heads.transpose(1, 2).unsqueeze(1)).permute({0, 1, 3, 2});
   return scores + scorer_tensor(model, prefix, ".scorer.W_bilin.bias");
 }
 
-std::pair<at::Tensor, at::Tensor> depparse_scores(const DepparseModel& model, const at::Tensor& encoded,
-                                                  const at::Tensor* mask) {
+}  // namespace
+
+BiaffineRows biaffine_rows(const DepparseModel& model, const at::Tensor& encoded, std::string_view prefix) {
+  return {with_ones_column(at::relu(
+              at::linear(encoded, scorer_tensor(model, prefix, ".W1.weight"), scorer_tensor(model, prefix, ".W1.bias")))),
+          with_ones_column(at::relu(
+              at::linear(encoded, scorer_tensor(model, prefix, ".W2.weight"), scorer_tensor(model, prefix, ".W2.bias"))))};
+}
+
+at::Tensor deep_biaffine_scores(const DepparseModel& model, const at::Tensor& encoded, std::string_view prefix) {
+  return biaffine_product(model, biaffine_rows(model, encoded, prefix), prefix);
+}
+
+at::Tensor depparse_arc_scores(const DepparseModel& model, const at::Tensor& encoded, const at::Tensor* mask) {
   const std::int64_t rows = encoded.size(1);
+  if (mask != nullptr && (mask->dim() != 2 || mask->size(0) != encoded.size(0) || mask->size(1) != rows)) {
+    throw DepparseModelError("depparse padding mask does not match encoded input");
+  }
   at::Tensor arcs = deep_biaffine_scores(model, encoded, "unlabeled").squeeze(3);
-  const at::Tensor relations = deep_biaffine_scores(model, encoded, "deprel");
-  // Head position minus dependent position.
-  const at::Tensor positions = at::arange(rows, at::kLong);
+  // Head position minus dependent position, in the scores' type: [1, N, N].
+  const at::Tensor positions = at::arange(rows, encoded.options());
   const at::Tensor offsets = positions.view({1, 1, rows}) - positions.view({1, rows, 1});
   if (model.linearization) {
     const at::Tensor order = deep_biaffine_scores(model, encoded, "linearization").squeeze(3);
-    arcs = arcs + at::log_sigmoid(order * at::sign(offsets).to(order.scalar_type()));
+    arcs += at::log_sigmoid(order * at::sign(offsets));
   }
   if (model.distance) {
     const at::Tensor raw = deep_biaffine_scores(model, encoded, "distance").squeeze(3);
     const at::Tensor predicted = 1 + at::softplus(raw, 1, 20);
-    const at::Tensor target = at::abs(offsets).to(raw.scalar_type());
-    arcs = arcs - at::log(at::pow(target - predicted, 2) / 2 + 1);
+    arcs -= at::log(at::pow(at::abs(offsets) - predicted, 2) / 2 + 1);
   }
   arcs.masked_fill_(at::eye(rows, at::TensorOptions().dtype(at::kBool)).unsqueeze(0), kImpossible);
-  if (mask != nullptr) {
-    if (mask->dim() != 2 || mask->size(0) != encoded.size(0) || mask->size(1) != rows) {
-      throw DepparseModelError("depparse padding mask does not match encoded input");
-    }
-    arcs.masked_fill_(mask->logical_not().unsqueeze(1), kImpossible);
-  }
-  return {at::log_softmax(arcs, 2), at::log_softmax(relations, 3)};
+  if (mask != nullptr) arcs.masked_fill_(mask->logical_not().unsqueeze(1), kImpossible);
+  return at::log_softmax(arcs, 2);
 }
 
-std::vector<std::pair<at::Tensor, at::Tensor>> depparse_score_batch(
-    const DepparseModel& model, const std::vector<at::Tensor>& encoded,
-    const std::vector<std::vector<DepparseWord>>& sentences) {
+std::pair<at::Tensor, at::Tensor> depparse_scores(const DepparseModel& model, const at::Tensor& encoded,
+                                                  const at::Tensor* mask) {
+  at::Tensor arcs = depparse_arc_scores(model, encoded, mask);
+  return {std::move(arcs), at::log_softmax(deep_biaffine_scores(model, encoded, "deprel"), 3)};
+}
+
+DepparseSentenceScores depparse_sentence_scores(const DepparseModel& model, const at::Tensor& encoded) {
+  BiaffineRows relation_rows = biaffine_rows(model, encoded, "deprel");
+  return {depparse_arc_scores(model, encoded, nullptr).squeeze(0), relation_rows.dependents.squeeze(0),
+          relation_rows.heads.squeeze(0)};
+}
+
+std::vector<DepparseSentenceScores> depparse_score_sentences(const DepparseModel& model,
+                                                             const std::vector<at::Tensor>& encoded,
+                                                             const std::vector<std::vector<DepparseWord>>& sentences) {
   if (encoded.size() != sentences.size()) {
     throw DepparseModelError("depparse encoded and sentence batches must have equal lengths");
   }
-  std::vector<std::pair<at::Tensor, at::Tensor>> results(sentences.size());
+  std::vector<DepparseSentenceScores> results(sentences.size());
   std::vector<std::int64_t> rows(sentences.size(), 0);
   for (std::size_t s = 0; s < sentences.size(); ++s) {
     if (sentences[s].empty()) continue;
@@ -94,15 +115,66 @@ std::vector<std::pair<at::Tensor, at::Tensor>> depparse_score_batch(
       padded[k].narrow(0, 0, rows[s]).copy_(encoded[s].squeeze(0));
       mask[k].narrow(0, 0, rows[s]).fill_(true);
     }
-    const auto [arcs, relations] = depparse_scores(model, padded, &mask);
+    const at::Tensor arcs = depparse_arc_scores(model, padded, &mask);
+    const BiaffineRows relation_rows = biaffine_rows(model, padded, "deprel");
     for (std::int64_t k = 0; k < count; ++k) {
       const std::size_t s = group[static_cast<std::size_t>(k)];
       const std::int64_t n = rows[s];
-      results[s] = {arcs[k].narrow(0, 0, n).narrow(1, 0, n).unsqueeze(0).contiguous(),
-                    relations[k].narrow(0, 0, n).narrow(1, 0, n).unsqueeze(0).contiguous()};
+      results[s] = {arcs[k].narrow(0, 0, n).narrow(1, 0, n).contiguous(),
+                    relation_rows.dependents[k].narrow(0, 0, n).contiguous(),
+                    relation_rows.heads[k].narrow(0, 0, n).contiguous()};
     }
   }
   return results;
+}
+
+std::vector<std::pair<at::Tensor, at::Tensor>> depparse_score_batch(
+    const DepparseModel& model, const std::vector<at::Tensor>& encoded,
+    const std::vector<std::vector<DepparseWord>>& sentences) {
+  std::vector<DepparseSentenceScores> scored = depparse_score_sentences(model, encoded, sentences);
+  std::vector<std::pair<at::Tensor, at::Tensor>> results(scored.size());
+  for (std::size_t s = 0; s < scored.size(); ++s) {
+    if (!scored[s].arcs.defined()) continue;
+    const BiaffineRows rows{scored[s].relation_dependents.unsqueeze(0), scored[s].relation_heads.unsqueeze(0)};
+    results[s] = {scored[s].arcs.unsqueeze(0), at::log_softmax(biaffine_product(model, rows, "deprel"), 3).contiguous()};
+  }
+  return results;
+}
+
+RelationScorer::RelationScorer(const DepparseModel& model, at::Tensor dependents, at::Tensor heads)
+    : dependents_(std::move(dependents)),
+      heads_(std::move(heads)),
+      bilinear_(depparse_tensor(model, "deprel.scorer.W_bilin.weight")),
+      bias_(depparse_tensor(model, "deprel.scorer.W_bilin.bias")) {}
+
+void RelationScorer::operator()(const std::vector<std::int64_t>& dependents, const std::vector<std::int64_t>& heads,
+                                double* out) const {
+  const std::int64_t p = bilinear_.size(0);
+  const std::int64_t q = bilinear_.size(1);
+  const std::int64_t relations = bilinear_.size(2);
+  const at::Tensor form = bilinear_.reshape({p, q * relations});
+  const auto total = static_cast<std::int64_t>(dependents.size());
+  const bool one_dependent =
+      std::all_of(dependents.begin(), dependents.end(), [&](std::int64_t d) { return d == dependents.front(); });
+  const std::int64_t chunk = one_dependent ? total : std::max<std::int64_t>(1, kRelationScoreElements / (q * relations));
+  for (std::int64_t start = 0; start < total; start += chunk) {
+    const std::int64_t count = std::min(chunk, total - start);
+    const at::Tensor dependent_ids =
+        at::from_blob(const_cast<std::int64_t*>(dependents.data() + start), {count}, at::kLong);
+    const at::Tensor head_ids = at::from_blob(const_cast<std::int64_t*>(heads.data() + start), {count}, at::kLong);
+    const at::Tensor head_rows = heads_.index_select(0, head_ids);  // [count, Q]
+    at::Tensor scores;
+    if (one_dependent) {
+      // One dependent against many heads: its [Q, relations] form once, then one product.
+      const at::Tensor left = at::matmul(dependents_.narrow(0, dependents.front(), 1), form).reshape({q, relations});
+      scores = at::matmul(head_rows, left);
+    } else {
+      const at::Tensor left = at::matmul(dependents_.index_select(0, dependent_ids), form).reshape({count, q, relations});
+      scores = at::bmm(head_rows.unsqueeze(1), left).squeeze(1);
+    }
+    const at::Tensor values = at::log_softmax(scores + bias_, 1).to(at::kDouble).contiguous();
+    std::copy_n(values.const_data_ptr<double>(), count * relations, out + start * relations);
+  }
 }
 
 }  // namespace velmora::detail

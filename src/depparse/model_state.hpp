@@ -107,10 +107,18 @@ HighwayGrouping depparse_grouping(const DepparseModel& model);
 
 // Scoring ---------------------------------------------------------------------------------
 
+/// The two projected sides of a deep biaffine scorer, each [B, N, D + 1] with its ones column.
+struct BiaffineRows {
+  at::Tensor dependents;
+  at::Tensor heads;
+};
+BiaffineRows biaffine_rows(const DepparseModel& model, const at::Tensor& encoded, std::string_view prefix);
 /// [B, N, N, O] of the deep biaffine scorer named `prefix`: row i the dependent, column j the head.
 at::Tensor deep_biaffine_scores(const DepparseModel& model, const at::Tensor& encoded, std::string_view prefix);
-/// (arc log-probabilities [B, N, N], relation log-probabilities [B, N, N, R - 4]); the optional
-/// mask [B, N] is true at real positions, and padded positions cannot be heads.
+/// Arc log-probabilities [B, N, N]; the optional mask [B, N] is true at real positions, and
+/// padded positions cannot be heads.
+at::Tensor depparse_arc_scores(const DepparseModel& model, const at::Tensor& encoded, const at::Tensor* mask);
+/// (arc log-probabilities [B, N, N], relation log-probabilities [B, N, N, R - 4]).
 std::pair<at::Tensor, at::Tensor> depparse_scores(const DepparseModel& model, const at::Tensor& encoded,
                                                   const at::Tensor* mask);
 /// depparse_scores of every encoded sentence, regrouped into padded batches.
@@ -118,12 +126,49 @@ std::vector<std::pair<at::Tensor, at::Tensor>> depparse_score_batch(
     const DepparseModel& model, const std::vector<at::Tensor>& encoded,
     const std::vector<std::vector<DepparseWord>>& sentences);
 
+/// What decoding reads of one sentence of n words: the arc log-probabilities [n + 1, n + 1] and
+/// the relation scorer's projected rows [n + 1, D + 1] of both sides, from which relation
+/// scores are formed only for the arcs decoding asks about.
+struct DepparseSentenceScores {
+  at::Tensor arcs;
+  at::Tensor relation_dependents;
+  at::Tensor relation_heads;
+};
+/// The scores of one encoded sentence [1, n + 1, 2H].
+DepparseSentenceScores depparse_sentence_scores(const DepparseModel& model, const at::Tensor& encoded);
+/// The scores of every encoded sentence, in padded groups like the encoder's; undefined tensors
+/// for a sentence without words.
+std::vector<DepparseSentenceScores> depparse_score_sentences(const DepparseModel& model,
+                                                             const std::vector<at::Tensor>& encoded,
+                                                             const std::vector<std::vector<DepparseWord>>& sentences);
+
+/// Relation log-probabilities of chosen arcs of one sentence from the relation scorer's projected
+/// rows; a source for RelationScores.
+class RelationScorer {
+ public:
+  RelationScorer(const DepparseModel& model, at::Tensor dependents, at::Tensor heads);
+  std::int64_t relations() const { return bilinear_.size(2); }
+  /// Writes `relations()` doubles per arc heads[k] -> dependents[k] into `out`.
+  void operator()(const std::vector<std::int64_t>& dependents, const std::vector<std::int64_t>& heads,
+                  double* out) const;
+
+ private:
+  at::Tensor dependents_;
+  at::Tensor heads_;
+  at::Tensor bilinear_;
+  at::Tensor bias_;
+};
+
 // Decoding --------------------------------------------------------------------------------
 
-/// The predictions of one sentence from its arc and relation scores (batch dimension of one).
+/// The predictions of one sentence from its arc and relation score tensors (batch dimension of one).
 std::vector<DepparsePrediction> depparse_decode_sentence(const DepparseModel& model,
                                                          const std::vector<DepparseWord>& words,
                                                          at::Tensor& arc_scores, at::Tensor& relation_scores);
+/// The predictions of one sentence from its scores; the relation scores read are formed arc by arc.
+std::vector<DepparsePrediction> depparse_decode_sentence(const DepparseModel& model,
+                                                         const std::vector<DepparseWord>& words,
+                                                         DepparseSentenceScores scores);
 
 // Plan steps ------------------------------------------------------------------------------
 

@@ -3,9 +3,11 @@
 
 #include <c10/core/InferenceMode.h>
 
+#include <exception>
 #include <utility>
 
 #include "depparse/model_state.hpp"
+#include "depparse/parallel_sentences.hpp"
 #include "velmora/document.hpp"
 
 namespace velmora {
@@ -49,8 +51,7 @@ std::vector<DepparsePrediction> depparse_parse_sentence(const DepparseModel& mod
   if (words.empty()) return {};
   c10::InferenceMode inference;
   const at::Tensor encoded = depparse_highway_lstm_forward(model, words, nullptr, nullptr);
-  auto [arcs, relations] = depparse_scores(model, encoded, nullptr);
-  return depparse_decode_sentence(model, words, arcs, relations);
+  return depparse_decode_sentence(model, words, depparse_sentence_scores(model, encoded));
 }
 
 std::vector<std::vector<DepparsePrediction>> depparse_parse_batch(
@@ -67,12 +68,14 @@ std::vector<std::vector<DepparsePrediction>> depparse_parse_batch(
   c10::InferenceMode inference;
   const std::vector<at::Tensor> encoded =
       depparse_highway_lstm_forward_batch(model, sentences, forward_rows, backward_rows);
-  std::vector<std::pair<at::Tensor, at::Tensor>> scores = depparse_score_batch(model, encoded, sentences);
+  std::vector<DepparseSentenceScores> scores = depparse_score_sentences(model, encoded, sentences);
+  // Sentences are decoded side by side; each releases its scores when done.
   std::vector<std::vector<DepparsePrediction>> predictions(sentences.size());
-  for (std::size_t s = 0; s < sentences.size(); ++s) {
-    if (sentences[s].empty()) continue;
-    predictions[s] = depparse_decode_sentence(model, sentences[s], scores[s].first, scores[s].second);
-  }
+  rethrow_first_failure(for_each_sentence(sentences.size(), [&](std::size_t s) {
+    if (sentences[s].empty()) return;
+    c10::InferenceMode decoding;
+    predictions[s] = depparse_decode_sentence(model, sentences[s], std::move(scores[s]));
+  }));
   return predictions;
 }
 
@@ -92,12 +95,30 @@ std::vector<DepparsePrediction> DepparsePlan::parse(const std::vector<DepparseWo
 }
 
 Document DepparsePlan::process(Document document) const {
+  // Each sentence is parsed on its own, several at a time; results are written in sentence order,
+  // so a failure leaves exactly the sentences before the failing one written.
   const SentenceSequence sentences = document.sentences();
+  std::vector<WordSequence> sequences;
+  std::vector<std::vector<DepparseWord>> words;
+  std::exception_ptr reading_failure;
   for (std::uint64_t s = 0; s < sentences.size(); ++s) {
-    const WordSequence words = sentences.at(static_cast<long>(s)).words();
-    detail::apply_depparse_predictions(
-        words, detail::depparse_parse_sentence(*impl_, detail::depparse_words_from_sentence(words)));
+    try {
+      WordSequence sequence = sentences.at(static_cast<long>(s)).words();
+      words.push_back(detail::depparse_words_from_sentence(sequence));
+      sequences.push_back(std::move(sequence));
+    } catch (...) {
+      reading_failure = std::current_exception();
+      break;
+    }
   }
+  std::vector<std::vector<DepparsePrediction>> predictions(words.size());
+  const std::vector<std::exception_ptr> failures = detail::for_each_sentence(
+      words.size(), [&](std::size_t s) { predictions[s] = detail::depparse_parse_sentence(*impl_, words[s]); });
+  for (std::size_t s = 0; s < sequences.size(); ++s) {
+    if (failures[s]) std::rethrow_exception(failures[s]);
+    detail::apply_depparse_predictions(sequences[s], predictions[s]);
+  }
+  if (reading_failure) std::rethrow_exception(reading_failure);
   return document;
 }
 

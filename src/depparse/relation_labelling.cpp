@@ -20,6 +20,29 @@ bool excluded(std::optional<std::string_view> relation_class, const std::unorder
   return forbidden != nullptr && forbidden->contains(*relation_class);
 }
 
+const std::unordered_set<std::string_view>* forbidden_for(const ForbiddenClasses& forbidden, std::int64_t dependent,
+                                                          std::int64_t head) {
+  const auto found = forbidden.find(forbidden_key(head, dependent));
+  return found == forbidden.end() ? nullptr : &found->second;
+}
+
+// The best allowed column of one arc's scores and its score.
+std::pair<std::int64_t, double> best_allowed_in_row(const double* row, std::size_t relations, const ClassTable& classes,
+                                                    const std::unordered_set<std::string_view>* forbidden_here,
+                                                    std::optional<std::string_view> extra_excluded) {
+  std::int64_t best = 0;
+  double best_score = -std::numeric_limits<double>::infinity();
+  for (std::size_t c = 0; c < relations; ++c) {
+    if (excluded(classes[c], forbidden_here, extra_excluded)) continue;
+    if (row[c] > best_score) {
+      best = static_cast<std::int64_t>(c);
+      best_score = row[c];
+    }
+  }
+  if (!std::isfinite(best_score)) throw DepparseModelError("head constraints excluded every dependency relation");
+  return {best, best_score};
+}
+
 double tree_total(const ScoreMatrix& arcs, const RelationScores& scores, const HeadVector& heads,
                   const LabelVector& labels) {
   double total = 0.0;
@@ -34,6 +57,56 @@ double tree_total(const ScoreMatrix& arcs, const RelationScores& scores, const H
 
 RelationScores::RelationScores(std::size_t positions, std::size_t relations, std::vector<double> values)
     : positions_(positions), relations_(relations), values_(std::move(values)) {}
+
+RelationScores::RelationScores(std::size_t positions, std::size_t relations, RelationScoreSource source)
+    : positions_(positions), relations_(relations), source_(std::move(source)) {}
+
+void RelationScores::prepare(const std::vector<std::int64_t>& dependents, const std::vector<std::int64_t>& heads) const {
+  if (!source_) return;
+  std::vector<std::int64_t> missing_dependents;
+  std::vector<std::int64_t> missing_heads;
+  for (std::size_t k = 0; k < dependents.size(); ++k) {
+    const std::uint64_t key = forbidden_key(heads[k], dependents[k]);
+    if (computed_.contains(key)) continue;
+    computed_.emplace(key, nullptr);  // an arc asked for twice is computed once
+    missing_dependents.push_back(dependents[k]);
+    missing_heads.push_back(heads[k]);
+  }
+  if (missing_dependents.empty()) return;
+  auto block = std::make_unique<double[]>(missing_dependents.size() * relations_);
+  try {
+    source_(missing_dependents, missing_heads, block.get());
+  } catch (...) {
+    for (std::size_t k = 0; k < missing_dependents.size(); ++k) {
+      computed_.erase(forbidden_key(missing_heads[k], missing_dependents[k]));
+    }
+    throw;
+  }
+  for (std::size_t k = 0; k < missing_dependents.size(); ++k) {
+    computed_[forbidden_key(missing_heads[k], missing_dependents[k])] = block.get() + k * relations_;
+  }
+  blocks_.push_back(std::move(block));
+}
+
+const double* RelationScores::row(std::size_t dependent, std::size_t head) const {
+  if (!source_) return values_.data() + (dependent * positions_ + head) * relations_;
+  const auto d = static_cast<std::int64_t>(dependent);
+  const auto h = static_cast<std::int64_t>(head);
+  prepare({d}, {h});
+  return computed_.at(forbidden_key(h, d));
+}
+
+void RelationScores::dependent_rows(std::size_t dependent, std::vector<double>& out) const {
+  out.resize(positions_ * relations_);
+  if (!source_) {
+    const auto* first = values_.data() + dependent * positions_ * relations_;
+    std::copy(first, first + out.size(), out.begin());
+    return;
+  }
+  std::vector<std::int64_t> heads(positions_);
+  for (std::size_t h = 0; h < positions_; ++h) heads[h] = static_cast<std::int64_t>(h);
+  source_(std::vector<std::int64_t>(positions_, static_cast<std::int64_t>(dependent)), heads, out.data());
+}
 
 std::uint64_t forbidden_key(std::int64_t head, std::int64_t dependent) {
   return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(dependent)) << 32) |
@@ -62,26 +135,18 @@ std::pair<std::int64_t, double> best_allowed_deprel(const RelationScores& scores
                                                     std::int64_t dependent, std::int64_t head,
                                                     const ForbiddenClasses& forbidden,
                                                     std::optional<std::string_view> extra_excluded) {
-  const double* row = scores.row(static_cast<std::size_t>(dependent), static_cast<std::size_t>(head));
-  const auto found = forbidden.find(forbidden_key(head, dependent));
-  const auto* forbidden_here = found == forbidden.end() ? nullptr : &found->second;
-  std::int64_t best = 0;
-  double best_score = -std::numeric_limits<double>::infinity();
-  for (std::size_t c = 0; c < scores.relations(); ++c) {
-    if (excluded(classes[c], forbidden_here, extra_excluded)) continue;
-    if (row[c] > best_score) {
-      best = static_cast<std::int64_t>(c);
-      best_score = row[c];
-    }
-  }
-  if (!std::isfinite(best_score)) throw DepparseModelError("head constraints excluded every dependency relation");
-  return {best, best_score};
+  return best_allowed_in_row(scores.row(static_cast<std::size_t>(dependent), static_cast<std::size_t>(head)),
+                             scores.relations(), classes, forbidden_for(forbidden, dependent, head), extra_excluded);
 }
 
 LabelVector label_tree_arcs(const HeadVector& heads, const RelationScores& scores, const ClassTable& classes,
                             const ForbiddenClasses& forbidden) {
   LabelVector labels;
   labels.reserve(heads.empty() ? 0 : heads.size() - 1);
+  std::vector<std::int64_t> dependents;
+  dependents.reserve(labels.capacity());
+  for (std::size_t d = 1; d < heads.size(); ++d) dependents.push_back(static_cast<std::int64_t>(d));
+  scores.prepare(dependents, std::vector<std::int64_t>(heads.begin() + (heads.empty() ? 0 : 1), heads.end()));
   for (std::size_t d = 1; d < heads.size(); ++d) {
     const auto dependent = static_cast<std::int64_t>(d);
     labels.push_back(best_allowed_deprel(scores, classes, dependent, heads[d], forbidden, std::nullopt).first);
@@ -116,6 +181,7 @@ std::pair<HeadVector, LabelVector> decode_with_head_constraints(const DepparseMo
   ForbiddenClasses forbidden;
   LabelVector labels = label_tree_arcs(heads, scores, classes, forbidden);
   const std::size_t n = arcs.size();
+  std::vector<double> member_rows;
 
   for (int round = 0; round < kRepairRounds; ++round) {
     const std::vector<ClassConflict> conflicts = find_class_conflicts(classes, heads, labels);
@@ -123,23 +189,29 @@ std::pair<HeadVector, LabelVector> decode_with_head_constraints(const DepparseMo
     const ClassConflict& conflict = conflicts.front();
     const std::size_t members = conflict.dependents.size();
 
+    // Every member but the keeper is scored as if it could not take the class under the
+    // conflicting head. Those rows do not depend on the keeper, so they are formed once.
+    ScoreMatrix constrained = arcs;
+    for (const std::int64_t d : conflict.dependents) {
+      scores.dependent_rows(static_cast<std::size_t>(d), member_rows);
+      auto& row = constrained[static_cast<std::size_t>(d)];
+      for (std::size_t h = 0; h < n; ++h) {
+        const auto head = static_cast<std::int64_t>(h);
+        const auto extra = head == conflict.head ? std::optional(conflict.relation_class) : std::nullopt;
+        row[h] = arcs[d][h] + best_allowed_in_row(member_rows.data() + h * scores.relations(), scores.relations(), classes,
+                                                  forbidden_for(forbidden, d, head), extra)
+                                  .second;
+      }
+    }
+
     HeadVector best_heads;
     LabelVector best_labels;
     std::size_t best_keeper = 0;
     double best_total = 0.0;
     for (std::size_t keeper = 0; keeper < members; ++keeper) {
-      // Every member but the keeper is scored as if it could not take the class under the
-      // conflicting head.
-      ScoreMatrix candidate_scores = arcs;
-      for (std::size_t u = 0; u < members; ++u) {
-        if (u == keeper) continue;
-        const std::int64_t d = conflict.dependents[u];
-        for (std::size_t h = 0; h < n; ++h) {
-          const auto head = static_cast<std::int64_t>(h);
-          const auto extra = head == conflict.head ? std::optional(conflict.relation_class) : std::nullopt;
-          candidate_scores[d][h] = arcs[d][h] + best_allowed_deprel(scores, classes, d, head, forbidden, extra).second;
-        }
-      }
+      ScoreMatrix candidate_scores = constrained;
+      const auto kept = static_cast<std::size_t>(conflict.dependents[keeper]);
+      candidate_scores[kept] = arcs[kept];
       HeadVector candidate_heads = decode_single_root(std::move(candidate_scores));
       LabelVector candidate_labels = label_tree_arcs(candidate_heads, scores, classes, forbidden);
       for (std::size_t u = 0; u < members; ++u) {

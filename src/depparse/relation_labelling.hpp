@@ -5,6 +5,8 @@
 // the tree with that class excluded for all but one of them and keeps the best candidate.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -17,21 +19,34 @@
 
 namespace velmora::detail {
 
-/// Relation log-probabilities of one sentence as doubles, [dependent][head][relation column].
+/// Fills the relation log-probabilities of arcs, `relations` doubles per arc one after the other,
+/// arc k running from heads[k] to dependents[k].
+using RelationScoreSource = std::function<void(const std::vector<std::int64_t>& dependents,
+                                               const std::vector<std::int64_t>& heads, double* out)>;
+
+/// Relation log-probabilities of one sentence as doubles, [dependent][head][relation column]:
+/// either all held, or computed arc by arc from a source and kept once asked for, so that a long
+/// sentence holds only the arcs its decoding reads. Not for use by several threads at once.
 class RelationScores {
  public:
   RelationScores(std::size_t positions, std::size_t relations, std::vector<double> values);
+  RelationScores(std::size_t positions, std::size_t relations, RelationScoreSource source);
   std::size_t positions() const { return positions_; }
   std::size_t relations() const { return relations_; }
+  /// Computes the scores of the arcs not yet held in one call of the source.
+  void prepare(const std::vector<std::int64_t>& dependents, const std::vector<std::int64_t>& heads) const;
   /// The `relations()` scores of the arc from `head` to `dependent`.
-  const double* row(std::size_t dependent, std::size_t head) const {
-    return values_.data() + (dependent * positions_ + head) * relations_;
-  }
+  const double* row(std::size_t dependent, std::size_t head) const;
+  /// The scores of every arc into `dependent`, [head][relation column], into `out`; not kept.
+  void dependent_rows(std::size_t dependent, std::vector<double>& out) const;
 
  private:
   std::size_t positions_;
   std::size_t relations_;
   std::vector<double> values_;
+  RelationScoreSource source_;
+  mutable std::unordered_map<std::uint64_t, const double*> computed_;
+  mutable std::vector<std::unique_ptr<double[]>> blocks_;
 };
 
 /// Uniqueness class of each relation column, or none.

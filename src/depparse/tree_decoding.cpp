@@ -1,10 +1,18 @@
 // Single-root maximum spanning tree decoding over dense arc scores.
+//
+// The contraction runs as a loop over one score matrix rather than as a recursion over fresh
+// matrices: the node made of a contracted cycle takes over the row and column of one of its
+// members, so memory stays one matrix plus a few integers per node and level however many cycles
+// the greedy heads form. Node order, cycle choice and tie-breaking are those of the recursive
+// formulation (contract the last cycle that Tarjan's search completes, the new node numbered after
+// every remaining one), so the trees are the same.
 
 #include "depparse/tree_decoding.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "velmora/errors.hpp"
 
@@ -13,83 +21,108 @@ namespace {
 
 constexpr double kImpossible = -std::numeric_limits<double>::infinity();
 
-// The first index of the largest value; NaN never wins, so a row without a comparable value
-// answers 0.
-std::size_t first_argmax(const std::vector<double>& values) {
+// The first index of the largest of `count` values read through `value(k)`; NaN never wins, so
+// values without a comparable one answer 0.
+template <typename Value>
+std::size_t first_argmax(std::size_t count, Value value) {
   std::size_t best = 0;
   double best_value = kImpossible;
-  for (std::size_t j = 0; j < values.size(); ++j) {
-    if (values[j] > best_value) {
-      best = j;
-      best_value = values[j];
+  for (std::size_t k = 0; k < count; ++k) {
+    const double v = value(k);
+    if (v > best_value) {
+      best = k;
+      best_value = v;
     }
   }
   return best;
 }
 
-// Every cycle of the head graph (edges head -> dependent), in the order Tarjan's algorithm
-// completes their strongly connected components. Iterative, so long sentences cannot exhaust
-// the stack.
-std::vector<std::vector<std::int64_t>> find_cycles(const HeadVector& tree) {
-  const auto n = static_cast<std::int64_t>(tree.size());
-  std::vector<std::vector<std::int64_t>> dependents(static_cast<std::size_t>(n));
-  for (std::int64_t j = 0; j < n; ++j) dependents[static_cast<std::size_t>(tree[j])].push_back(j);
+// The cycle that Tarjan's strongly connected components search over the head graph (edges
+// head -> dependent, dependents scanned in ascending order) completes last, in ascending
+// positions; empty when the graph has none. Iterative, so long sentences cannot exhaust the stack.
+class CycleFinder {
+ public:
+  std::vector<std::int64_t> last_cycle(const std::vector<std::int64_t>& tree) {
+    const std::size_t n = tree.size();
+    // Dependents of each position in ascending order, as one array cut by offsets.
+    offsets_.assign(n + 1, 0);
+    for (std::size_t j = 0; j < n; ++j) ++offsets_[static_cast<std::size_t>(tree[j]) + 1];
+    for (std::size_t v = 0; v < n; ++v) offsets_[v + 1] += offsets_[v];
+    dependents_.resize(n);
+    fill_.assign(offsets_.begin(), offsets_.end() - 1);
+    for (std::size_t j = 0; j < n; ++j) dependents_[fill_[static_cast<std::size_t>(tree[j])]++] = static_cast<std::int64_t>(j);
 
-  std::vector<std::int64_t> index(tree.size(), -1);
-  std::vector<std::int64_t> lowlink(tree.size(), -1);
-  std::vector<bool> on_stack(tree.size(), false);
-  std::vector<std::int64_t> component_stack;
-  std::vector<std::vector<std::int64_t>> cycles;
-  std::int64_t counter = 0;
-
-  struct Frame {
-    std::int64_t vertex;
-    std::size_t next;  // position in the vertex's dependents to scan next
-  };
-  std::vector<Frame> frames;
-  auto enter = [&](std::int64_t v) {
-    index[v] = lowlink[v] = counter++;
-    component_stack.push_back(v);
-    on_stack[v] = true;
-    frames.push_back({v, 0});
-  };
-
-  for (std::int64_t start = 0; start < n; ++start) {
-    if (index[start] != -1) continue;
-    enter(start);
-    while (!frames.empty()) {
-      Frame& frame = frames.back();
-      const std::int64_t v = frame.vertex;
-      const auto& children = dependents[static_cast<std::size_t>(v)];
-      if (frame.next < children.size()) {
-        const std::int64_t j = children[frame.next++];
-        if (index[j] == -1) {
-          enter(j);  // `frame` may dangle from here on
-        } else if (on_stack[j]) {
-          lowlink[v] = std::min(lowlink[v], index[j]);
+    index_.assign(n, -1);
+    lowlink_.assign(n, -1);
+    on_stack_.assign(n, false);
+    component_stack_.clear();
+    frames_.clear();
+    std::vector<std::int64_t> cycle;
+    std::int64_t counter = 0;
+    auto enter = [&](std::int64_t v) {
+      index_[v] = lowlink_[v] = counter++;
+      component_stack_.push_back(v);
+      on_stack_[v] = true;
+      frames_.push_back({v, offsets_[static_cast<std::size_t>(v)]});
+    };
+    for (std::size_t start = 0; start < n; ++start) {
+      if (index_[start] != -1) continue;
+      enter(static_cast<std::int64_t>(start));
+      while (!frames_.empty()) {
+        Frame& frame = frames_.back();
+        const std::int64_t v = frame.vertex;
+        if (frame.next < offsets_[static_cast<std::size_t>(v) + 1]) {
+          const std::int64_t j = dependents_[frame.next++];
+          if (index_[j] == -1) {
+            enter(j);  // `frame` may dangle from here on
+          } else if (on_stack_[j]) {
+            lowlink_[v] = std::min(lowlink_[v], index_[j]);
+          }
+          continue;
         }
-        continue;
-      }
-      if (lowlink[v] == index[v]) {
-        std::vector<std::int64_t> component;
-        std::int64_t popped = -1;
-        while (popped != v) {
-          popped = component_stack.back();
-          component_stack.pop_back();
-          on_stack[popped] = false;
-          component.push_back(popped);
+        if (lowlink_[v] == index_[v]) {
+          const auto top = static_cast<std::size_t>(
+              std::find(component_stack_.rbegin(), component_stack_.rend(), v).base() - component_stack_.begin()) - 1;
+          if (component_stack_.size() - top >= 2) cycle.assign(component_stack_.begin() + top, component_stack_.end());
+          for (std::size_t k = top; k < component_stack_.size(); ++k) on_stack_[component_stack_[k]] = false;
+          component_stack_.resize(top);
         }
-        if (component.size() >= 2) cycles.push_back(std::move(component));
-      }
-      frames.pop_back();
-      if (!frames.empty()) {
-        const std::int64_t parent = frames.back().vertex;
-        lowlink[parent] = std::min(lowlink[parent], lowlink[v]);
+        frames_.pop_back();
+        if (!frames_.empty()) {
+          const std::int64_t parent = frames_.back().vertex;
+          lowlink_[parent] = std::min(lowlink_[parent], lowlink_[v]);
+        }
       }
     }
+    std::sort(cycle.begin(), cycle.end());
+    return cycle;
   }
-  return cycles;
-}
+
+ private:
+  struct Frame {
+    std::int64_t vertex;
+    std::size_t next;  // position in dependents_ to scan next
+  };
+  std::vector<std::size_t> offsets_;
+  std::vector<std::size_t> fill_;
+  std::vector<std::int64_t> dependents_;
+  std::vector<std::int64_t> index_;
+  std::vector<std::int64_t> lowlink_;
+  std::vector<bool> on_stack_;
+  std::vector<std::int64_t> component_stack_;
+  std::vector<Frame> frames_;
+};
+
+// What expanding one contraction needs: the cycle's members (slots, in node order), where they
+// stood in the node order, their cycle heads, and per remaining node (in node order) the member
+// it best enters the cycle through and the member it best takes as its head.
+struct Contraction {
+  std::vector<std::int64_t> members;
+  std::vector<std::size_t> positions;
+  std::vector<std::int64_t> member_heads;
+  std::vector<std::int32_t> best_member;
+  std::vector<std::int32_t> best_head_in_cycle;
+};
 
 }  // namespace
 
@@ -100,67 +133,121 @@ HeadVector chu_liu_edmonds(ScoreMatrix s) {
     // Anything but a square matrix would be read out of bounds below.
     if (row.size() != n) throw DepparseModelError("dependency score rows must match the matrix size");
   }
+  if (n == 0) return {};
   for (std::size_t i = 0; i < n; ++i) s[i][i] = kImpossible;
   std::fill(s[0].begin(), s[0].end(), kImpossible);
   s[0][0] = 0.0;
 
-  HeadVector tree(n);
-  for (std::size_t i = 0; i < n; ++i) tree[i] = static_cast<std::int64_t>(first_argmax(s[i]));
-
-  const std::vector<std::vector<std::int64_t>> cycles = find_cycles(tree);
-  if (cycles.empty()) return tree;
-
-  std::vector<std::int64_t> cycle = cycles.back();
-  std::sort(cycle.begin(), cycle.end());
-  std::vector<bool> in_cycle(n, false);
-  for (std::int64_t member : cycle) in_cycle[static_cast<std::size_t>(member)] = true;
-  std::vector<std::int64_t> rest;
+  // order: the slots (rows and columns of s) of the current nodes, in node order. head: the
+  // greedy head slot of every current node.
+  std::vector<std::int64_t> order(n);
+  HeadVector head(n);
   for (std::size_t i = 0; i < n; ++i) {
-    if (!in_cycle[i]) rest.push_back(static_cast<std::int64_t>(i));
+    order[i] = static_cast<std::int64_t>(i);
+    head[i] = static_cast<std::int64_t>(first_argmax(n, [&](std::size_t j) { return s[i][j]; }));
   }
-  const std::size_t c = cycle.size();
-  const std::size_t r = rest.size();
+  std::vector<std::size_t> position(n);
+  std::vector<std::int64_t> tree;
+  std::vector<bool> in_cycle(n, false);
+  std::vector<std::int64_t> rest;
+  std::vector<double> own;
+  std::vector<double> enter_score;
+  std::vector<double> leave_score;
+  std::vector<Contraction> contractions;
+  CycleFinder finder;
 
-  std::vector<double> own(c);
-  double total = 0.0;
-  for (std::size_t k = 0; k < c; ++k) {
-    own[k] = s[cycle[k]][tree[cycle[k]]];
-    total += own[k];
+  while (true) {
+    const std::size_t count = order.size();
+    for (std::size_t q = 0; q < count; ++q) position[static_cast<std::size_t>(order[q])] = q;
+    tree.resize(count);
+    for (std::size_t q = 0; q < count; ++q) {
+      tree[q] = static_cast<std::int64_t>(position[static_cast<std::size_t>(head[static_cast<std::size_t>(order[q])])]);
+    }
+    const std::vector<std::int64_t> cycle = finder.last_cycle(tree);
+    if (cycle.empty()) break;
+
+    Contraction& level = contractions.emplace_back();
+    const std::size_t c = cycle.size();
+    for (std::int64_t q : cycle) {
+      const std::int64_t member = order[static_cast<std::size_t>(q)];
+      level.members.push_back(member);
+      level.positions.push_back(static_cast<std::size_t>(q));
+      level.member_heads.push_back(head[static_cast<std::size_t>(member)]);
+      in_cycle[static_cast<std::size_t>(member)] = true;
+    }
+    rest.clear();
+    for (std::int64_t slot : order) {
+      if (!in_cycle[static_cast<std::size_t>(slot)]) rest.push_back(slot);
+    }
+    const std::size_t r = rest.size();
+
+    own.resize(c);
+    double total = 0.0;
+    for (std::size_t k = 0; k < c; ++k) {
+      own[k] = s[level.members[k]][level.member_heads[k]];
+      total += own[k];
+    }
+    enter_score.resize(r);
+    leave_score.resize(r);
+    level.best_member.resize(r);
+    level.best_head_in_cycle.resize(r);
+    for (std::size_t q = 0; q < r; ++q) {
+      const auto outside = static_cast<std::size_t>(rest[q]);
+      const auto score_entering = [&](std::size_t k) { return total + (s[level.members[k]][outside] - own[k]); };
+      const std::size_t entering = first_argmax(c, score_entering);
+      level.best_member[q] = static_cast<std::int32_t>(entering);
+      enter_score[q] = score_entering(entering);
+      const auto score_leaving = [&](std::size_t k) { return s[outside][level.members[k]]; };
+      const std::size_t leaving = first_argmax(c, score_leaving);
+      level.best_head_in_cycle[q] = static_cast<std::int32_t>(leaving);
+      leave_score[q] = score_leaving(leaving);
+    }
+
+    // The cycle becomes one node, last in the order, in the first member's row and column.
+    const auto node = static_cast<std::size_t>(level.members.front());
+    for (std::size_t q = 0; q < r; ++q) {
+      const auto outside = static_cast<std::size_t>(rest[q]);
+      s[node][outside] = enter_score[q];
+      s[outside][node] = leave_score[q];
+    }
+    s[node][node] = kImpossible;
+    s[0][node] = kImpossible;  // the root takes no head
+    order = rest;
+    order.push_back(static_cast<std::int64_t>(node));
+    // Greedy heads change only for the new node and for nodes that took a member as their head:
+    // every other node's best column keeps its value and stays ahead of the appended one.
+    head[node] = rest[first_argmax(r, [&](std::size_t q) { return enter_score[q]; })];
+    for (std::size_t q = 1; q < r; ++q) {
+      const auto outside = static_cast<std::size_t>(rest[q]);
+      if (!in_cycle[static_cast<std::size_t>(head[outside])]) continue;
+      head[outside] = order[first_argmax(r + 1, [&](std::size_t p) { return s[outside][order[p]]; })];
+    }
+    for (std::int64_t member : level.members) in_cycle[static_cast<std::size_t>(member)] = false;
   }
 
-  // For each outside position q: which member best takes q as its head (entering), and which
-  // member q best takes as its head (leaving).
-  std::vector<std::size_t> best_member(r);
-  std::vector<std::size_t> best_head_in_cycle(r);
-  std::vector<double> enter_score(r);
-  std::vector<double> leave_score(r);
-  std::vector<double> scratch(c);
-  for (std::size_t q = 0; q < r; ++q) {
-    for (std::size_t k = 0; k < c; ++k) scratch[k] = total + (s[cycle[k]][rest[q]] - own[k]);
-    best_member[q] = first_argmax(scratch);
-    enter_score[q] = scratch[best_member[q]];
-    for (std::size_t k = 0; k < c; ++k) scratch[k] = s[rest[q]][cycle[k]];
-    best_head_in_cycle[q] = first_argmax(scratch);
-    leave_score[q] = scratch[best_head_in_cycle[q]];
+  // Expand the contractions from the last one back: a node that took the cycle node as its head
+  // takes the member it best leaves to, the members keep their cycle heads, and the member through
+  // which the cycle is best entered from the cycle node's head takes that head.
+  while (!contractions.empty()) {
+    const Contraction& level = contractions.back();
+    const std::int64_t node = level.members.front();
+    order.pop_back();  // now the remaining nodes of that level, in order
+    const std::int64_t entered_from = head[static_cast<std::size_t>(node)];
+    for (std::size_t q = 0; q < order.size(); ++q) {
+      auto& h = head[static_cast<std::size_t>(order[q])];
+      if (h == node) h = level.members[static_cast<std::size_t>(level.best_head_in_cycle[q])];
+    }
+    for (std::size_t k = 0; k < level.members.size(); ++k) head[level.members[k]] = level.member_heads[k];
+    const auto entered_position = static_cast<std::size_t>(
+        std::find(order.begin(), order.end(), entered_from) - order.begin());
+    head[level.members[static_cast<std::size_t>(level.best_member[entered_position])]] = entered_from;
+    // Back to that level's node order: the members return to their positions.
+    for (std::size_t k = 0; k < level.members.size(); ++k) {
+      order.insert(order.begin() + static_cast<std::ptrdiff_t>(level.positions[k]), level.members[k]);
+    }
+    contractions.pop_back();
   }
-
-  ScoreMatrix z(r + 1, std::vector<double>(r + 1, 0.0));
-  for (std::size_t q = 0; q < r; ++q) {
-    for (std::size_t p = 0; p < r; ++p) z[q][p] = s[rest[q]][rest[p]];
-    z[q][r] = leave_score[q];
-    z[r][q] = enter_score[q];
-  }
-  const HeadVector contracted = chu_liu_edmonds(std::move(z));
-
-  HeadVector heads(n, -1);
-  for (std::size_t q = 0; q < r; ++q) {
-    const auto head = static_cast<std::size_t>(contracted[q]);
-    heads[rest[q]] = head < r ? rest[head] : cycle[best_head_in_cycle[q]];
-  }
-  for (std::int64_t member : cycle) heads[member] = tree[member];
-  const auto entered_from = static_cast<std::size_t>(contracted[r]);
-  heads[cycle[best_member[entered_from]]] = rest[entered_from];
-  return heads;
+  return head;
 }
 
 HeadVector decode_single_root(ScoreMatrix scores) {

@@ -1,8 +1,15 @@
 // Parsing documents: heads and relations written into regular words, one document sentence by
 // sentence or many at once, and what a missing POS tag leaves behind in each case.
 
+#include <ATen/Parallel.h>
+#include <c10/core/InferenceMode.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "depparse/model_state.hpp"
+#include "depparse/peak_memory.hpp"
+#include "depparse/relation_labelling.hpp"
 #include "depparse/test_data.hpp"
 #include "velmora/document.hpp"
 #include "velmora/processor.hpp"
@@ -144,6 +151,98 @@ TEST(DepparseDocuments, ProcessorForwardsToItsPlan) {
   const auto documents = processor.process_bulk({tagged_document()});
   expect_parsed_like(plan, documents.at(0));
   EXPECT_TRUE(processor.process_bulk({}).empty());
+}
+
+// A pre-split sentence of `count` words cycling through `texts`.
+std::vector<velmora::DepparseWord> long_sentence(std::size_t count, const std::vector<std::string>& texts) {
+  std::vector<velmora::DepparseWord> words;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string& text = texts[i % texts.size()];
+    words.push_back({text, text, "NOUN", "NN", std::nullopt});
+  }
+  return words;
+}
+
+TEST(DepparseDocuments, SentencesOfThousandsOfWordsScoreAndDecodeInBoundedMemory) {
+  DEPPARSE_REQUIRE_TEST_DATA();
+  const auto model = velmora::detail::load_depparse_model(TestData::bundle("plain"), false);
+  c10::InferenceMode inference;
+  // Identical words make the greedy heads form many cycles.
+  const std::vector<velmora::DepparseWord> words = long_sentence(3000, {"dog"});
+  if (!depparse_test::reset_peak_memory()) GTEST_SKIP() << "peak memory cannot be measured here";
+  const double before = depparse_test::status_mib("VmRSS").value();
+  velmora::detail::DepparseSentenceScores scores = velmora::detail::depparse_sentence_scores(
+      *model, velmora::detail::depparse_highway_lstm_forward(*model, words, nullptr, nullptr));
+  const at::Tensor arc_values = scores.arcs.to(at::kDouble).contiguous();
+  velmora::detail::ScoreMatrix arcs(words.size() + 1);
+  for (std::size_t d = 0; d < arcs.size(); ++d) {
+    arcs[d].assign(arc_values.const_data_ptr<double>() + d * arcs.size(),
+                   arc_values.const_data_ptr<double>() + (d + 1) * arcs.size());
+  }
+  const velmora::detail::HeadVector heads = velmora::detail::decode_single_root(arcs);
+  const velmora::detail::RelationScorer scorer(*model, scores.relation_dependents, scores.relation_heads);
+  const velmora::detail::RelationScores relations(arcs.size(), static_cast<std::size_t>(scorer.relations()), scorer);
+  const velmora::detail::LabelVector labels = velmora::detail::label_tree_arcs(
+      heads, relations, velmora::detail::deprel_class_table(*model, relations.relations()), {});
+  const double growth = depparse_test::status_mib("VmHWM").value() - before;
+  // Arc scores and a few 3,001 x 3,001 matrices (34 MiB as floats, 69 MiB as doubles); relation
+  // scores of every arc alone would take 344 MiB as floats and twice that as doubles, and the
+  // recursive decoder one matrix per contraction level.
+  EXPECT_LT(growth, 500.0);
+  EXPECT_EQ(std::count(heads.begin() + 1, heads.end(), 0), 1);
+  EXPECT_EQ(labels.size(), words.size());
+}
+
+TEST(DepparseDocuments, SeveralThreadsGiveTheResultsOfOne) {
+  DEPPARSE_REQUIRE_TEST_DATA();
+  const velmora::DepparsePlan plan(TestData::bundle("plain"), false);
+  auto documents = [] {
+    std::vector<velmora::Document> result;
+    for (int d = 0; d < 2; ++d) {
+      std::vector<velmora::SentenceInput> sentences;
+      for (int s = 0; s < 5; ++s) {
+        std::vector<velmora::WordInput> words;
+        for (int w = 0; w < 2 + (s * 5 + d) % 9; ++w) {
+          words.push_back(word(w + 1, (w + s) % 3 == 0 ? "dog" : "cat", "NOUN", "NN"));
+        }
+        sentences.push_back(sentence(std::move(words)));
+      }
+      result.emplace_back("", sentences);
+    }
+    return result;
+  };
+  auto heads_of = [](const std::vector<velmora::Document>& parsed) {
+    std::vector<std::pair<std::optional<std::int32_t>, std::optional<std::string>>> all;
+    for (const auto& document : parsed) {
+      const auto sentences = document.sentences();
+      for (std::uint64_t s = 0; s < sentences.size(); ++s) {
+        const auto words = sentences.at(static_cast<long>(s)).words();
+        for (std::uint64_t i = 0; i < words.size(); ++i) {
+          all.emplace_back(words.at(static_cast<long>(i)).head(), words.at(static_cast<long>(i)).deprel());
+        }
+      }
+    }
+    return all;
+  };
+  const auto one_thread_bulk = heads_of(plan.process_bulk(documents()));
+  std::vector<velmora::Document> one_by_one = documents();
+  for (auto& document : one_by_one) plan.process(document);
+  const int threads = at::get_num_threads();
+  at::set_num_threads(2);
+  const auto bulk = heads_of(plan.process_bulk(documents()));
+  std::vector<velmora::Document> processed = documents();
+  for (auto& document : processed) plan.process(document);
+  // A missing POS tag in the fourth sentence: the three before it are written, no later one.
+  velmora::Document failing = documents()[0];
+  failing.sentences().at(3).words().at(0).set_upos(std::nullopt);
+  failing.sentences().at(3).words().at(0).set_xpos(std::nullopt);
+  EXPECT_THROW(plan.process(failing), velmora::DepparseModelError);
+  at::set_num_threads(threads);
+  EXPECT_EQ(bulk, one_thread_bulk);
+  EXPECT_EQ(heads_of(processed), heads_of(one_by_one));
+  for (long s = 0; s < 5; ++s) {
+    EXPECT_EQ(failing.sentences().at(s).words().at(0).head().has_value(), s < 3) << "sentence " << s;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -130,6 +131,150 @@ TEST(TreeDecoding, LongSentencesGiveTreesWithOneRootChild) {
       while (at != 0 && steps++ <= n) at = static_cast<std::size_t>(heads[at]);
       EXPECT_EQ(at, 0u) << "position " << i << " does not reach the root";
     }
+  }
+}
+
+// The decoder as a plain recursion over fresh contracted matrices: the formulation the iterative
+// decoder must agree with, tie-breaking included.
+std::size_t first_argmax(const std::vector<double>& values) {
+  std::size_t best = 0;
+  double best_value = kNo;
+  for (std::size_t j = 0; j < values.size(); ++j) {
+    if (values[j] > best_value) {
+      best = j;
+      best_value = values[j];
+    }
+  }
+  return best;
+}
+
+// The last cycle that Tarjan's search completes (recursive; the tests keep n small).
+std::vector<std::int64_t> last_cycle(const HeadVector& tree) {
+  const std::size_t n = tree.size();
+  std::vector<std::int64_t> index(n, -1), lowlink(n, -1), stack;
+  std::vector<bool> on_stack(n, false);
+  std::vector<std::int64_t> cycle;
+  std::int64_t counter = 0;
+  std::function<void(std::size_t)> visit = [&](std::size_t v) {
+    index[v] = lowlink[v] = counter++;
+    stack.push_back(static_cast<std::int64_t>(v));
+    on_stack[v] = true;
+    for (std::size_t j = 0; j < n; ++j) {
+      if (static_cast<std::size_t>(tree[j]) != v) continue;
+      if (index[j] == -1) {
+        visit(j);
+        lowlink[v] = std::min(lowlink[v], lowlink[j]);
+      } else if (on_stack[j]) {
+        lowlink[v] = std::min(lowlink[v], index[j]);
+      }
+    }
+    if (lowlink[v] != index[v]) return;
+    std::vector<std::int64_t> component;
+    std::int64_t popped = -1;
+    while (popped != static_cast<std::int64_t>(v)) {
+      popped = stack.back();
+      stack.pop_back();
+      on_stack[static_cast<std::size_t>(popped)] = false;
+      component.push_back(popped);
+    }
+    if (component.size() >= 2) cycle = component;
+  };
+  for (std::size_t v = 0; v < n; ++v) {
+    if (index[v] == -1) visit(v);
+  }
+  std::sort(cycle.begin(), cycle.end());
+  return cycle;
+}
+
+HeadVector recursive_decoder(ScoreMatrix s) {
+  const std::size_t n = s.size();
+  for (std::size_t i = 0; i < n; ++i) s[i][i] = kNo;
+  std::fill(s[0].begin(), s[0].end(), kNo);
+  s[0][0] = 0.0;
+  HeadVector tree(n);
+  for (std::size_t i = 0; i < n; ++i) tree[i] = static_cast<std::int64_t>(first_argmax(s[i]));
+  const std::vector<std::int64_t> cycle = last_cycle(tree);
+  if (cycle.empty()) return tree;
+  std::vector<std::int64_t> rest;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::find(cycle.begin(), cycle.end(), static_cast<std::int64_t>(i)) == cycle.end()) {
+      rest.push_back(static_cast<std::int64_t>(i));
+    }
+  }
+  const std::size_t c = cycle.size(), r = rest.size();
+  std::vector<double> own(c);
+  double total = 0.0;
+  for (std::size_t k = 0; k < c; ++k) total += own[k] = s[cycle[k]][tree[cycle[k]]];
+  std::vector<std::size_t> best_member(r), best_head(r);
+  ScoreMatrix z(r + 1, std::vector<double>(r + 1, 0.0));
+  std::vector<double> scratch(c);
+  for (std::size_t q = 0; q < r; ++q) {
+    for (std::size_t k = 0; k < c; ++k) scratch[k] = total + (s[cycle[k]][rest[q]] - own[k]);
+    z[r][q] = scratch[best_member[q] = first_argmax(scratch)];
+    for (std::size_t k = 0; k < c; ++k) scratch[k] = s[rest[q]][cycle[k]];
+    z[q][r] = scratch[best_head[q] = first_argmax(scratch)];
+    for (std::size_t p = 0; p < r; ++p) z[q][p] = s[rest[q]][rest[p]];
+  }
+  const HeadVector contracted = recursive_decoder(std::move(z));
+  HeadVector heads(n, -1);
+  for (std::size_t q = 0; q < r; ++q) {
+    const auto head = static_cast<std::size_t>(contracted[q]);
+    heads[rest[q]] = head < r ? rest[head] : cycle[best_head[q]];
+  }
+  for (std::int64_t member : cycle) heads[member] = tree[member];
+  const auto from = static_cast<std::size_t>(contracted[r]);
+  heads[cycle[best_member[from]]] = rest[from];
+  return heads;
+}
+
+// Scores whose greedy heads pair neighbours into two-word cycles, level after level: word 2k - 1
+// and word 2k prefer each other, and pairs prefer the pair before them over the root.
+ScoreMatrix nested_pairs(std::size_t n, std::mt19937& random, bool coarse) {
+  std::uniform_real_distribution<double> noise(0.0, 1.0);
+  ScoreMatrix scores(n, std::vector<double>(n));
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < n; ++j) {
+      double value = -20.0 - std::abs(static_cast<double>(i) - static_cast<double>(j)) - 5 * noise(random);
+      if (i > 0 && j > 0 && (i + 1) / 2 == (j + 1) / 2) value = -1.0 - noise(random);
+      // Coarse scores repeat values, so ties between columns and members are common.
+      scores[i][j] = coarse ? std::round(value) : value;
+    }
+  }
+  return scores;
+}
+
+TEST(TreeDecoding, ManyContractionLevelsGiveTheTreesOfThePlainRecursion) {
+  std::mt19937 random(5);
+  for (int trial = 0; trial < 40; ++trial) {
+    const std::size_t n = 3 + static_cast<std::size_t>(trial) * 3;
+    const ScoreMatrix scores = nested_pairs(n, random, trial % 2 == 1);
+    EXPECT_EQ(chu_liu_edmonds(scores), recursive_decoder(scores)) << "trial " << trial;
+  }
+  // Random log-probabilities with many small cycles, and with ties.
+  std::uniform_int_distribution<int> coarse(-4, 0);
+  for (int trial = 0; trial < 100; ++trial) {
+    const std::size_t n = 2 + static_cast<std::size_t>(trial) % 40;
+    ScoreMatrix scores(n, std::vector<double>(n));
+    for (auto& row : scores) {
+      for (double& value : row) value = coarse(random);
+    }
+    EXPECT_EQ(chu_liu_edmonds(scores), recursive_decoder(scores)) << "trial " << trial;
+  }
+}
+
+TEST(TreeDecoding, ThousandsOfNestedCyclesDecodeQuicklyIntoOneTree) {
+  // 4,000 positions whose greedy heads form 2,000 two-word cycles: thousands of contraction
+  // levels, which the plain recursion held as thousands of matrices at once.
+  std::mt19937 random(9);
+  const std::size_t n = 4001;
+  const HeadVector heads = decode_single_root(nested_pairs(n, random, false));
+  ASSERT_EQ(heads.size(), n);
+  EXPECT_EQ(std::count(heads.begin() + 1, heads.end(), 0), 1);
+  for (std::size_t i = 1; i < n; ++i) {
+    std::size_t at = i;
+    std::size_t steps = 0;
+    while (at != 0 && steps++ <= n) at = static_cast<std::size_t>(heads[at]);
+    ASSERT_EQ(at, 0u) << "position " << i << " does not reach the root";
   }
 }
 
