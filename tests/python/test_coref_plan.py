@@ -48,6 +48,9 @@ def as_dict(prediction):
     (SENTENCES, ["ann", "bob", "ann", "bob"]),
     ([["zebra", "cats", "running", "unbreakable"]] * 3, ["ann", "ann", "bob"]),
     ([["dog"]], None),
+    # Words the tokenizer splits at punctuation.
+    ([["Jennifer", "M.", "Anderson", "did", "n't", "e-mail", "U.S.", "."], ["The", "cat", "'s", "--", "(", "x", ")"]],
+     ["ann", "bob"]),
 ])
 def test_predictions_equal_the_reference(plan, reference, sentences, speakers):
     words, ids = document_words(sentences)

@@ -5,7 +5,8 @@ The model's parameter names are the bundle's tensor names. The word encoder is t
 transformer of aoti_packages.py behind the WordPiece block of transformer_reference.py; the
 bundle's artifact is that encoder's compiled package.
 
-The resolver: words become subword ids (the bundle's own table first, WordPiece otherwise); the
+The resolver: words become subword ids (the bundle's own table first, otherwise the encoder's
+WordPiece tokenizer of subword_reference.py, which splits punctuation off as its own pieces); the
 subwords run through the encoder in windows of at most `bert_window_size` - 2 ids framed by two
 special ids, each window ending where a sentence starts when one starts inside it; a word's
 vector is the attention-weighted mean of its subword rows. Every word picks its antecedent among
@@ -23,6 +24,7 @@ import math
 import torch
 from torch import nn
 
+import subword_reference
 import transformer_reference
 from aoti_packages import TinyEncoder
 from bundle_writer import write_bundle
@@ -87,7 +89,12 @@ class CorefReference:
         self.cls_id, self.sep_id, self.pad_id, self.eos_id = special_ids
         self.word_table = dict(word_table or {})
         self.encoder = TinyEncoder().eval()
-        self.vocabulary = {token: index for index, token in enumerate(transformer_reference.wordpiece_vocabulary())}
+        tokenizer = transformer_reference.wordpiece_block()["tokenizer"]
+        self.tokenizer = subword_reference.WordPiece(
+            tokenizer["vocabulary"], lowercase=tokenizer["lowercase"], strip_accents=tokenizer["strip_accents"],
+            unknown_token=tokenizer["unknown_token"], cls_token=tokenizer["cls_token"],
+            sep_token=tokenizer["sep_token"], prefix=tokenizer["continuing_subword_prefix"],
+            max_chars=tokenizer["max_input_characters_per_word"])
 
     def assets(self, **config_changes):
         network = self.network
@@ -122,7 +129,7 @@ class CorefReference:
     def subword_ids(self, word):
         if word in self.word_table:
             return list(self.word_table[word])
-        return transformer_reference.word_pieces(word.lower(), self.vocabulary)
+        return self.tokenizer.encode_word(word)
 
     def windows(self, owners_sentence):
         room, total, start, windows = self.window - 2, len(owners_sentence), 0, []

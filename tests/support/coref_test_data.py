@@ -9,12 +9,37 @@ Run by write_cpp_test_data.py for the suite "coref", after the test packages are
 
 import json
 import random
+import re
 
 import torch
+
+import ud_corpus
 
 # Words the WordPiece vocabulary splits into one or more pieces, and words of the bundle's own table.
 VOCABULARY_WORDS = ["the", "cat", "dog", "run", "running", "un", "unbreakable", "cats", "a", "b", "x", "zebra", "Dog"]
 WORD_TABLE = {"zebra": [37, 38, 12], "Dog": [6], "the": [4]}
+# Words the tokenizer splits at punctuation, for when the English treebank is absent.
+PUNCTUATED = [["Jennifer", "M.", "Anderson", "'s", "e-mail", ":", "j.m.a@x.com", "(", "U.S.", ")", "."],
+              ["She", "did", "n't", "--", "$", "5", ",", "\"", "no", "!", "\"", "..."]]
+# How many treebank documents of three punctuation-heavy sentences the cases hold.
+TREEBANK_DOCUMENTS = 15
+
+
+def punctuated_sentences():
+    """Treebank sentences of at most 30 words where a word mixes letters with punctuation and at
+    least three words hold punctuation; the hand-written ones when the treebank is absent."""
+    corpus = ud_corpus.find_dev_corpus()
+    if corpus is None:
+        return PUNCTUATED
+    picked = []
+    for sentence in ud_corpus.parse(corpus.read_text(encoding="utf-8")):
+        words = [token["form"] for token in sentence if isinstance(token["id"], int)]
+        punctuated = [word for word in words if re.search(r"[^\w\s]", word)]
+        if len(words) <= 30 and len(punctuated) >= 3 and any(re.search(r"[A-Za-z]", word) for word in punctuated):
+            picked.append(words)
+        if len(picked) == 3 * TREEBANK_DOCUMENTS:
+            break
+    return picked
 
 
 def references():
@@ -45,6 +70,10 @@ def documents():
         sentences = [[rng.choice(VOCABULARY_WORDS) for _ in range(rng.randint(1, 9))] for _ in range(rng.randint(2, 5))]
         speakers = [rng.choice(["ann", "bob"]) for _ in sentences] if rng.random() < 0.5 else None
         docs.append((sentences, speakers))
+    text = punctuated_sentences()
+    for start in range(0, len(text), 3):
+        sentences = text[start:start + 3]
+        docs.append((sentences, ["ann", "bob", "ann"][:len(sentences)] if start % 2 else None))
     return docs
 
 

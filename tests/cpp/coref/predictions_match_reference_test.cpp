@@ -1,9 +1,12 @@
 // Predictions of the native resolver equal the PyTorch reference's on seeded random-weight
-// bundles (windows, attention pooling, scoring, clustering, spans, zero anaphora), and the
-// argument checks of resolve.
+// bundles (windows, attention pooling, scoring, clustering, spans, zero anaphora), on random
+// vocabulary words and on treebank sentences full of punctuation ("M.", "n't", e-mail
+// addresses) that the tokenizer splits, and the argument checks of resolve.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <stdexcept>
 
@@ -29,6 +32,7 @@ TEST(CorefPredictions, EqualTheReferenceOnEveryCase) {
   std::size_t clusters = 0;
   std::size_t zero_words = 0;
   std::size_t singletons = 0;
+  std::size_t punctuated_words = 0;
   for (const auto& json : cases.as_array("")) {
     const std::string bundle = json.at("bundle", "").as_string("");
     const auto words = coref_test::strings(json.at("words", ""));
@@ -39,13 +43,21 @@ TEST(CorefPredictions, EqualTheReferenceOnEveryCase) {
     EXPECT_EQ(actual, expected) << "native " << coref_test::describe(actual) << "\nreference "
                                 << coref_test::describe(expected);
     clusters += expected.word_clusters.size();
+    for (const std::string& word : words) {
+      const bool letters = std::any_of(word.begin(), word.end(), [](unsigned char c) { return std::isalpha(c); });
+      punctuated_words += letters && std::any_of(word.begin(), word.end(), [](unsigned char c) {
+                            return std::ispunct(c);
+                          });
+    }
     for (std::size_t c = 0; c < expected.word_clusters.size(); ++c) {
       zero_words += expected.zero_words[c].size();
       singletons += expected.word_clusters[c].size() == 1;
     }
   }
-  // The cases are only worth comparing when they exercise clusters, singletons and zero words.
+  // The cases are only worth comparing when they exercise clusters, singletons, zero words and
+  // words the tokenizer splits at punctuation.
   EXPECT_GT(clusters, 10U);
+  EXPECT_GT(punctuated_words, 5U);
   EXPECT_GT(zero_words, 0U);
   EXPECT_GT(singletons, 0U);
 }
