@@ -187,8 +187,14 @@ TEST(DepparseDocuments, SentencesOfThousandsOfWordsScoreAndDecodeInBoundedMemory
   const double growth = depparse_test::status_mib("VmHWM").value() - before;
   // Arc scores and a few 3,001 x 3,001 matrices (34 MiB as floats, 69 MiB as doubles); relation
   // scores of every arc alone would take 344 MiB as floats and twice that as doubles, and the
-  // recursive decoder one matrix per contraction level.
-  EXPECT_LT(growth, 500.0);
+  // recursive decoder one matrix per contraction level (many GiB here). AddressSanitizer keeps
+  // freed blocks resident in its quarantine, so its builds get a looser bound.
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr double limit_mib = 2000.0;
+#else
+  constexpr double limit_mib = 500.0;
+#endif
+  EXPECT_LT(growth, limit_mib);
   EXPECT_EQ(std::count(heads.begin() + 1, heads.end(), 0), 1);
   EXPECT_EQ(labels.size(), words.size());
 }
