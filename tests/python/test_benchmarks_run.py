@@ -10,6 +10,7 @@ import pytest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench"))
 
 import run  # noqa: E402
+import ud_corpus  # noqa: E402
 
 BUILD = pathlib.Path(os.environ.get("VELMORA_BUILD_DIR", run.ROOT / "build" / "release"))
 
@@ -17,6 +18,8 @@ BUILD = pathlib.Path(os.environ.get("VELMORA_BUILD_DIR", run.ROOT / "build" / "r
 # "benchmark" would clash with the pytest-benchmark fixture of that name.
 @pytest.mark.parametrize("case", run.BENCHMARKS, ids=lambda case: case.name)
 def test_benchmark_runs_at_tiny_size(case):
+    if case.dev_text and ud_corpus.find_dev_corpus() is None:
+        pytest.skip("the English dev treebank is not beside the source tree")
     if case.binary and not (BUILD / "bench" / case.binary).exists():
         pytest.fail(f"'{case.binary}' is not built: configure with -DVELMORA_BUILD_BENCH=ON")
     results = run.run(case, BUILD, 1, True, echo=lambda line: None)
