@@ -99,7 +99,7 @@ def main():
     parser.add_argument("--limit-gb", type=float, default=4.0)
     parser.add_argument("--sizes", default="500,1000,2000,5000")
     args = parser.parse_args()
-    import depparse_bench
+    import depparse as depparse_bench
     import depparse_bundle
     with tempfile.TemporaryDirectory() as directory:
         bundle = str(pathlib.Path(directory) / "bundle")
