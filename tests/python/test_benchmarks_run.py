@@ -3,6 +3,7 @@ report its measurements as result lines, native and baseline side by side where 
 
 import os
 import pathlib
+import subprocess
 import sys
 
 import pytest
@@ -29,3 +30,16 @@ def test_benchmark_runs_at_tiny_size(case):
     if any("flops" in result for result in results):
         assert all(result["flops"] > 0 and result["gemm"] > 0 for result in results)
     assert run.table(results).count("\n") == len({(r["bench"], r["case"], r["threads"]) for r in results}) + 1
+
+
+@pytest.mark.parametrize("script, arguments", [
+    ("depparse_long_sentences.py", ["--sizes", "20"]),
+    ("tokenizer_long_text.py", ["--build", str(BUILD), "--sizes", "500"]),
+])
+def test_long_input_benchmark_runs_at_tiny_size(script, arguments):
+    if ud_corpus.find_dev_corpus() is None:
+        pytest.skip("the English dev treebank is not beside the source tree")
+    finished = subprocess.run([sys.executable, str(run.HERE / script), *arguments],
+                              capture_output=True, text=True, timeout=600)
+    assert finished.returncode == 0, finished.stderr
+    assert "corpus" in finished.stdout
