@@ -7,8 +7,8 @@
 // formulation (contract the last cycle that Tarjan's search over the head graph completes, the new
 // node numbered after every remaining one), so the trees are the same.
 //
-// Long sentences contract thousands of cycles, so no step of a level scans more than the level's
-// own rows and columns:
+// Long sentences contract thousands of cycles, so only the new node's row and column cost a scan
+// per level:
 // - The cycle Tarjan's search completes last is the one whose first member comes latest in node
 //   order: in a graph where every node has one head, a cycle is only reached from its own members,
 //   so it completes while the search runs from its first member. Cycles are found once, by
@@ -16,6 +16,9 @@
 // - A node whose best head is the only node holding its row's maximum keeps that maximum through
 //   every contraction (the contracted node's column is the largest of its members'), so when its
 //   head is contracted its new head is the contracted node without a rescan.
+// - Expansion finds a node's dependents through lists and its place in a level's node order
+//   through a Fenwick tree over creation ranks, instead of scanning the order.
+
 
 #include "depparse/tree_decoding.hpp"
 
@@ -37,19 +40,19 @@ struct Argmax {
   std::size_t index = 0;
   double value = kImpossible;
   std::size_t count = 0;
+  void offer(std::size_t k, double v) {
+    if (v > value) {
+      *this = {k, v, 1};
+    } else if (v == value) {
+      ++count;
+    }
+  }
 };
 
 template <typename Value>
 Argmax first_argmax(std::size_t count, Value value) {
   Argmax best;
-  for (std::size_t k = 0; k < count; ++k) {
-    const double v = value(k);
-    if (v > best.value) {
-      best = {k, v, 1};
-    } else if (v == best.value) {
-      ++best.count;
-    }
-  }
+  for (std::size_t k = 0; k < count; ++k) best.offer(k, value(k));
   return best;
 }
 
@@ -68,18 +71,56 @@ class PackedIndices {
     return span;
   }
   void set(Span span, std::size_t i, std::uint32_t value) {
-    std::memcpy(bytes_.data() + span.offset + i * span.width, &value, span.width);  // little-endian low bytes
+    std::uint8_t* at = bytes_.data() + span.offset + i * span.width;
+    if (span.width == 1) {
+      *at = static_cast<std::uint8_t>(value);
+    } else {
+      std::memcpy(at, &value, span.width);  // the low bytes on little-endian machines
+    }
   }
   std::uint32_t get(Span span, std::size_t i) const {
+    const std::uint8_t* at = bytes_.data() + span.offset + i * span.width;
+    if (span.width == 1) return *at;
     std::uint32_t value = 0;
-    std::memcpy(&value, bytes_.data() + span.offset + i * span.width, span.width);
+    std::memcpy(&value, at, span.width);
     return value;
   }
-  void release(Span span) { bytes_.resize(span.offset); }
   void clear() { bytes_.clear(); }
 
  private:
   std::vector<std::uint8_t> bytes_;
+};
+
+// Counts of present ranks below a rank.
+class RankCounts {
+ public:
+  void reset(std::size_t size) { tree_.assign(size + 1, 0); }
+  void add(std::int64_t rank, std::int32_t delta) {
+    for (auto i = static_cast<std::size_t>(rank) + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += delta;
+  }
+  std::size_t below(std::int64_t rank) const {
+    std::int64_t sum = 0;
+    for (auto i = static_cast<std::size_t>(rank); i > 0; i -= i & (~i + 1)) sum += tree_[i];
+    return static_cast<std::size_t>(sum);
+  }
+
+ private:
+  std::vector<std::int32_t> tree_;
+};
+
+void refuse_without_one_root(const HeadVector& heads) {
+  const auto roots = std::count(heads.begin() + (heads.empty() ? 0 : 1), heads.end(), 0);
+  if (roots != 1) throw DepparseModelError("single-root dependency decoding did not produce one root");
+}
+
+// The smallest finite value of the whole matrix, folded row after row as one scan would.
+struct SmallestFinite {
+  bool any = false;
+  double value = 0.0;
+  void add(double v) {
+    value = any ? std::min(value, v) : v;
+    any = true;
+  }
 };
 
 }  // namespace
@@ -88,22 +129,27 @@ class PackedIndices {
 // already set, greedy heads and their uniqueness known.
 class ArborescenceSearch {
  public:
-  // What expanding one contraction needs: the cycle's members (slots, in node order), where they
-  // stood in the node order and their cycle heads (ranges of the pools below), and per remaining
-  // node (in node order) the member it best enters the cycle through and the member it best
-  // takes as its head.
+  HeadVector run(double* const* s, std::size_t n, HeadVector head, std::vector<std::uint8_t> unique) {
+    contract_all(s, n, std::move(head), std::move(unique));
+    return expand(std::move(final_heads_));
+  }
+
+ private:
   struct Contraction {
-    std::size_t first_member;
+    std::size_t first_member;  // range of the member pools
     std::size_t members;
+    std::int64_t node;            // the member whose slot the node takes
+    std::int64_t node_slot_rank;  // the rank that slot held before
     PackedIndices::Span best_member;
     PackedIndices::Span best_head_in_cycle;
   };
 
-  HeadVector run(double* const* s, std::size_t n, HeadVector head, std::vector<std::uint8_t> unique) {
+  void contract_all(double* const* s, std::size_t n, HeadVector head, std::vector<std::uint8_t> unique) {
+    n_ = n;
     order_.resize(n);
     rank_.resize(n);
     for (std::size_t i = 0; i < n; ++i) order_[i] = rank_[i] = static_cast<std::int64_t>(i);
-    std::int64_t next_rank = static_cast<std::int64_t>(n);
+    next_rank_ = static_cast<std::int64_t>(n);
     in_cycle_.assign(n, 0);
     pending_.assign(n, 0);
     reaches_root_.assign(n, 0);
@@ -112,7 +158,6 @@ class ArborescenceSearch {
     heap_.clear();
     contractions_.clear();
     member_slots_.clear();
-    member_positions_.clear();
     member_heads_.clear();
     indices_.clear();
 
@@ -131,16 +176,14 @@ class ArborescenceSearch {
       } while (at != start);
       std::sort(cycle_.begin(), cycle_.end(), [&](std::int64_t a, std::int64_t b) { return rank_[a] < rank_[b]; });
       contract(s, head, unique);
-      rank_[static_cast<std::size_t>(order_.back())] = next_rank++;
+      rank_[static_cast<std::size_t>(order_.back())] = next_rank_++;
       level_first_walk_ = walk_ + 1;
       follow_heads(order_.back(), head);
       for (std::int64_t node : changed_) follow_heads(node, head);
     }
-    expand(head);
-    return head;
+    final_heads_ = std::move(head);
   }
 
- private:
   // Follows heads from `start` until the root, a known cycle, or a node already reached on this
   // level; a node met twice on the way closes a new cycle. Nodes that lead to the root keep
   // doing so: their heads are never in a cycle, so they never change.
@@ -178,9 +221,12 @@ class ArborescenceSearch {
   // last in the node order; changed_ receives the nodes whose head moved to it.
   void contract(double* const* s, HeadVector& head, std::vector<std::uint8_t>& unique) {
     const std::size_t c = cycle_.size();
+    const auto node = static_cast<std::size_t>(cycle_.front());
     Contraction& level = contractions_.emplace_back();
     level.first_member = member_slots_.size();
     level.members = c;
+    level.node = static_cast<std::int64_t>(node);
+    level.node_slot_rank = rank_[node];
     for (std::int64_t member : cycle_) {
       in_cycle_[static_cast<std::size_t>(member)] = 1;
       pending_[static_cast<std::size_t>(member)] = 0;
@@ -188,13 +234,8 @@ class ArborescenceSearch {
       member_heads_.push_back(head[static_cast<std::size_t>(member)]);
     }
     rest_.clear();
-    for (std::size_t p = 0; p < order_.size(); ++p) {
-      const std::int64_t slot = order_[p];
-      if (in_cycle_[static_cast<std::size_t>(slot)]) {
-        member_positions_.push_back(p);  // members come in node order, like cycle_
-      } else {
-        rest_.push_back(slot);
-      }
+    for (std::int64_t slot : order_) {
+      if (!in_cycle_[static_cast<std::size_t>(slot)]) rest_.push_back(slot);
     }
     const std::size_t r = rest_.size();
 
@@ -213,7 +254,6 @@ class ArborescenceSearch {
     // The cycle becomes one node, last in the order, in the first member's row and column. Each
     // remaining node's cells of that row and column are read only while that node is handled, so
     // they are written at once.
-    const auto node = static_cast<std::size_t>(cycle_.front());
     double* const node_row = s[node];
     const auto column_of = [&](std::size_t p) { return p < r ? static_cast<std::size_t>(rest_[p]) : node; };
     Argmax node_head;
@@ -231,11 +271,7 @@ class ArborescenceSearch {
       indices_.set(level.best_head_in_cycle, q, static_cast<std::uint32_t>(leaving.index));
       node_row[outside] = enter_score;
       outside_row[node] = leave_score;
-      if (enter_score > node_head.value) {
-        node_head = {q, enter_score, 1};
-      } else if (enter_score == node_head.value) {
-        ++node_head.count;
-      }
+      node_head.offer(q, enter_score);
       // Greedy heads change only for nodes that took a member as their head: every other node's
       // best column keeps its value and stays ahead of the appended one.
       if (q == 0 || !in_cycle_[static_cast<std::size_t>(head[outside])]) continue;
@@ -259,39 +295,78 @@ class ArborescenceSearch {
 
   // Expands the contractions from the last one back: a node that took the cycle node as its head
   // takes the member it best leaves to, the members keep their cycle heads, and the member through
-  // which the cycle is best entered from the cycle node's head takes that head.
-  void expand(HeadVector& head) {
-    while (!contractions_.empty()) {
-      const Contraction& level = contractions_.back();
-      const std::int64_t* members = member_slots_.data() + level.first_member;
-      const std::int64_t node = members[0];
-      order_.pop_back();  // now the remaining nodes of that level, in order
-      const std::int64_t entered_from = head[static_cast<std::size_t>(node)];
-      for (std::size_t q = 0; q < order_.size(); ++q) {
-        auto& h = head[static_cast<std::size_t>(order_[q])];
-        if (h == node) h = members[indices_.get(level.best_head_in_cycle, q)];
-      }
-      for (std::size_t k = 0; k < level.members; ++k) {
-        head[static_cast<std::size_t>(members[k])] = member_heads_[level.first_member + k];
-      }
-      const auto entered_position =
-          static_cast<std::size_t>(std::find(order_.begin(), order_.end(), entered_from) - order_.begin());
-      head[static_cast<std::size_t>(members[indices_.get(level.best_member, entered_position)])] = entered_from;
-      // Back to that level's node order: the members return to their positions.
-      for (std::size_t k = 0; k < level.members; ++k) {
-        order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(member_positions_[level.first_member + k]),
-                      members[k]);
-      }
-      indices_.release(level.best_member);
-      member_slots_.resize(level.first_member);
-      member_positions_.resize(level.first_member);
-      member_heads_.resize(level.first_member);
-      contractions_.pop_back();
+  // which the cycle is best entered from the cycle node's head takes that head. A node's place in
+  // a level's order is the number of that level's nodes created before it.
+  HeadVector expand(HeadVector head) {
+    const std::size_t n = n_;
+    slot_rank_ = rank_;
+    present_.assign(n, 0);
+    counts_.reset(static_cast<std::size_t>(next_rank_));
+    for (std::int64_t slot : order_) {
+      present_[static_cast<std::size_t>(slot)] = 1;
+      counts_.add(rank_[static_cast<std::size_t>(slot)], 1);
     }
+    first_dependent_.assign(n, -1);
+    next_dependent_.assign(n, -1);
+    previous_dependent_.assign(n, -1);
+    for (std::size_t x = 1; x < n; ++x) link(static_cast<std::int64_t>(x), head[x]);
+    const auto set_head = [&](std::int64_t x, std::int64_t h) {
+      auto& current = head[static_cast<std::size_t>(x)];
+      if (current == h) return;
+      unlink(x, current);
+      current = h;
+      link(x, h);
+    };
+
+    for (std::size_t t = contractions_.size(); t-- > 0;) {
+      const Contraction& level = contractions_[t];
+      const std::int64_t* members = member_slots_.data() + level.first_member;
+      const std::int64_t node = level.node;
+      const auto node_slot = static_cast<std::size_t>(node);
+      counts_.add(slot_rank_[node_slot], -1);
+      present_[node_slot] = 0;
+      const std::int64_t entered_from = head[node_slot];
+      dependents_.clear();
+      for (std::int64_t x = first_dependent_[node_slot]; x != -1; x = next_dependent_[static_cast<std::size_t>(x)]) {
+        if (present_[static_cast<std::size_t>(x)]) dependents_.push_back(x);
+      }
+      for (std::int64_t x : dependents_) {
+        set_head(x, members[indices_.get(level.best_head_in_cycle, counts_.below(slot_rank_[static_cast<std::size_t>(x)]))]);
+      }
+      const std::size_t entered_position = counts_.below(slot_rank_[static_cast<std::size_t>(entered_from)]);
+      slot_rank_[node_slot] = level.node_slot_rank;
+      for (std::size_t k = 0; k < level.members; ++k) {
+        set_head(members[k], member_heads_[level.first_member + k]);
+        present_[static_cast<std::size_t>(members[k])] = 1;
+        counts_.add(slot_rank_[static_cast<std::size_t>(members[k])], 1);
+      }
+      set_head(members[indices_.get(level.best_member, entered_position)], entered_from);
+    }
+    return head;
   }
 
+  void link(std::int64_t x, std::int64_t h) {
+    const auto xs = static_cast<std::size_t>(x);
+    const auto hs = static_cast<std::size_t>(h);
+    previous_dependent_[xs] = -1;
+    next_dependent_[xs] = first_dependent_[hs];
+    if (first_dependent_[hs] != -1) previous_dependent_[static_cast<std::size_t>(first_dependent_[hs])] = x;
+    first_dependent_[hs] = x;
+  }
+  void unlink(std::int64_t x, std::int64_t h) {
+    const auto xs = static_cast<std::size_t>(x);
+    if (previous_dependent_[xs] != -1) {
+      next_dependent_[static_cast<std::size_t>(previous_dependent_[xs])] = next_dependent_[xs];
+    } else {
+      first_dependent_[static_cast<std::size_t>(h)] = next_dependent_[xs];
+    }
+    if (next_dependent_[xs] != -1) previous_dependent_[static_cast<std::size_t>(next_dependent_[xs])] = previous_dependent_[xs];
+  }
+
+  std::size_t n_ = 0;
   std::vector<std::int64_t> order_;  // slots of the current nodes, in node order
   std::vector<std::int64_t> rank_;   // per slot, its node's place in the order of creation
+  std::int64_t next_rank_ = 0;
   std::vector<std::uint8_t> in_cycle_;
   std::vector<std::uint8_t> pending_;  // member of a cycle found and not yet contracted
   std::vector<std::uint8_t> reaches_root_;
@@ -307,9 +382,17 @@ class ArborescenceSearch {
   std::vector<const double*> member_rows_;
   std::vector<Contraction> contractions_;
   std::vector<std::int64_t> member_slots_;
-  std::vector<std::size_t> member_positions_;
   std::vector<std::int64_t> member_heads_;
   PackedIndices indices_;
+  HeadVector final_heads_;
+  // Expansion.
+  std::vector<std::int64_t> slot_rank_;
+  std::vector<std::uint8_t> present_;
+  RankCounts counts_;
+  std::vector<std::int64_t> first_dependent_;
+  std::vector<std::int64_t> next_dependent_;
+  std::vector<std::int64_t> previous_dependent_;
+  std::vector<std::int64_t> dependents_;
 };
 
 void check_square_scores(const ScoreMatrix& scores) {
@@ -338,25 +421,6 @@ HeadVector chu_liu_edmonds(ScoreMatrix s) {
   }
   return ArborescenceSearch().run(rows.data(), n, std::move(head), std::move(unique));
 }
-
-namespace {
-
-// The smallest finite value of the whole matrix, folded row after row as one scan would.
-struct SmallestFinite {
-  bool any = false;
-  double value = 0.0;
-  void add(double v) {
-    value = any ? std::min(value, v) : v;
-    any = true;
-  }
-};
-
-void refuse_without_one_root(const HeadVector& heads) {
-  const auto roots = std::count(heads.begin() + (heads.empty() ? 0 : 1), heads.end(), 0);
-  if (roots != 1) throw DepparseModelError("single-root dependency decoding did not produce one root");
-}
-
-}  // namespace
 
 HeadVector decode_single_root(ScoreMatrix scores) {
   SmallestFinite smallest;
