@@ -18,7 +18,9 @@
 //   head is contracted its new head is the contracted node without a rescan.
 // - Expansion finds a node's dependents through lists and its place in a level's node order
 //   through a Fenwick tree over creation ranks, instead of scanning the order.
-
+//
+// The repair search decodes many matrices that share all rows but a few: SingleRootDecoder reads
+// such rows in place, with the greedy step's and the root penalty's scans done once per row.
 
 #include "depparse/tree_decoding.hpp"
 
