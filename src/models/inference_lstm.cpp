@@ -11,9 +11,9 @@
 #include "models/lstm_recurrence.hpp"
 #include "models/parallel_units.hpp"
 
-// The OpenMP runtime under the tensor library, declared weak so that a build without it still
-// links (see parallel_units.cpp).
-extern "C" void omp_set_num_threads(int) __attribute__((weak));
+#ifdef _OPENMP
+#include <omp.h>
+#endif
 
 namespace velmora::detail {
 
@@ -441,10 +441,14 @@ class LayerPass {
 class TeamSize {
  public:
   explicit TeamSize(std::int64_t workers) : threads_(at::get_num_threads()) {
-    if (workers < threads_ && omp_set_num_threads != nullptr) omp_set_num_threads(static_cast<int>(workers));
+#ifdef _OPENMP
+    if (workers < threads_) omp_set_num_threads(static_cast<int>(workers));
+#endif
   }
   ~TeamSize() {
-    if (omp_set_num_threads != nullptr) omp_set_num_threads(threads_);
+#ifdef _OPENMP
+    omp_set_num_threads(threads_);
+#endif
   }
   TeamSize(const TeamSize&) = delete;
   TeamSize& operator=(const TeamSize&) = delete;
