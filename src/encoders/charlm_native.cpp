@@ -9,6 +9,7 @@
 
 #include "models/lstm_parameters.hpp"
 #include "models/model_config.hpp"
+#include "models/parallel_units.hpp"
 #include "models/tensor_view.hpp"
 #include "velmora/errors.hpp"
 #include "velmora/model_bundle.hpp"
@@ -162,13 +163,18 @@ at::Tensor NativeCharLM::encode(const std::vector<std::string>& words) const {
     const std::int64_t lengths[] = {length};
     return run_prepared(sentence.ids, lengths, sentence.positions);
   }
-  const at::Tensor embedded = at::embedding(char_embedding_, int64_view(sentence.ids, {1, length}), -1);
-  const at::Tensor h0 = h_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
-  const at::Tensor c0 = c_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
-  const auto outputs = at::lstm(embedded, {h0, c0}, lstm_weights_, /*has_biases=*/true, num_layers_, /*dropout=*/0.0,
-                                /*train=*/false, /*bidirectional=*/false, /*batch_first=*/true);
-  const at::Tensor states = std::get<0>(outputs).select(0, 0);
-  return states.index_select(0, int64_view(sentence.positions, {count})).contiguous();
+  at::Tensor rows;
+  for_each_unit(1, [&](std::size_t) {  // serial operators: the same bits at every thread count
+    c10::InferenceMode unit_guard(true);
+    const at::Tensor embedded = at::embedding(char_embedding_, int64_view(sentence.ids, {1, length}), -1);
+    const at::Tensor h0 = h_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
+    const at::Tensor c0 = c_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
+    const auto outputs = at::lstm(embedded, {h0, c0}, lstm_weights_, /*has_biases=*/true, num_layers_,
+                                  /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/false, /*batch_first=*/true);
+    const at::Tensor states = std::get<0>(outputs).select(0, 0);
+    rows = states.index_select(0, int64_view(sentence.positions, {count})).contiguous();
+  });
+  return rows;
 }
 
 std::vector<at::Tensor> NativeCharLM::encode_many(const std::vector<std::vector<std::string>>& sentences) const {
@@ -179,7 +185,11 @@ std::vector<at::Tensor> NativeCharLM::encode_many(const std::vector<std::vector<
   if (lstm_) return encode_many_prepared(encoded);
   std::vector<at::Tensor> result(sentences.size());
 
-  for (std::size_t begin = 0; begin < sentences.size(); begin += kSentencesPerBatch) {
+  // The tensor library's LSTM, for other dtypes: each chunk is a unit, whose operators run on
+  // one thread and so give the same bits at every thread count.
+  for_each_unit(unit_count(sentences.size(), kSentencesPerBatch), [&](std::size_t chunk) {
+    c10::InferenceMode unit_guard(true);
+    const std::size_t begin = chunk * kSentencesPerBatch;
     const std::size_t end = std::min(sentences.size(), begin + kSentencesPerBatch);
     std::vector<std::size_t> order(end - begin);
     std::iota(order.begin(), order.end(), begin);
@@ -218,7 +228,7 @@ std::vector<at::Tensor> NativeCharLM::encode_many(const std::vector<std::vector<
       const auto count = static_cast<std::int64_t>(positions.size());
       result[index] = states.select(0, row).index_select(0, int64_view(positions, {count})).contiguous();
     }
-  }
+  });
   return result;
 }
 
