@@ -1,14 +1,15 @@
 """Peak memory and time of the parser on one very long pre-split sentence.
 
 Usage: PYTHONPATH=<build>/src/python python3 bench/depparse_long_sentences.py [--threads T]
-       [--limit-gb G] [--sizes 500,1000,2000,5000]
+       [--limit-gb G] [--timeout-s S] [--sizes 500,1000,2000,5000]
 
 For each size n and each word kind (n identical words; n consecutive words of the English dev
 corpus) a child process loads a parser bundle of realistic dimensions (the one the throughput
 benchmark uses), parses one sentence of n words with `DepparseProcessor` and reports the growth of
 its peak resident memory over its state before the call, and the wall time of the call. The
 parent watches each child's resident memory and stops it past the limit (default 4 GB), so that
-the machine is not exhausted; such a case prints "stopped".
+the machine is not exhausted; such a case prints "stopped". With --timeout-s a case still running
+after that many seconds is stopped too and prints "timeout".
 """
 
 import argparse
@@ -73,16 +74,18 @@ def child(bundle, kind, n, threads):
     print(json.dumps({"seconds": seconds, "peak_growth_mb": (peak - before) / 1024}), flush=True)
 
 
-def run_case(bundle, kind, n, threads, limit_kb):
+def run_case(bundle, kind, n, threads, limit_kb, timeout_s):
     process = subprocess.Popen([sys.executable, __file__, "--child", bundle, kind, str(n), str(threads)],
                                stdout=subprocess.PIPE, text=True)
     highest = 0
+    start = time.monotonic()
     while process.poll() is None:
         highest = max(highest, status_kb(process.pid, "VmRSS"))
-        if highest > limit_kb:
+        timed_out = timeout_s > 0 and time.monotonic() - start > timeout_s
+        if highest > limit_kb or timed_out:
             process.kill()
             process.wait()
-            return None, highest
+            return ("timeout" if timed_out else None), highest
         time.sleep(0.02)
     output = process.stdout.read().strip().splitlines()
     if process.returncode != 0 or not output:
@@ -97,6 +100,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--threads", type=int, default=1)
     parser.add_argument("--limit-gb", type=float, default=4.0)
+    parser.add_argument("--timeout-s", type=float, default=0.0, help="stop a case after this long (0: never)")
     parser.add_argument("--sizes", default="500,1000,2000,5000")
     args = parser.parse_args()
     import depparse as depparse_bench
@@ -109,8 +113,12 @@ def main():
         print(f"{'words':>6} {'kind':>10} {'seconds':>9} {'peak growth MB':>15}")
         for n in (int(size) for size in args.sizes.split(",")):
             for kind in ("identical", "corpus"):
-                result, highest = run_case(bundle, kind, n, args.threads, int(args.limit_gb * 1024 * 1024))
-                if result is None:
+                result, highest = run_case(bundle, kind, n, args.threads, int(args.limit_gb * 1024 * 1024),
+                                           args.timeout_s)
+                if result == "timeout":
+                    print(f"{n:>6} {kind:>10} {'>' + format(args.timeout_s, 'g'):>9} {'>' + str(highest // 1024):>15}",
+                          flush=True)
+                elif result is None:
                     print(f"{n:>6} {kind:>10} {'stopped':>9} {'>' + str(highest // 1024):>15}", flush=True)
                 elif result == "failed":
                     print(f"{n:>6} {kind:>10} {'failed':>9} {'-':>15}", flush=True)

@@ -27,6 +27,14 @@ target_link_libraries(velmora_aten INTERFACE
   "${VELMORA_TORCH_LIB_DIR}/libtorch_cpu.so"
   "${VELMORA_TORCH_LIB_DIR}/libc10.so")
 target_link_options(velmora_aten INTERFACE "LINKER:-rpath,${VELMORA_TORCH_LIB_DIR}")
+# at::parallel_for is compiled into its callers: without OpenMP it runs every range on the
+# calling thread. Its parallel regions must run on the tensor library's own OpenMP runtime (one
+# pool for both), so the compiler's OpenMP is used for code generation and the library's
+# runtime for linking.
+if(EXISTS "${VELMORA_TORCH_LIB_DIR}/libgomp.so.1")
+  target_compile_options(velmora_aten INTERFACE -fopenmp)
+  target_link_libraries(velmora_aten INTERFACE "${VELMORA_TORCH_LIB_DIR}/libgomp.so.1")
+endif()
 
 find_package(ICU 70 REQUIRED COMPONENTS uc)
 find_package(hwy REQUIRED)

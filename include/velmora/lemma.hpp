@@ -32,7 +32,8 @@ class LemmaPlan {
   bool uses_pos() const;
   /// The lemma of one word with its optional UPOS.
   std::string lemmatize(const std::string& word, const std::optional<std::string>& upos) const;
-  /// Sets the lemma of every word, one word at a time.
+  /// Sets the lemma of every word; the words needing the model run through it together, as in
+  /// process_bulk. When a word fails, the words before it keep their new lemmas.
   Document process(Document document) const;
   /// Sets the lemma of every word of every document; the model runs once for all of them.
   std::vector<Document> process_bulk(std::vector<Document> documents) const;

@@ -17,8 +17,10 @@ std::vector<std::string> split_misc(std::string_view misc);
 std::string join_misc(const std::vector<std::string>& pieces);
 /// Undoes escape_misc_spaces; unknown escapes and a final lone backslash are copied.
 std::string unescape_misc_spaces(std::string_view text);
-/// Writes tab, line feed, carriage return, space, backslash, vertical bar and no-break
-/// space as backslash escapes.
+/// Writes backslash and vertical bar as "\\" and "\p", and every white-space character (the
+/// Unicode ones and U+001C..U+001F) as a backslash escape: "\t", "\n", "\r" and "\s" for tab,
+/// line feed, carriage return and space, "\u" and four capital hex digits for the others, so
+/// that no MISC piece holds white space or a line break.
 std::string escape_misc_spaces(std::string_view text);
 /// Folds a token's spacing into its MISC: "SpaceAfter=No" or "SpacesAfter=..." unless one
 /// space follows, "SpacesBefore=..." when something precedes; a kind of piece that the MISC

@@ -35,6 +35,10 @@ class NERPlan {
   /// entity spans. The result shares the storage of `document`. When a sentence cannot be
   /// tagged, nothing of the document is changed.
   Document process(Document document) const;
+  /// process() of every document, in list order, with the sentences of all of them tagged
+  /// together. When a sentence cannot be tagged, the documents before its document are tagged
+  /// and that one and the rest are not changed.
+  std::vector<Document> process_bulk(std::vector<Document> documents) const;
 
   /// The loaded model state, read by the tagger's internal stages.
   struct Impl;

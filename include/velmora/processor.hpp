@@ -229,6 +229,7 @@ class NERProcessor : public Processor {
 
   bool implemented() const override;
   Document process(Document document) const override;
+  std::vector<Document> process_bulk(std::vector<Document> documents) const override;
 
   std::optional<std::filesystem::path> bundle_path() const;
   std::vector<std::string> tag(const std::vector<std::string>& tokens) const;

@@ -29,7 +29,8 @@ class TokenizerPlan {
 
   const ModelBundle& bundle() const;
 
-  /// A new document built from `document`'s text alone, in the bundle's language.
+  /// A new document built from `document`'s text alone, in the bundle's language. Its
+  /// paragraphs are batched as process_bulk batches them, so it equals process_bulk({document}).
   Document process(const Document& document) const;
   /// One new document per input, in order; short paragraphs are batched across documents.
   std::vector<Document> process_bulk(const std::vector<Document>& documents) const;

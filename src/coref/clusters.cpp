@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "coref/model_state.hpp"
+#include "models/parallel_units.hpp"
 
 namespace velmora::detail {
 namespace {
@@ -45,17 +46,12 @@ WordSpan predict_span(const CorefModel& model, const at::Tensor& words, const st
   return coref_span_from_scores(sentence_words, starts.data_ptr<float>(), ends.data_ptr<float>(), head);
 }
 
-// One logit per word of `clustered`: positive marks a zero anaphor.
-std::vector<float> zero_logits(const CorefModel& model, const at::Tensor& words, std::vector<std::int64_t> clustered) {
-  const at::Tensor rows =
-      words.index_select(0, coref_long_tensor(clustered.data(), {static_cast<std::int64_t>(clustered.size())}));
-  const at::Tensor hidden = at::relu(
-      at::linear(rows, coref_tensor(model, "zeros_predictor.0.weight"), coref_tensor(model, "zeros_predictor.0.bias")));
-  const at::Tensor logits =
-      at::linear(hidden, coref_tensor(model, "zeros_predictor.2.weight"), coref_tensor(model, "zeros_predictor.2.bias"))
-          .squeeze(-1)
-          .contiguous();
-  return {logits.data_ptr<float>(), logits.data_ptr<float>() + logits.numel()};
+// The logit of one clustered word: positive marks a zero anaphor.
+float zero_logit(const CorefModel& model, const at::Tensor& words, std::int64_t head) {
+  const at::Tensor hidden = at::relu(at::linear(words[head].unsqueeze(0), coref_tensor(model, "zeros_predictor.0.weight"),
+                                                coref_tensor(model, "zeros_predictor.0.bias")));
+  return at::linear(hidden, coref_tensor(model, "zeros_predictor.2.weight"), coref_tensor(model, "zeros_predictor.2.bias"))
+      .item<float>();
 }
 
 }  // namespace
@@ -124,23 +120,25 @@ CorefPrediction coref_forward(const CorefModel& model, const std::vector<std::st
   const CorefAntecedents antecedents = coref_score_antecedents(model, vectors, speakers);
 
   prediction.word_clusters = coref_clusters(antecedents);
+  // Every clustered head's span and zero decision, one head per unit of work.
+  std::vector<std::pair<std::size_t, std::uint64_t>> heads;  // cluster, head
+  for (std::size_t c = 0; c < prediction.word_clusters.size(); ++c) {
+    for (const std::uint64_t head : prediction.word_clusters[c]) heads.emplace_back(c, head);
+  }
+  std::vector<WordSpan> spans(heads.size());
+  std::vector<std::uint8_t> zero(heads.size(), 0);
+  for_each_unit(heads.size(), [&](std::size_t h) {
+    c10::InferenceMode unit_inference;
+    const auto head = static_cast<std::int64_t>(heads[h].second);
+    spans[h] = predict_span(model, vectors, sentence_ids, head);
+    zero[h] = model.use_zeros && zero_logit(model, vectors, head) > 0.0F;
+  });
   prediction.span_clusters.resize(prediction.word_clusters.size());
   prediction.zero_words.resize(prediction.word_clusters.size());
-  std::vector<std::int64_t> clustered;
-  for (std::size_t c = 0; c < prediction.word_clusters.size(); ++c) {
-    for (const std::uint64_t head : prediction.word_clusters[c]) {
-      prediction.span_clusters[c].push_back(predict_span(model, vectors, sentence_ids, static_cast<std::int64_t>(head)));
-      clustered.push_back(static_cast<std::int64_t>(head));
-    }
-  }
-  if (model.use_zeros && !clustered.empty()) {
-    const std::vector<float> logits = zero_logits(model, vectors, clustered);
-    std::size_t position = 0;
-    for (std::size_t c = 0; c < prediction.word_clusters.size(); ++c) {
-      for (const std::uint64_t head : prediction.word_clusters[c]) {
-        if (logits[position++] > 0.0F) prediction.zero_words[c].push_back(head);
-      }
-    }
+  for (std::size_t h = 0; h < heads.size(); ++h) {
+    const auto [cluster, head] = heads[h];
+    prediction.span_clusters[cluster].push_back(spans[h]);
+    if (zero[h] != 0) prediction.zero_words[cluster].push_back(head);
   }
   return prediction;
 }

@@ -49,6 +49,10 @@ namespace velmora::detail {
 using CorefModel = CorefPlan::Impl;
 using WordSpan = std::pair<std::uint64_t, std::uint64_t>;
 
+/// Words per unit of work where words are pooled and scored in blocks: each block's rows are
+/// computed on one thread, so the results do not depend on the thread count.
+inline constexpr std::int64_t kCorefWordsPerUnit = 32;
+
 /// Fills `model` from the bundle directory; the first failure ends loading.
 void load_coref_model(CorefModel& model, std::filesystem::path bundle_path, bool verify_checksums);
 

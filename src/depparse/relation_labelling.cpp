@@ -92,6 +92,8 @@ const double* RelationScores::row(std::size_t dependent, std::size_t head) const
   if (!source_) return values_.data() + (dependent * positions_ + head) * relations_;
   const auto d = static_cast<std::int64_t>(dependent);
   const auto h = static_cast<std::int64_t>(head);
+  const auto found = computed_.find(forbidden_key(h, d));
+  if (found != computed_.end() && found->second != nullptr) return found->second;
   prepare({d}, {h});
   return computed_.at(forbidden_key(h, d));
 }
@@ -182,19 +184,34 @@ std::pair<HeadVector, LabelVector> decode_with_head_constraints(const DepparseMo
   LabelVector labels = label_tree_arcs(heads, scores, classes, forbidden);
   const std::size_t n = arcs.size();
   std::vector<double> member_rows;
+  // Every candidate's matrix is the arc scores with the constrained rows of all members but its
+  // keeper: the decoder reads the rows in place, each summarised once.
+  SingleRootDecoder decoder;
+  std::vector<ScoreRowSummary> arc_summaries;
+  std::vector<const double*> rows;
+  std::vector<const ScoreRowSummary*> summaries;
+  std::vector<std::vector<double>> constrained;
+  std::vector<ScoreRowSummary> constrained_summaries;
 
   for (int round = 0; round < kRepairRounds; ++round) {
     const std::vector<ClassConflict> conflicts = find_class_conflicts(classes, heads, labels);
     if (conflicts.empty()) break;
     const ClassConflict& conflict = conflicts.front();
     const std::size_t members = conflict.dependents.size();
+    if (arc_summaries.empty()) {
+      check_square_scores(arcs);
+      for (std::size_t i = 0; i < n; ++i) arc_summaries.push_back(summarize_score_row(arcs[i].data(), n, i));
+    }
 
     // Every member but the keeper is scored as if it could not take the class under the
     // conflicting head. Those rows do not depend on the keeper, so they are formed once.
-    ScoreMatrix constrained = arcs;
-    for (const std::int64_t d : conflict.dependents) {
+    constrained.resize(members);
+    constrained_summaries.resize(members);
+    for (std::size_t u = 0; u < members; ++u) {
+      const std::int64_t d = conflict.dependents[u];
       scores.dependent_rows(static_cast<std::size_t>(d), member_rows);
-      auto& row = constrained[static_cast<std::size_t>(d)];
+      auto& row = constrained[u];
+      row.resize(n);
       for (std::size_t h = 0; h < n; ++h) {
         const auto head = static_cast<std::int64_t>(h);
         const auto extra = head == conflict.head ? std::optional(conflict.relation_class) : std::nullopt;
@@ -202,17 +219,29 @@ std::pair<HeadVector, LabelVector> decode_with_head_constraints(const DepparseMo
                                                   forbidden_for(forbidden, d, head), extra)
                                   .second;
       }
+      constrained_summaries[u] = summarize_score_row(row.data(), n, static_cast<std::size_t>(d));
     }
+    rows.resize(n);
+    summaries.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      rows[i] = arcs[i].data();
+      summaries[i] = &arc_summaries[i];
+    }
+    const auto constrain = [&](std::size_t u, bool constrained_row) {
+      const auto d = static_cast<std::size_t>(conflict.dependents[u]);
+      rows[d] = constrained_row ? constrained[u].data() : arcs[d].data();
+      summaries[d] = constrained_row ? &constrained_summaries[u] : &arc_summaries[d];
+    };
+    for (std::size_t u = 0; u < members; ++u) constrain(u, true);
 
     HeadVector best_heads;
     LabelVector best_labels;
     std::size_t best_keeper = 0;
     double best_total = 0.0;
     for (std::size_t keeper = 0; keeper < members; ++keeper) {
-      ScoreMatrix candidate_scores = constrained;
-      const auto kept = static_cast<std::size_t>(conflict.dependents[keeper]);
-      candidate_scores[kept] = arcs[kept];
-      HeadVector candidate_heads = decode_single_root(std::move(candidate_scores));
+      constrain(keeper, false);
+      HeadVector candidate_heads = decoder.decode(rows, summaries);
+      constrain(keeper, true);
       LabelVector candidate_labels = label_tree_arcs(candidate_heads, scores, classes, forbidden);
       for (std::size_t u = 0; u < members; ++u) {
         if (u == keeper) continue;

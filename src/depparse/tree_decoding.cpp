@@ -4,14 +4,29 @@
 // matrices: the node made of a contracted cycle takes over the row and column of one of its
 // members, so memory stays one matrix plus a few integers per node and level however many cycles
 // the greedy heads form. Node order, cycle choice and tie-breaking are those of the recursive
-// formulation (contract the last cycle that Tarjan's search completes, the new node numbered after
-// every remaining one), so the trees are the same.
+// formulation (contract the last cycle that Tarjan's search over the head graph completes, the new
+// node numbered after every remaining one), so the trees are the same.
+//
+// Long sentences contract thousands of cycles, so only the new node's row and column cost a scan
+// per level:
+// - The cycle Tarjan's search completes last is the one whose first member comes latest in node
+//   order: in a graph where every node has one head, a cycle is only reached from its own members,
+//   so it completes while the search runs from its first member. Cycles are found once, by
+//   following heads from the nodes whose head changed, and kept in a heap by first member.
+// - A node whose best head is the only node holding its row's maximum keeps that maximum through
+//   every contraction (the contracted node's column is the largest of its members'), so when its
+//   head is contracted its new head is the contracted node without a rescan.
+// - Expansion finds a node's dependents through lists and its place in a level's node order
+//   through a Fenwick tree over creation ranks, instead of scanning the order.
+//
+// The repair search decodes many matrices that share all rows but a few: SingleRootDecoder reads
+// such rows in place, with the greedy step's and the root penalty's scans done once per row.
 
 #include "depparse/tree_decoding.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
+#include <cstring>
 #include <vector>
 
 #include "velmora/errors.hpp"
@@ -21,257 +36,479 @@ namespace {
 
 constexpr double kImpossible = -std::numeric_limits<double>::infinity();
 
-// The first index of the largest of `count` values read through `value(k)`; NaN never wins, so
-// values without a comparable one answer 0.
-template <typename Value>
-std::size_t first_argmax(std::size_t count, Value value) {
-  std::size_t best = 0;
-  double best_value = kImpossible;
-  for (std::size_t k = 0; k < count; ++k) {
-    const double v = value(k);
-    if (v > best_value) {
-      best = k;
-      best_value = v;
+// The first index of the largest of `count` values read through `value(k)`, that value and how
+// many values equal it; NaN never wins, so values without a comparable one answer index 0.
+struct Argmax {
+  std::size_t index = 0;
+  double value = kImpossible;
+  std::size_t count = 0;
+  void offer(std::size_t k, double v) {
+    if (v > value) {
+      *this = {k, v, 1};
+    } else if (v == value) {
+      ++count;
     }
   }
+};
+
+template <typename Value>
+Argmax first_argmax(std::size_t count, Value value) {
+  Argmax best;
+  for (std::size_t k = 0; k < count; ++k) best.offer(k, value(k));
   return best;
 }
 
-// The cycle that Tarjan's strongly connected components search over the head graph (edges
-// head -> dependent, dependents scanned in ascending order) completes last, in ascending
-// positions; empty when the graph has none. Iterative, so long sentences cannot exhaust the stack.
-class CycleFinder {
+// Indices below a cycle's size, one per remaining node of a level, stored in the fewest bytes
+// that hold them (cycles of two are the common case).
+class PackedIndices {
  public:
-  std::vector<std::int64_t> last_cycle(const std::vector<std::int64_t>& tree) {
-    const std::size_t n = tree.size();
-    // Dependents of each position in ascending order, as one array cut by offsets.
-    offsets_.assign(n + 1, 0);
-    for (std::size_t j = 0; j < n; ++j) ++offsets_[static_cast<std::size_t>(tree[j]) + 1];
-    for (std::size_t v = 0; v < n; ++v) offsets_[v + 1] += offsets_[v];
-    dependents_.resize(n);
-    fill_.assign(offsets_.begin(), offsets_.end() - 1);
-    for (std::size_t j = 0; j < n; ++j) dependents_[fill_[static_cast<std::size_t>(tree[j])]++] = static_cast<std::int64_t>(j);
-
-    index_.assign(n, -1);
-    lowlink_.assign(n, -1);
-    on_stack_.assign(n, false);
-    component_stack_.clear();
-    frames_.clear();
-    std::vector<std::int64_t> cycle;
-    std::int64_t counter = 0;
-    auto enter = [&](std::int64_t v) {
-      index_[v] = lowlink_[v] = counter++;
-      component_stack_.push_back(v);
-      on_stack_[v] = true;
-      frames_.push_back({v, offsets_[static_cast<std::size_t>(v)]});
-    };
-    for (std::size_t start = 0; start < n; ++start) {
-      if (index_[start] != -1) continue;
-      enter(static_cast<std::int64_t>(start));
-      while (!frames_.empty()) {
-        Frame& frame = frames_.back();
-        const std::int64_t v = frame.vertex;
-        if (frame.next < offsets_[static_cast<std::size_t>(v) + 1]) {
-          const std::int64_t j = dependents_[frame.next++];
-          if (index_[j] == -1) {
-            enter(j);  // `frame` may dangle from here on
-          } else if (on_stack_[j]) {
-            lowlink_[v] = std::min(lowlink_[v], index_[j]);
-          }
-          continue;
-        }
-        if (lowlink_[v] == index_[v]) {
-          const auto top = static_cast<std::size_t>(
-              std::find(component_stack_.rbegin(), component_stack_.rend(), v).base() - component_stack_.begin()) - 1;
-          if (component_stack_.size() - top >= 2) cycle.assign(component_stack_.begin() + top, component_stack_.end());
-          for (std::size_t k = top; k < component_stack_.size(); ++k) on_stack_[component_stack_[k]] = false;
-          component_stack_.resize(top);
-        }
-        frames_.pop_back();
-        if (!frames_.empty()) {
-          const std::int64_t parent = frames_.back().vertex;
-          lowlink_[parent] = std::min(lowlink_[parent], lowlink_[v]);
-        }
-      }
+  struct Span {
+    std::size_t offset;
+    std::size_t width;
+  };
+  Span allocate(std::size_t count, std::size_t bound) {
+    const std::size_t width = bound <= 0x100 ? 1 : bound <= 0x10000 ? 2 : 4;
+    const Span span{bytes_.size(), width};
+    bytes_.resize(bytes_.size() + count * width);
+    return span;
+  }
+  void set(Span span, std::size_t i, std::uint32_t value) {
+    std::uint8_t* at = bytes_.data() + span.offset + i * span.width;
+    if (span.width == 1) {
+      *at = static_cast<std::uint8_t>(value);
+    } else {
+      std::memcpy(at, &value, span.width);  // the low bytes on little-endian machines
     }
-    std::sort(cycle.begin(), cycle.end());
-    return cycle;
+  }
+  std::uint32_t get(Span span, std::size_t i) const {
+    const std::uint8_t* at = bytes_.data() + span.offset + i * span.width;
+    if (span.width == 1) return *at;
+    std::uint32_t value = 0;
+    std::memcpy(&value, at, span.width);
+    return value;
+  }
+  void clear() { bytes_.clear(); }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+// Counts of present ranks below a rank.
+class RankCounts {
+ public:
+  void reset(std::size_t size) { tree_.assign(size + 1, 0); }
+  void add(std::int64_t rank, std::int32_t delta) {
+    for (auto i = static_cast<std::size_t>(rank) + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += delta;
+  }
+  std::size_t below(std::int64_t rank) const {
+    std::int64_t sum = 0;
+    for (auto i = static_cast<std::size_t>(rank); i > 0; i -= i & (~i + 1)) sum += tree_[i];
+    return static_cast<std::size_t>(sum);
   }
 
  private:
-  struct Frame {
-    std::int64_t vertex;
-    std::size_t next;  // position in dependents_ to scan next
-  };
-  std::vector<std::size_t> offsets_;
-  std::vector<std::size_t> fill_;
-  std::vector<std::int64_t> dependents_;
-  std::vector<std::int64_t> index_;
-  std::vector<std::int64_t> lowlink_;
-  std::vector<bool> on_stack_;
-  std::vector<std::int64_t> component_stack_;
-  std::vector<Frame> frames_;
+  std::vector<std::int32_t> tree_;
 };
 
-// What expanding one contraction needs: the cycle's members (slots, in node order), where they
-// stood in the node order, their cycle heads, and per remaining node (in node order) the member
-// it best enters the cycle through and the member it best takes as its head.
-struct Contraction {
-  std::vector<std::int64_t> members;
-  std::vector<std::size_t> positions;
-  std::vector<std::int64_t> member_heads;
-  std::vector<std::int32_t> best_member;
-  std::vector<std::int32_t> best_head_in_cycle;
+void refuse_without_one_root(const HeadVector& heads) {
+  const auto roots = std::count(heads.begin() + (heads.empty() ? 0 : 1), heads.end(), 0);
+  if (roots != 1) throw DepparseModelError("single-root dependency decoding did not produce one root");
+}
+
+// The smallest finite value of the whole matrix, folded row after row as one scan would.
+struct SmallestFinite {
+  bool any = false;
+  double value = 0.0;
+  void add(double v) {
+    value = any ? std::min(value, v) : v;
+    any = true;
+  }
 };
 
 }  // namespace
 
-HeadVector chu_liu_edmonds(ScoreMatrix s) {
-  const std::size_t n = s.size();
-  for (const auto& row : s) {
-    if (row.empty()) throw DepparseModelError("cannot decode an empty score row");
-    // Anything but a square matrix would be read out of bounds below.
-    if (row.size() != n) throw DepparseModelError("dependency score rows must match the matrix size");
+// The contraction loop and the expansion over a prepared matrix: self-arcs and the root's row
+// already set, greedy heads and their uniqueness known.
+class ArborescenceSearch {
+ public:
+  HeadVector run(double* const* s, std::size_t n, HeadVector head, std::vector<std::uint8_t> unique) {
+    contract_all(s, n, std::move(head), std::move(unique));
+    return expand(std::move(final_heads_));
   }
+
+ private:
+  struct Contraction {
+    std::size_t first_member;  // range of the member pools
+    std::size_t members;
+    std::int64_t node;            // the member whose slot the node takes
+    std::int64_t node_slot_rank;  // the rank that slot held before
+    PackedIndices::Span best_member;
+    PackedIndices::Span best_head_in_cycle;
+  };
+
+  void contract_all(double* const* s, std::size_t n, HeadVector head, std::vector<std::uint8_t> unique) {
+    n_ = n;
+    order_.resize(n);
+    rank_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) order_[i] = rank_[i] = static_cast<std::int64_t>(i);
+    next_rank_ = static_cast<std::int64_t>(n);
+    in_cycle_.assign(n, 0);
+    pending_.assign(n, 0);
+    reaches_root_.assign(n, 0);
+    stamp_.assign(n, 0);
+    walk_ = 0;
+    heap_.clear();
+    contractions_.clear();
+    member_slots_.clear();
+    member_heads_.clear();
+    indices_.clear();
+
+    level_first_walk_ = walk_ + 1;
+    for (std::size_t v = 0; v < n; ++v) follow_heads(static_cast<std::int64_t>(v), head);
+
+    while (!heap_.empty()) {
+      std::pop_heap(heap_.begin(), heap_.end());
+      const std::int64_t start = heap_.back().second;
+      heap_.pop_back();
+      cycle_.clear();
+      std::int64_t at = start;
+      do {
+        cycle_.push_back(at);
+        at = head[static_cast<std::size_t>(at)];
+      } while (at != start);
+      std::sort(cycle_.begin(), cycle_.end(), [&](std::int64_t a, std::int64_t b) { return rank_[a] < rank_[b]; });
+      contract(s, head, unique);
+      rank_[static_cast<std::size_t>(order_.back())] = next_rank_++;
+      level_first_walk_ = walk_ + 1;
+      follow_heads(order_.back(), head);
+      for (std::int64_t node : changed_) follow_heads(node, head);
+    }
+    final_heads_ = std::move(head);
+  }
+
+  // Follows heads from `start` until the root, a known cycle, or a node already reached on this
+  // level; a node met twice on the way closes a new cycle. Nodes that lead to the root keep
+  // doing so: their heads are never in a cycle, so they never change.
+  void follow_heads(std::int64_t start, const HeadVector& head) {
+    const std::uint64_t walk = ++walk_;
+    path_.clear();
+    std::int64_t at = start;
+    while (true) {
+      const auto slot = static_cast<std::size_t>(at);
+      if (at == 0 || reaches_root_[slot]) {
+        for (std::int64_t p : path_) reaches_root_[static_cast<std::size_t>(p)] = 1;
+        return;
+      }
+      if (pending_[slot]) return;
+      if (stamp_[slot] == walk) {
+        std::int64_t first = at;
+        std::int64_t member = at;
+        do {
+          pending_[static_cast<std::size_t>(member)] = 1;
+          if (rank_[static_cast<std::size_t>(member)] < rank_[static_cast<std::size_t>(first)]) first = member;
+          member = head[static_cast<std::size_t>(member)];
+        } while (member != at);
+        heap_.emplace_back(rank_[static_cast<std::size_t>(first)], at);
+        std::push_heap(heap_.begin(), heap_.end());
+        return;
+      }
+      if (stamp_[slot] >= level_first_walk_) return;
+      stamp_[slot] = walk;
+      path_.push_back(at);
+      at = head[slot];
+    }
+  }
+
+  // Contracts cycle_ (members in node order) into one node in its first member's slot, placed
+  // last in the node order; changed_ receives the nodes whose head moved to it.
+  void contract(double* const* s, HeadVector& head, std::vector<std::uint8_t>& unique) {
+    const std::size_t c = cycle_.size();
+    const auto node = static_cast<std::size_t>(cycle_.front());
+    Contraction& level = contractions_.emplace_back();
+    level.first_member = member_slots_.size();
+    level.members = c;
+    level.node = static_cast<std::int64_t>(node);
+    level.node_slot_rank = rank_[node];
+    for (std::int64_t member : cycle_) {
+      in_cycle_[static_cast<std::size_t>(member)] = 1;
+      pending_[static_cast<std::size_t>(member)] = 0;
+      member_slots_.push_back(member);
+      member_heads_.push_back(head[static_cast<std::size_t>(member)]);
+    }
+    rest_.clear();
+    for (std::int64_t slot : order_) {
+      if (!in_cycle_[static_cast<std::size_t>(slot)]) rest_.push_back(slot);
+    }
+    const std::size_t r = rest_.size();
+
+    own_.resize(c);
+    member_rows_.resize(c);
+    double total = 0.0;
+    for (std::size_t k = 0; k < c; ++k) {
+      const auto member = static_cast<std::size_t>(cycle_[k]);
+      member_rows_[k] = s[member];
+      own_[k] = s[member][static_cast<std::size_t>(head[member])];
+      total += own_[k];
+    }
+    level.best_member = indices_.allocate(r, c);
+    level.best_head_in_cycle = indices_.allocate(r, c);
+
+    // The cycle becomes one node, last in the order, in the first member's row and column. Each
+    // remaining node's cells of that row and column are read only while that node is handled, so
+    // they are written at once.
+    double* const node_row = s[node];
+    const auto column_of = [&](std::size_t p) { return p < r ? static_cast<std::size_t>(rest_[p]) : node; };
+    Argmax node_head;
+    changed_.clear();
+    for (std::size_t q = 0; q < r; ++q) {
+      const auto outside = static_cast<std::size_t>(rest_[q]);
+      if (q + 8 < r) __builtin_prefetch(s[static_cast<std::size_t>(rest_[q + 8])] + node, 1);
+      const auto score_entering = [&](std::size_t k) { return total + (member_rows_[k][outside] - own_[k]); };
+      const Argmax entering = first_argmax(c, score_entering);
+      const double enter_score = score_entering(entering.index);
+      double* const outside_row = s[outside];
+      const Argmax leaving = first_argmax(c, [&](std::size_t k) { return outside_row[cycle_[k]]; });
+      const double leave_score = outside_row[cycle_[leaving.index]];
+      indices_.set(level.best_member, q, static_cast<std::uint32_t>(entering.index));
+      indices_.set(level.best_head_in_cycle, q, static_cast<std::uint32_t>(leaving.index));
+      node_row[outside] = enter_score;
+      outside_row[node] = leave_score;
+      node_head.offer(q, enter_score);
+      // Greedy heads change only for nodes that took a member as their head: every other node's
+      // best column keeps its value and stays ahead of the appended one.
+      if (q == 0 || !in_cycle_[static_cast<std::size_t>(head[outside])]) continue;
+      if (unique[outside]) {
+        head[outside] = static_cast<std::int64_t>(node);
+      } else {
+        const Argmax best = first_argmax(r + 1, [&](std::size_t p) { return outside_row[column_of(p)]; });
+        head[outside] = static_cast<std::int64_t>(column_of(best.index));
+        unique[outside] = best.count == 1;
+      }
+      changed_.push_back(static_cast<std::int64_t>(outside));
+    }
+    node_row[node] = kImpossible;
+    s[0][node] = kImpossible;  // the root takes no head
+    head[node] = rest_[node_head.index];
+    unique[node] = node_head.count == 1;
+    for (std::int64_t member : cycle_) in_cycle_[static_cast<std::size_t>(member)] = 0;
+    order_.swap(rest_);
+    order_.push_back(static_cast<std::int64_t>(node));
+  }
+
+  // Expands the contractions from the last one back: a node that took the cycle node as its head
+  // takes the member it best leaves to, the members keep their cycle heads, and the member through
+  // which the cycle is best entered from the cycle node's head takes that head. A node's place in
+  // a level's order is the number of that level's nodes created before it.
+  HeadVector expand(HeadVector head) {
+    const std::size_t n = n_;
+    slot_rank_ = rank_;
+    present_.assign(n, 0);
+    counts_.reset(static_cast<std::size_t>(next_rank_));
+    for (std::int64_t slot : order_) {
+      present_[static_cast<std::size_t>(slot)] = 1;
+      counts_.add(rank_[static_cast<std::size_t>(slot)], 1);
+    }
+    first_dependent_.assign(n, -1);
+    next_dependent_.assign(n, -1);
+    previous_dependent_.assign(n, -1);
+    for (std::size_t x = 1; x < n; ++x) link(static_cast<std::int64_t>(x), head[x]);
+    const auto set_head = [&](std::int64_t x, std::int64_t h) {
+      auto& current = head[static_cast<std::size_t>(x)];
+      if (current == h) return;
+      unlink(x, current);
+      current = h;
+      link(x, h);
+    };
+
+    for (std::size_t t = contractions_.size(); t-- > 0;) {
+      const Contraction& level = contractions_[t];
+      const std::int64_t* members = member_slots_.data() + level.first_member;
+      const std::int64_t node = level.node;
+      const auto node_slot = static_cast<std::size_t>(node);
+      counts_.add(slot_rank_[node_slot], -1);
+      present_[node_slot] = 0;
+      const std::int64_t entered_from = head[node_slot];
+      dependents_.clear();
+      for (std::int64_t x = first_dependent_[node_slot]; x != -1; x = next_dependent_[static_cast<std::size_t>(x)]) {
+        if (present_[static_cast<std::size_t>(x)]) dependents_.push_back(x);
+      }
+      for (std::int64_t x : dependents_) {
+        set_head(x, members[indices_.get(level.best_head_in_cycle, counts_.below(slot_rank_[static_cast<std::size_t>(x)]))]);
+      }
+      const std::size_t entered_position = counts_.below(slot_rank_[static_cast<std::size_t>(entered_from)]);
+      slot_rank_[node_slot] = level.node_slot_rank;
+      for (std::size_t k = 0; k < level.members; ++k) {
+        set_head(members[k], member_heads_[level.first_member + k]);
+        present_[static_cast<std::size_t>(members[k])] = 1;
+        counts_.add(slot_rank_[static_cast<std::size_t>(members[k])], 1);
+      }
+      set_head(members[indices_.get(level.best_member, entered_position)], entered_from);
+    }
+    return head;
+  }
+
+  void link(std::int64_t x, std::int64_t h) {
+    const auto xs = static_cast<std::size_t>(x);
+    const auto hs = static_cast<std::size_t>(h);
+    previous_dependent_[xs] = -1;
+    next_dependent_[xs] = first_dependent_[hs];
+    if (first_dependent_[hs] != -1) previous_dependent_[static_cast<std::size_t>(first_dependent_[hs])] = x;
+    first_dependent_[hs] = x;
+  }
+  void unlink(std::int64_t x, std::int64_t h) {
+    const auto xs = static_cast<std::size_t>(x);
+    if (previous_dependent_[xs] != -1) {
+      next_dependent_[static_cast<std::size_t>(previous_dependent_[xs])] = next_dependent_[xs];
+    } else {
+      first_dependent_[static_cast<std::size_t>(h)] = next_dependent_[xs];
+    }
+    if (next_dependent_[xs] != -1) previous_dependent_[static_cast<std::size_t>(next_dependent_[xs])] = previous_dependent_[xs];
+  }
+
+  std::size_t n_ = 0;
+  std::vector<std::int64_t> order_;  // slots of the current nodes, in node order
+  std::vector<std::int64_t> rank_;   // per slot, its node's place in the order of creation
+  std::int64_t next_rank_ = 0;
+  std::vector<std::uint8_t> in_cycle_;
+  std::vector<std::uint8_t> pending_;  // member of a cycle found and not yet contracted
+  std::vector<std::uint8_t> reaches_root_;
+  std::vector<std::uint64_t> stamp_;  // the last walk that reached the slot
+  std::uint64_t walk_ = 0;
+  std::uint64_t level_first_walk_ = 0;
+  std::vector<std::pair<std::int64_t, std::int64_t>> heap_;  // (rank of first member, a member)
+  std::vector<std::int64_t> path_;
+  std::vector<std::int64_t> cycle_;
+  std::vector<std::int64_t> rest_;
+  std::vector<std::int64_t> changed_;
+  std::vector<double> own_;
+  std::vector<const double*> member_rows_;
+  std::vector<Contraction> contractions_;
+  std::vector<std::int64_t> member_slots_;
+  std::vector<std::int64_t> member_heads_;
+  PackedIndices indices_;
+  HeadVector final_heads_;
+  // Expansion.
+  std::vector<std::int64_t> slot_rank_;
+  std::vector<std::uint8_t> present_;
+  RankCounts counts_;
+  std::vector<std::int64_t> first_dependent_;
+  std::vector<std::int64_t> next_dependent_;
+  std::vector<std::int64_t> previous_dependent_;
+  std::vector<std::int64_t> dependents_;
+};
+
+void check_square_scores(const ScoreMatrix& scores) {
+  for (const auto& row : scores) {
+    if (row.empty()) throw DepparseModelError("cannot decode an empty score row");
+    // Anything but a square matrix would be read out of bounds.
+    if (row.size() != scores.size()) throw DepparseModelError("dependency score rows must match the matrix size");
+  }
+}
+
+HeadVector chu_liu_edmonds(ScoreMatrix s) {
+  check_square_scores(s);
+  const std::size_t n = s.size();
   if (n == 0) return {};
   for (std::size_t i = 0; i < n; ++i) s[i][i] = kImpossible;
   std::fill(s[0].begin(), s[0].end(), kImpossible);
   s[0][0] = 0.0;
-
-  // order: the slots (rows and columns of s) of the current nodes, in node order. head: the
-  // greedy head slot of every current node.
-  std::vector<std::int64_t> order(n);
   HeadVector head(n);
+  std::vector<std::uint8_t> unique(n);
+  std::vector<double*> rows(n);
   for (std::size_t i = 0; i < n; ++i) {
-    order[i] = static_cast<std::int64_t>(i);
-    head[i] = static_cast<std::int64_t>(first_argmax(n, [&](std::size_t j) { return s[i][j]; }));
+    const Argmax best = first_argmax(n, [&](std::size_t j) { return s[i][j]; });
+    head[i] = static_cast<std::int64_t>(best.index);
+    unique[i] = best.count == 1;
+    rows[i] = s[i].data();
   }
-  std::vector<std::size_t> position(n);
-  std::vector<std::int64_t> tree;
-  std::vector<bool> in_cycle(n, false);
-  std::vector<std::int64_t> rest;
-  std::vector<double> own;
-  std::vector<double> enter_score;
-  std::vector<double> leave_score;
-  std::vector<Contraction> contractions;
-  CycleFinder finder;
-
-  while (true) {
-    const std::size_t count = order.size();
-    for (std::size_t q = 0; q < count; ++q) position[static_cast<std::size_t>(order[q])] = q;
-    tree.resize(count);
-    for (std::size_t q = 0; q < count; ++q) {
-      tree[q] = static_cast<std::int64_t>(position[static_cast<std::size_t>(head[static_cast<std::size_t>(order[q])])]);
-    }
-    const std::vector<std::int64_t> cycle = finder.last_cycle(tree);
-    if (cycle.empty()) break;
-
-    Contraction& level = contractions.emplace_back();
-    const std::size_t c = cycle.size();
-    for (std::int64_t q : cycle) {
-      const std::int64_t member = order[static_cast<std::size_t>(q)];
-      level.members.push_back(member);
-      level.positions.push_back(static_cast<std::size_t>(q));
-      level.member_heads.push_back(head[static_cast<std::size_t>(member)]);
-      in_cycle[static_cast<std::size_t>(member)] = true;
-    }
-    rest.clear();
-    for (std::int64_t slot : order) {
-      if (!in_cycle[static_cast<std::size_t>(slot)]) rest.push_back(slot);
-    }
-    const std::size_t r = rest.size();
-
-    own.resize(c);
-    double total = 0.0;
-    for (std::size_t k = 0; k < c; ++k) {
-      own[k] = s[level.members[k]][level.member_heads[k]];
-      total += own[k];
-    }
-    enter_score.resize(r);
-    leave_score.resize(r);
-    level.best_member.resize(r);
-    level.best_head_in_cycle.resize(r);
-    for (std::size_t q = 0; q < r; ++q) {
-      const auto outside = static_cast<std::size_t>(rest[q]);
-      const auto score_entering = [&](std::size_t k) { return total + (s[level.members[k]][outside] - own[k]); };
-      const std::size_t entering = first_argmax(c, score_entering);
-      level.best_member[q] = static_cast<std::int32_t>(entering);
-      enter_score[q] = score_entering(entering);
-      const auto score_leaving = [&](std::size_t k) { return s[outside][level.members[k]]; };
-      const std::size_t leaving = first_argmax(c, score_leaving);
-      level.best_head_in_cycle[q] = static_cast<std::int32_t>(leaving);
-      leave_score[q] = score_leaving(leaving);
-    }
-
-    // The cycle becomes one node, last in the order, in the first member's row and column.
-    const auto node = static_cast<std::size_t>(level.members.front());
-    for (std::size_t q = 0; q < r; ++q) {
-      const auto outside = static_cast<std::size_t>(rest[q]);
-      s[node][outside] = enter_score[q];
-      s[outside][node] = leave_score[q];
-    }
-    s[node][node] = kImpossible;
-    s[0][node] = kImpossible;  // the root takes no head
-    order = rest;
-    order.push_back(static_cast<std::int64_t>(node));
-    // Greedy heads change only for the new node and for nodes that took a member as their head:
-    // every other node's best column keeps its value and stays ahead of the appended one.
-    head[node] = rest[first_argmax(r, [&](std::size_t q) { return enter_score[q]; })];
-    for (std::size_t q = 1; q < r; ++q) {
-      const auto outside = static_cast<std::size_t>(rest[q]);
-      if (!in_cycle[static_cast<std::size_t>(head[outside])]) continue;
-      head[outside] = order[first_argmax(r + 1, [&](std::size_t p) { return s[outside][order[p]]; })];
-    }
-    for (std::int64_t member : level.members) in_cycle[static_cast<std::size_t>(member)] = false;
-  }
-
-  // Expand the contractions from the last one back: a node that took the cycle node as its head
-  // takes the member it best leaves to, the members keep their cycle heads, and the member through
-  // which the cycle is best entered from the cycle node's head takes that head.
-  while (!contractions.empty()) {
-    const Contraction& level = contractions.back();
-    const std::int64_t node = level.members.front();
-    order.pop_back();  // now the remaining nodes of that level, in order
-    const std::int64_t entered_from = head[static_cast<std::size_t>(node)];
-    for (std::size_t q = 0; q < order.size(); ++q) {
-      auto& h = head[static_cast<std::size_t>(order[q])];
-      if (h == node) h = level.members[static_cast<std::size_t>(level.best_head_in_cycle[q])];
-    }
-    for (std::size_t k = 0; k < level.members.size(); ++k) head[level.members[k]] = level.member_heads[k];
-    const auto entered_position = static_cast<std::size_t>(
-        std::find(order.begin(), order.end(), entered_from) - order.begin());
-    head[level.members[static_cast<std::size_t>(level.best_member[entered_position])]] = entered_from;
-    // Back to that level's node order: the members return to their positions.
-    for (std::size_t k = 0; k < level.members.size(); ++k) {
-      order.insert(order.begin() + static_cast<std::ptrdiff_t>(level.positions[k]), level.members[k]);
-    }
-    contractions.pop_back();
-  }
-  return head;
+  return ArborescenceSearch().run(rows.data(), n, std::move(head), std::move(unique));
 }
 
 HeadVector decode_single_root(ScoreMatrix scores) {
-  double smallest = std::numeric_limits<double>::infinity();
-  bool any_finite = false;
+  SmallestFinite smallest;
   for (const auto& row : scores) {
     for (double value : row) {
-      if (std::isfinite(value)) {
-        smallest = any_finite ? std::min(smallest, value) : value;
-        any_finite = true;
-      }
+      if (std::isfinite(value)) smallest.add(value);
     }
   }
-  if (!any_finite) throw DepparseModelError("dependency scores contain no finite value");
+  if (!smallest.any) throw DepparseModelError("dependency scores contain no finite value");
 
   // Lower every attachment to the root by more than any other arc can differ, so that the
   // best tree has as few root children as the scores allow.
   const auto n = static_cast<double>(scores.size());
   for (auto& row : scores) {
-    if (!row.empty()) row[0] = std::fma(smallest, n, row[0]);
+    if (!row.empty()) row[0] = std::fma(smallest.value, n, row[0]);
   }
   HeadVector heads = chu_liu_edmonds(std::move(scores));
-  const auto roots = std::count(heads.begin() + (heads.empty() ? 0 : 1), heads.end(), 0);
-  if (roots != 1) throw DepparseModelError("single-root dependency decoding did not produce one root");
+  refuse_without_one_root(heads);
+  return heads;
+}
+
+ScoreRowSummary summarize_score_row(const double* row, std::size_t n, std::size_t position) {
+  ScoreRowSummary summary;
+  SmallestFinite smallest;
+  for (std::size_t j = 0; j < n; ++j) {
+    if (std::isfinite(row[j])) smallest.add(row[j]);
+  }
+  summary.any_finite = smallest.any;
+  summary.smallest = smallest.value;
+  for (std::size_t j = 1; j < n; ++j) {
+    if (j == position) continue;
+    if (row[j] > summary.best) {
+      summary.best = row[j];
+      summary.best_column = static_cast<std::int64_t>(j);
+      summary.best_count = 1;
+    } else if (row[j] == summary.best && summary.best_column >= 0) {
+      ++summary.best_count;
+    }
+  }
+  return summary;
+}
+
+SingleRootDecoder::SingleRootDecoder() : search_(std::make_unique<ArborescenceSearch>()) {}
+SingleRootDecoder::~SingleRootDecoder() = default;
+
+HeadVector SingleRootDecoder::decode(const std::vector<const double*>& rows,
+                                     const std::vector<const ScoreRowSummary*>& summaries) {
+  const std::size_t n = rows.size();
+  SmallestFinite smallest;
+  for (const ScoreRowSummary* summary : summaries) {
+    if (summary->any_finite) smallest.add(summary->smallest);
+  }
+  if (!smallest.any) throw DepparseModelError("dependency scores contain no finite value");
+
+  // The matrix decode_single_root would hand to chu_liu_edmonds: root column penalised, no
+  // self-attachment, the root's own row fixed.
+  matrix_.resize(n * n);
+  row_pointers_.resize(n);
+  const double penalty_rows = static_cast<double>(n);
+  HeadVector head(n, 0);
+  std::vector<std::uint8_t> unique(n, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    double* row = matrix_.data() + i * n;
+    row_pointers_[i] = row;
+    if (i == 0) {
+      std::fill(row, row + n, kImpossible);
+      row[0] = 0.0;
+      unique[0] = 1;
+      continue;
+    }
+    std::copy(rows[i], rows[i] + n, row);
+    row[0] = std::fma(smallest.value, penalty_rows, row[0]);
+    row[i] = kImpossible;
+    // The greedy head is the first column of the row's largest value: the root when its penalised
+    // score is at least the best of the other columns.
+    const ScoreRowSummary& summary = *summaries[i];
+    const double root = row[0];
+    if (summary.best_column >= 0 && !(root > kImpossible && root >= summary.best)) {
+      head[i] = summary.best_column;
+      unique[i] = summary.best_count == 1;
+    } else if (root > kImpossible) {
+      unique[i] = summary.best_column >= 0 && root == summary.best ? 0 : 1;
+    }
+  }
+  HeadVector heads = search_->run(row_pointers_.data(), n, std::move(head), std::move(unique));
+  refuse_without_one_root(heads);
   return heads;
 }
 

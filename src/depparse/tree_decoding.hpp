@@ -5,6 +5,8 @@
 // that a tree with exactly one root child wins.
 
 #include <cstdint>
+#include <limits>
+#include <memory>
 #include <vector>
 
 namespace velmora::detail {
@@ -21,5 +23,45 @@ HeadVector decode_single_root(ScoreMatrix scores);
 
 /// The maximum spanning arborescence rooted at position 0 (any number of root children).
 HeadVector chu_liu_edmonds(ScoreMatrix scores);
+
+/// DepparseModelError unless every row of the matrix is as long as the matrix is tall.
+void check_square_scores(const ScoreMatrix& scores);
+
+/// What the single-root decoder reads of one row before it contracts anything, so that a row
+/// shared by many decodings is scanned once.
+struct ScoreRowSummary {
+  bool any_finite = false;
+  double smallest = 0.0;  // the first smallest finite value of the row as given
+  /// The largest value over the columns other than 0 (the root, whose penalty differs between
+  /// decodings) and the row's own position, its first column (-1 when no value is above -inf)
+  /// and how many of those columns hold it.
+  double best = -std::numeric_limits<double>::infinity();
+  std::int64_t best_column = -1;
+  std::int64_t best_count = 0;
+};
+
+/// The summary of row `position` of an n-column score matrix.
+ScoreRowSummary summarize_score_row(const double* row, std::size_t n, std::size_t position);
+
+class ArborescenceSearch;
+
+/// Decodes single-root trees of matrices assembled from rows that many decodings share, one
+/// after another, in one working matrix kept between calls. Each result, failures included, is
+/// that of decode_single_root on the assembled matrix. Not for use by several threads at once.
+class SingleRootDecoder {
+ public:
+  SingleRootDecoder();
+  ~SingleRootDecoder();
+  SingleRootDecoder(const SingleRootDecoder&) = delete;
+  SingleRootDecoder& operator=(const SingleRootDecoder&) = delete;
+
+  /// rows[i] points at the n scores of row i and summaries[i] at its summary (n = rows.size()).
+  HeadVector decode(const std::vector<const double*>& rows, const std::vector<const ScoreRowSummary*>& summaries);
+
+ private:
+  std::vector<double> matrix_;
+  std::vector<double*> row_pointers_;
+  std::unique_ptr<ArborescenceSearch> search_;
+};
 
 }  // namespace velmora::detail

@@ -2,6 +2,7 @@
 // corpora, and per-line strings would dominate its cost.
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "document/space_characters.hpp"
 #include "velmora/conllu.hpp"
 #include "velmora/document.hpp"
 #include "velmora/misc_spacing.hpp"
@@ -29,48 +31,86 @@ const std::string& pooled(const std::vector<std::string>& strings, std::uint32_t
   return strings[id];
 }
 
-// Characters that would break the layout, all of them control characters: in a column a tab
-// shifts the columns after it and a line break ends the line; a comment only has to stay one
-// line.
-constexpr std::string_view kColumnBreaks = "\t\n\r";
-constexpr std::string_view kLineBreaks = "\n\r";
+// Where text is written decides what it may not hold raw. Every line break of a line reader
+// (str.splitlines() ends lines at eleven characters, not only at line feed and carriage
+// return) would end the line: it is written as a space, which a reader of the text takes for
+// the same white space. In a column a tab would shift the columns after it. The "# text" line
+// must also be in NFC, which writes U+2000 and U+2001 as U+2002 and U+2003.
+enum class Place { kComment, kColumn, kTextLine };
 
-bool is_break(char c, std::string_view breaks) {
-  return breaks.find(c) != std::string_view::npos;
-}
+// Whether a byte may start a character rewritten anywhere: the controls and the lead bytes of
+// U+0085 (C2) and of U+2000, U+2001, U+2028 and U+2029 (E2).
+constexpr auto kMayStartRewrite = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[c] = true;
+  table[0xC2] = table[0xE2] = true;
+  return table;
+}();
 
-// Whether any byte of [first, last) is a control character (below 0x20), eight bytes at a time:
-// a byte below 0x20 is the only one whose subtraction borrows while its top bit is clear.
-bool has_control(const char* first, const char* last) {
+bool may_start_rewrite(char c) { return kMayStartRewrite[static_cast<unsigned char>(c)]; }
+
+// Whether any byte of [first, last) may start a rewritten character, eight bytes at a time:
+// (x - 0x20) borrows into a byte's top bit where the byte is below 0x20, and x ^ 0xC2 and
+// x ^ 0xE2 have a zero byte where x has that byte. The few bytes after are tested without
+// branches.
+inline bool may_rewrite(const char* first, const char* last) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = kOnes * 0x80;
+  const auto has_zero = [](std::uint64_t v) { return ((v - kOnes) & ~v & kHigh) != 0; };
   for (; last - first >= 8; first += 8) {
     std::uint64_t x;
     std::memcpy(&x, first, 8);
-    if ((x - kOnes * 0x20) & ~x & (kOnes * 0x80)) return true;
+    if (((x - kOnes * 0x20) & ~x & kHigh) || has_zero(x ^ (kOnes * 0xC2)) ||
+        has_zero(x ^ (kOnes * 0xE2))) {
+      return true;
+    }
   }
-  for (; first != last; ++first) {
-    if (static_cast<unsigned char>(*first) < 0x20) return true;
-  }
-  return false;
+  bool found = false;
+  for (; first != last; ++first) found |= may_start_rewrite(*first);
+  return found;
 }
 
-// Writes each of the `breaks` characters from `start` on as a space.
-void replace_breaks(std::string& out, std::size_t start, std::string_view breaks) {
-  char* const first = out.data() + start;
-  char* const last = out.data() + out.size();
-  if (!has_control(first, last)) return;
-  std::replace_if(first, last, [breaks](char c) { return is_break(c, breaks); }, ' ');
+// What the character `space` is written as in `place`; empty when it is written unchanged.
+std::string_view rewritten(const SpaceCharacter& space, Place place) {
+  if (space.breaks_lines || (place == Place::kColumn && space.utf8 == "\t")) return " ";
+  if (place == Place::kTextLine) {
+    if (space.utf8 == "\xE2\x80\x80") return "\xE2\x80\x82";
+    if (space.utf8 == "\xE2\x80\x81") return "\xE2\x80\x83";
+  }
+  return {};
 }
 
-// Appends `text` with each of the `breaks` characters written as a space.
-void append_replacing(std::string& out, std::string_view text, std::string_view breaks) {
+// Rewrites the text from `start` on for `place`, in place: no replacement is longer than what
+// it replaces. Kept out of line: most text has nothing to rewrite.
+[[gnu::noinline]] void rewrite_from(std::string& out, std::size_t start, Place place) {
+  std::size_t write = start;
+  for (std::size_t read = start; read < out.size();) {
+    const SpaceCharacter* space =
+        may_start_rewrite(out[read]) ? space_character_at(std::string_view(out).substr(read)) : nullptr;
+    const std::string_view replacement = space ? rewritten(*space, place) : std::string_view();
+    if (replacement.empty()) {
+      out[write++] = out[read++];
+    } else {
+      read += space->utf8.size();
+      for (const char c : replacement) out[write++] = c;
+    }
+  }
+  out.resize(write);
+}
+
+inline void rewrite_for(std::string& out, std::size_t start, Place place) {
+  if (may_rewrite(out.data() + start, out.data() + out.size())) rewrite_from(out, start, place);
+}
+
+// Appends `text` as written in `place`.
+void append_for(std::string& out, std::string_view text, Place place) {
   const std::size_t start = out.size();
   out += text;
-  replace_breaks(out, start, breaks);
+  rewrite_for(out, start, place);
 }
 
 void append_clean(std::string& out, std::string_view text) {
-  append_replacing(out, text, kColumnBreaks);
+  append_for(out, text, Place::kColumn);
 }
 
 // A column that may have no value: "_" for none and for the empty string.
@@ -113,7 +153,7 @@ void finish_misc_column(std::string& out, std::size_t start) {
     out += '_';
     return;
   }
-  replace_breaks(out, start, kColumnBreaks);
+  rewrite_for(out, start, Place::kColumn);
 }
 
 void append_word_line(std::string& out, const DocumentStorage& doc, std::uint32_t row) {
@@ -184,14 +224,14 @@ void append_conll_sentence(std::string& out, const DocumentStorage& doc, std::ui
     // A line without the '#' mark (or an empty one) would be read as a word line or as the
     // end of the sentence.
     if (!starts_with(comment, "#")) out += comment.empty() ? "#" : "# ";
-    append_replacing(out, comment, kLineBreaks);
+    append_for(out, comment, Place::kComment);
     out += '\n';
   }
   if (!has_sent_id) {
     out += "# sent_id = ";
     const std::uint32_t sent_id = doc.sentence_sent_id[sentence];
     if (sent_id != kNoString) {
-      append_replacing(out, pooled(strings, sent_id), kLineBreaks);
+      append_for(out, pooled(strings, sent_id), Place::kComment);
     } else {
       append_int(out, sentence);
     }
@@ -200,7 +240,7 @@ void append_conll_sentence(std::string& out, const DocumentStorage& doc, std::ui
   const std::uint32_t text_id = doc.sentence_text[sentence];
   if (!has_text && text_id != kNoString && !pooled(strings, text_id).empty()) {
     out += "# text = ";
-    append_replacing(out, pooled(strings, text_id), kLineBreaks);
+    append_for(out, pooled(strings, text_id), Place::kTextLine);
     out += '\n';
   }
 

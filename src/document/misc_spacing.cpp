@@ -4,12 +4,21 @@
 
 #include <algorithm>
 
+#include "document/space_characters.hpp"
+
 namespace velmora::detail {
 
 namespace {
 
-constexpr std::string_view kNoBreakSpace = "\xC2\xA0";
-constexpr std::string_view kNoBreakSpaceEscape = "\\u00A0";
+// The white-space character whose six-character escape ("\\u" and four capital hex digits)
+// `text` starts with. Only the escapes that escape_misc_spaces writes are read.
+const SpaceCharacter* code_escape_at(std::string_view text) {
+  if (!text.starts_with("\\u")) return nullptr;
+  for (const SpaceCharacter& space : kSpaceCharacters) {
+    if (space.misc_escape.size() == 6 && text.starts_with(space.misc_escape)) return &space;
+  }
+  return nullptr;
+}
 
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -65,9 +74,9 @@ std::string unescape_misc_spaces(std::string_view text) {
         i += 2;
         continue;
       }
-      if (text.substr(i, kNoBreakSpaceEscape.size()) == kNoBreakSpaceEscape) {
-        out += kNoBreakSpace;
-        i += kNoBreakSpaceEscape.size();
+      if (const SpaceCharacter* space = code_escape_at(text.substr(i))) {
+        out += space->utf8;
+        i += space->misc_escape.size();
         continue;
       }
     }
@@ -79,22 +88,18 @@ std::string unescape_misc_spaces(std::string_view text) {
 std::string escape_misc_spaces(std::string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (const SpaceCharacter* space = space_character_at(text.substr(i))) {
+      out += space->misc_escape;
+      i += space->utf8.size();
+      continue;
+    }
     switch (text[i]) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case ' ': out += "\\s"; break;
       case '\\': out += "\\\\"; break;
       case '|': out += "\\p"; break;
-      default:
-        if (text.substr(i, kNoBreakSpace.size()) == kNoBreakSpace) {
-          out += kNoBreakSpaceEscape;
-          ++i;
-        } else {
-          out += text[i];
-        }
+      default: out += text[i];
     }
+    ++i;
   }
   return out;
 }

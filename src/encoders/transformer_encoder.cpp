@@ -1,5 +1,8 @@
 // The transformer encoder: the package loader, one checked model run, and the word encoding
-// over overlapping windows with each word taking its last subword's row.
+// over overlapping windows with each word taking its last subword's row. Every model run is a
+// unit of work: the compiled model's kernels then run on one thread with serial operators, so
+// their sums, and the results, are the same whatever the thread count and whichever thread
+// calls.
 
 #include <ATen/Parallel.h>
 #include <c10/util/Exception.h>
@@ -7,8 +10,10 @@
 
 #include <algorithm>
 #include <system_error>
+#include <thread>
 #include <variant>
 
+#include "models/parallel_units.hpp"
 #include "velmora/transformer.hpp"
 
 namespace velmora {
@@ -61,8 +66,12 @@ struct TransformerEncoder::Impl {
           "intra_op_threads cannot change the process-wide ATen thread pool during TransformerEncoder construction; "
           "call torch.set_num_threads() before constructing Velmora models");
     }
+    // As many model instances as runs can overlap (the windows of a call run side by side, and
+    // so do calls from several threads); they share the weights, each holds its activations.
+    const std::size_t runners = std::max(1U, std::thread::hardware_concurrency());
     try {
-      loader = std::make_unique<torch::inductor::AOTIModelPackageLoader>(model_path.string(), "model", false, 1, -1);
+      loader = std::make_unique<torch::inductor::AOTIModelPackageLoader>(model_path.string(), "model", false, runners,
+                                                                         -1);
     } catch (const std::exception& error) {
       throw TransformerError("could not load AOTInductor transformer '" + model_path.string() + "': " +
                              failure_text(error));
@@ -102,37 +111,41 @@ struct TransformerEncoder::Impl {
     return output.select(0, 0).contiguous();
   }
 
-  // [N, hidden] for a sequence longer than one run: windows of model_max_length that advance by
-  // `step`, each later window keeping only the rows after its overlap with the previous one.
-  at::Tensor run_windows(const std::vector<std::int64_t>& ids) const {
+  // The windows [start, end) of a sequence of `total` ids: one run when the model takes them
+  // all, otherwise windows of model_max_length that advance by `step`.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> windows_of(std::uint64_t total) const {
     const std::uint64_t length = model_max_length;
+    if (total <= length) return {{0, total}};
     const std::uint64_t step = std::max(length > kWindowOverlap ? length - kWindowOverlap : 0, length / 2);
     if (step < kSmallestWindowStep) {
       throw TransformerError("transformer model_max_length is too small for overlapping slices");
     }
-    const std::uint64_t total = ids.size();
-    const auto dropped = static_cast<std::int64_t>(length - step);
-    at::Tensor result;
-    std::int64_t written = 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> windows;
     for (std::uint64_t start = 0;; start += step) {
       const std::uint64_t end = std::min(start + length, total);
-      const std::vector<std::int64_t> window(ids.begin() + static_cast<std::ptrdiff_t>(start),
-                                             ids.begin() + static_cast<std::ptrdiff_t>(end));
-      const at::Tensor output = run(window, {});
-      at::Tensor kept = output;
-      if (start == 0) {
-        result = at::empty({static_cast<std::int64_t>(total), output.size(1)}, output.options());
-      } else {
-        if (output.size(1) != result.size(1)) {
-          throw TransformerError("AOTInductor transformer hidden size changed across slices");
-        }
-        if (output.size(0) < dropped) throw TransformerError("AOTInductor transformer overlap exceeds final slice");
-        kept = output.slice(0, dropped);
+      windows.emplace_back(start, end);
+      if (end == total) return windows;
+    }
+  }
+
+  // [N, hidden] from the runs of every window: each later window keeps only the rows after its
+  // overlap with the previous one.
+  at::Tensor joined(const std::vector<at::Tensor>& outputs, std::uint64_t total) const {
+    if (outputs.size() == 1) return outputs.front();
+    const auto dropped = static_cast<std::int64_t>(model_max_length - windows_of(total)[1].first);
+    at::Tensor result = at::empty({static_cast<std::int64_t>(total), outputs.front().size(1)}, outputs.front().options());
+    std::int64_t written = 0;
+    for (std::size_t w = 0; w < outputs.size(); ++w) {
+      at::Tensor kept = outputs[w];
+      if (w > 0) {
+        if (kept.size(1) != result.size(1)) throw TransformerError("AOTInductor transformer hidden size changed across slices");
+        if (kept.size(0) < dropped) throw TransformerError("AOTInductor transformer overlap exceeds final slice");
+        kept = kept.slice(0, dropped);
       }
       const bool overflows = written + kept.size(0) > result.size(0);
       if (!overflows) result.slice(0, written, written + kept.size(0)).copy_(kept);
       written += kept.size(0);
-      if (overflows || end == total) break;
+      if (overflows) break;
     }
     if (written != result.size(0)) {
       throw TransformerError("AOTInductor transformer slices did not reconstruct the subword sequence");
@@ -144,7 +157,15 @@ struct TransformerEncoder::Impl {
     const WordPieceEncoding encoding = tokenize(words, true);
     const std::vector<std::int64_t>& ids = encoding.input_ids;
     if (ids.empty()) return at::empty({0, 0}, at::TensorOptions().dtype(at::kFloat));
-    const at::Tensor states = ids.size() <= model_max_length ? run(ids, {}) : run_windows(ids);
+    // Each window runs as one unit of work; the windows are fixed by the ids alone.
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> windows = windows_of(ids.size());
+    std::vector<at::Tensor> outputs(windows.size());
+    detail::for_each_unit(windows.size(), [&](std::size_t w) {
+      const auto [start, end] = windows[w];
+      outputs[w] = run(std::vector<std::int64_t>(ids.begin() + static_cast<std::ptrdiff_t>(start),
+                                                 ids.begin() + static_cast<std::ptrdiff_t>(end)),
+                       {});
+    });
 
     const auto word_count = static_cast<std::int64_t>(words.size());
     std::vector<std::int64_t> word_rows(words.size(), -1);
@@ -153,19 +174,27 @@ struct TransformerEncoder::Impl {
       // A later subword of the same word replaces the earlier one: each word takes its last.
       if (word >= 0 && word < word_count) word_rows[static_cast<std::size_t>(word)] = static_cast<std::int64_t>(i);
     }
-    if (const auto missing = std::find(word_rows.begin(), word_rows.end(), -1); missing != word_rows.end()) {
-      throw TransformerError("transformer tokenizer produced no subword for word " +
-                             std::to_string(missing - word_rows.begin()));
-    }
-    std::vector<std::int64_t> rows;
-    rows.reserve(word_rows.size() + 2);
-    if (keep_endpoints) rows.push_back(0);
-    rows.insert(rows.end(), word_rows.begin(), word_rows.end());
-    if (keep_endpoints) rows.push_back(static_cast<std::int64_t>(ids.size()) - 1);
-    if (rows.empty()) return at::empty({0, states.size(1)}, states.options());
-    const at::Tensor index = at::from_blob(rows.data(), {static_cast<std::int64_t>(rows.size())},
-                                           at::TensorOptions().dtype(at::kLong));
-    return states.index_select(0, index).contiguous();
+    at::Tensor selected;
+    detail::for_each_unit(1, [&](std::size_t) {
+      const at::Tensor states = joined(outputs, ids.size());
+      if (const auto missing = std::find(word_rows.begin(), word_rows.end(), -1); missing != word_rows.end()) {
+        throw TransformerError("transformer tokenizer produced no subword for word " +
+                               std::to_string(missing - word_rows.begin()));
+      }
+      std::vector<std::int64_t> rows;
+      rows.reserve(word_rows.size() + 2);
+      if (keep_endpoints) rows.push_back(0);
+      rows.insert(rows.end(), word_rows.begin(), word_rows.end());
+      if (keep_endpoints) rows.push_back(static_cast<std::int64_t>(ids.size()) - 1);
+      if (rows.empty()) {
+        selected = at::empty({0, states.size(1)}, states.options());
+        return;
+      }
+      const at::Tensor index = at::from_blob(rows.data(), {static_cast<std::int64_t>(rows.size())},
+                                             at::TensorOptions().dtype(at::kLong));
+      selected = states.index_select(0, index).contiguous();
+    });
+    return selected;
   }
 
   std::filesystem::path model_path;
@@ -231,7 +260,9 @@ std::vector<std::vector<float>> TransformerEncoder::encode_ids(const std::vector
 at::Tensor TransformerEncoder::encode_ids_tensor(const std::vector<std::int64_t>& input_ids,
                                                  const std::vector<std::int64_t>& attention_mask) const {
   if (input_ids.empty()) return at::empty({0, 0}, at::TensorOptions().dtype(at::kFloat));
-  return impl_->run(input_ids, attention_mask);
+  at::Tensor states;
+  detail::for_each_unit(1, [&](std::size_t) { states = impl_->run(input_ids, attention_mask); });
+  return states;
 }
 
 const std::filesystem::path& TransformerEncoder::model_path() const { return impl_->model_path; }

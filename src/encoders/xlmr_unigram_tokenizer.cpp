@@ -104,7 +104,9 @@ struct XLMRobertaTokenizer::Impl {
 
   // The best segmentation as sentencepiece finds it: a code point that starts no piece of its
   // own length is covered by the unknown piece, priced below every piece (unknown_score), and a
-  // run of unknown pieces comes out as one unknown id.
+  // run of unknown pieces comes out as one unknown id. Candidates are visited by start, then by
+  // end, and totals are float sums; of equal totals the first candidate found stays, which is
+  // the one whose last piece starts earliest.
   std::vector<std::int64_t> viterbi(std::string_view text) const {
     const std::vector<detail::CodePointSpan> points = detail::decode_utf8_code_points(text);
     const std::size_t n = points.size();
@@ -146,8 +148,11 @@ struct XLMRobertaTokenizer::Impl {
   std::vector<std::int64_t> encode_word(std::string_view word) const {
     const std::string text = normalize(word);
     const std::vector<detail::CodePointSpan> points = detail::decode_utf8_code_points(text);
-    std::vector<std::int64_t> ids;
+    // One search over all runs, each behind its mark, as sentencepiece searches its whole
+    // normalised text: the float sums carry over from run to run, so searching runs apart
+    // rounds differently and can turn an equal-score choice the other way.
     std::string marked;
+    marked.reserve(text.size() + 2 * kWordStart.size());
     for (std::size_t i = 0; i < points.size();) {
       if (detail::is_subword_whitespace(points[i].code_point)) {
         ++i;
@@ -155,13 +160,11 @@ struct XLMRobertaTokenizer::Impl {
       }
       std::size_t j = i;
       while (j < points.size() && !detail::is_subword_whitespace(points[j].code_point)) ++j;
-      marked.assign(kWordStart);
+      marked.append(kWordStart);
       marked.append(text, points[i].begin, points[j - 1].end - points[i].begin);
-      const std::vector<std::int64_t> run = viterbi(marked);
-      ids.insert(ids.end(), run.begin(), run.end());
       i = j;
     }
-    return ids;
+    return viterbi(marked);
   }
 
   detail::WordEncoder word_encoder() const {

@@ -1,5 +1,7 @@
-// Language identification: texts grouped by length run through the character BiLSTM in one
-// batch per length; each text's per-character tag scores are summed and the best allowed tag wins.
+// Language identification: texts grouped by length run through the character BiLSTM in batches
+// of one length; each text's per-character tag scores are summed and the best allowed tag wins.
+// Each batch is one unit on the intra-op threads, cut from the texts alone, so the answers do
+// not depend on the number of threads.
 
 #include <ATen/ATen.h>
 #include <c10/core/InferenceMode.h>
@@ -7,11 +9,13 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
 
 #include "langid/model_state.hpp"
+#include "models/parallel_units.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/unicode.hpp"
 
@@ -134,10 +138,21 @@ std::vector<std::string> LangIDPlan::identify_many(const std::vector<std::string
   }
   const at::Tensor mask = detail::subset_mask(model, language_subset);
 
-  std::vector<std::string> result(texts.size());
-  std::vector<const std::vector<std::int64_t>*> batch;
+  // The units: each length group, in ascending length, cut into near-equal runs of at most
+  // kTextsPerUnit texts in input order. A text's rows meet only per-row operations, so its
+  // answer does not depend on the cut.
+  std::vector<std::span<const std::size_t>> units;
   for (const auto& [length, positions] : by_length) {
-    batch.clear();
+    const std::size_t runs = detail::unit_count(positions.size(), detail::kTextsPerUnit);
+    for (std::size_t run = 0; run < runs; ++run) {
+      const std::size_t begin = run * positions.size() / runs;
+      units.emplace_back(positions.data() + begin, (run + 1) * positions.size() / runs - begin);
+    }
+  }
+  std::vector<std::string> result(texts.size());
+  detail::for_each_unit(units.size(), [&](std::size_t unit) {
+    const std::span<const std::size_t> positions = units[unit];
+    std::vector<const std::vector<std::int64_t>*> batch;
     for (std::size_t position : positions) batch.push_back(&encoded[position]);
     const std::vector<std::int64_t> best = detail::langid_forward(model, batch, mask);
     for (std::size_t k = 0; k < positions.size(); ++k) {
@@ -147,7 +162,7 @@ std::vector<std::string> LangIDPlan::identify_many(const std::vector<std::string
       result[positions[k]] = model.tags[static_cast<std::size_t>(best[k])];
       std::vector<std::int64_t>().swap(encoded[positions[k]]);  // done with this text's ids
     }
-  }
+  });
   return result;
 }
 

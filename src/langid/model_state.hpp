@@ -5,6 +5,7 @@
 
 #include <ATen/ATen.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -43,6 +44,11 @@ std::unique_ptr<LangIDPlan::Impl> load_langid_model(std::filesystem::path bundle
 /// The character ids of one text: one per code point, the unknown id for a character the
 /// vocabulary lacks. Malformed UTF-8 and the empty text fail with LangIDModelError.
 std::vector<std::int64_t> langid_character_ids(const LangIDPlan::Impl& model, const std::string& text);
+
+/// Texts of one length that run through the network together at most: enough rows for each
+/// load of the recurrent weights to serve several texts, few enough that a long list spreads
+/// over the threads.
+inline constexpr std::size_t kTextsPerUnit = 16;
 
 /// Runs the network once over a non-empty batch of texts of equal length (their character ids)
 /// and returns the best tag id of each text after adding `mask` to its summed tag scores.

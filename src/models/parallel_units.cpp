@@ -6,13 +6,14 @@
 #include <atomic>
 #include <mutex>
 
-// The OpenMP runtime and the BLAS library under the tensor library. Both are loaded with it;
-// the declarations are weak so that a build whose tensor library uses another BLAS (or no
-// OpenMP) still links, and the guard then leaves what is absent alone.
-extern "C" {
-void omp_set_num_threads(int) __attribute__((weak));
-int MKL_Set_Num_Threads_Local(int) __attribute__((weak));
-}
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+// The BLAS library under the tensor library keeps a thread-local thread count of its own. The
+// declaration is weak so that a tensor library built on another BLAS still links; the guard then
+// leaves it alone.
+extern "C" int MKL_Set_Num_Threads_Local(int) __attribute__((weak));
 
 namespace velmora::detail {
 
@@ -20,12 +21,16 @@ SerialOperators::SerialOperators() {
   // The tensor library sets a thread's counts on its first use of that thread: make that
   // happen now, or it would undo the guard at the first operator.
   threads_ = at::get_num_threads();
-  if (omp_set_num_threads != nullptr) omp_set_num_threads(1);
+#ifdef _OPENMP
+  omp_set_num_threads(1);
+#endif
   if (MKL_Set_Num_Threads_Local != nullptr) blas_threads_ = MKL_Set_Num_Threads_Local(1);
 }
 
 SerialOperators::~SerialOperators() {
-  if (omp_set_num_threads != nullptr) omp_set_num_threads(threads_);
+#ifdef _OPENMP
+  omp_set_num_threads(threads_);
+#endif
   // The previous thread-local count; 0 (none) hands the thread back to the process-wide count.
   if (MKL_Set_Num_Threads_Local != nullptr) MKL_Set_Num_Threads_Local(blas_threads_);
 }

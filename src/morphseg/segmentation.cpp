@@ -1,14 +1,17 @@
 // Segmentation: words are normalised, grouped by their number of characters so that every
 // network run is a dense [n, T] block (no padding, masking or packing), run in chunks of at most
-// batch_size words, and decoded from one predicted action per character.
+// batch_size words, each a unit or a few on the intra-op threads, and decoded from one predicted
+// action per character.
 
 #include <ATen/ATen.h>
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
 #include <map>
+#include <span>
 #include <utility>
 
+#include "models/parallel_units.hpp"
 #include "morphseg/model_state.hpp"
 #include "velmora/document.hpp"
 #include "velmora/unicode.hpp"
@@ -26,6 +29,10 @@ struct PreparedWord {
 
 constexpr std::int64_t kUnknownCharacter = 1;
 
+// Words of one length that run through the network together at most: several groups of rows
+// of the recurrence, so that a long list spreads over the threads.
+constexpr std::size_t kWordsPerUnit = 64;
+
 PreparedWord prepare(const MorphSegPlan::Impl& model, const std::string& word) {
   const Utf8Text normalised(unicode_nfkc_casefold_nfc(word));
   PreparedWord prepared;
@@ -42,7 +49,7 @@ PreparedWord prepare(const MorphSegPlan::Impl& model, const std::string& word) {
 
 // Decodes the predicted actions of one chunk into the morphemes of its words.
 void decode_chunk(const MorphSegPlan::Impl& model, const at::Tensor& actions,
-                  const std::vector<const PreparedWord*>& chunk, const std::vector<std::size_t>& positions,
+                  const std::vector<const PreparedWord*>& chunk, std::span<const std::size_t> positions,
                   std::vector<Morphemes>& result) {
   const auto action_count = static_cast<std::int64_t>(model.target_vocabulary.size());
   const std::int64_t length = actions.size(1);
@@ -95,26 +102,33 @@ std::vector<Morphemes> morphseg_segment_batch(const MorphSegPlan::Impl& model, c
     if (!prepared.back().ids.empty()) by_length[prepared.back().ids.size()].push_back(position);
   }
 
+  // The units: each chunk of batch_size words of one length, cut into near-equal runs of at
+  // most kWordsPerUnit words, all in order. A word's rows meet only per-row operations, so
+  // its actions do not depend on the cut, nor on the number of threads.
   const auto batch_size = static_cast<std::size_t>(model.batch_size);
-  std::vector<std::int64_t> ids;
-  std::vector<const PreparedWord*> chunk;
-  std::vector<std::size_t> chunk_positions;
+  std::vector<std::span<const std::size_t>> units;
   for (const auto& [length, positions] : by_length) {
     for (std::size_t first = 0; first < positions.size(); first += batch_size) {
-      const std::size_t last = std::min(positions.size(), first + batch_size);
-      chunk_positions.assign(positions.begin() + static_cast<std::ptrdiff_t>(first),
-                             positions.begin() + static_cast<std::ptrdiff_t>(last));
-      chunk.clear();
-      ids.clear();
-      for (std::size_t position : chunk_positions) {
-        chunk.push_back(&prepared[position]);
-        ids.insert(ids.end(), prepared[position].ids.begin(), prepared[position].ids.end());
+      const std::size_t size = std::min(positions.size() - first, batch_size);
+      const std::size_t runs = unit_count(size, kWordsPerUnit);
+      for (std::size_t run = 0; run < runs; ++run) {
+        const std::size_t begin = first + run * size / runs;
+        units.emplace_back(positions.data() + begin, first + (run + 1) * size / runs - begin);
       }
-      const at::Tensor actions = morphseg_forward(model, ids, static_cast<std::int64_t>(chunk.size()),
-                                                  static_cast<std::int64_t>(length));
-      decode_chunk(model, actions, chunk, chunk_positions, result);
     }
   }
+  for_each_unit(units.size(), [&](std::size_t unit) {
+    const std::span<const std::size_t> positions = units[unit];
+    std::vector<std::int64_t> ids;
+    std::vector<const PreparedWord*> chunk;
+    for (std::size_t position : positions) {
+      chunk.push_back(&prepared[position]);
+      ids.insert(ids.end(), prepared[position].ids.begin(), prepared[position].ids.end());
+    }
+    const auto length = static_cast<std::int64_t>(chunk.front()->ids.size());
+    const at::Tensor actions = morphseg_forward(model, ids, static_cast<std::int64_t>(chunk.size()), length);
+    decode_chunk(model, actions, chunk, positions, result);
+  });
   return result;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // The loaded named-entity tagger, built once by the plan's constructor and only read afterwards,
-// and the stages that load it and tag one sentence with it.
+// and the stages that load it and tag sentences with it.
 
 #include <ATen/ATen.h>
 
@@ -96,13 +96,20 @@ std::string ner_word_key(const NERPlan::Impl& state, std::string_view text, bool
 /// The character BiLSTM vectors of a sentence's tokens, [n, 2 * char_hidden_dim], in one
 /// packed LSTM run.
 at::Tensor ner_char_features(const NERPlan::Impl& state, const std::vector<std::string>& tokens);
+/// The tagger input rows of non-empty sentences, stacked in order: [tokens, input size].
+at::Tensor ner_inputs(const NERPlan::Impl& state, const std::vector<const std::vector<std::string>*>& sentences);
 /// The tagger input of one non-empty sentence: [1, n, input size].
 at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string>& tokens);
+/// The tagger BiLSTM rows of non-empty sentences, each run as its own sequence, stacked in
+/// order: [tokens, 2 * hidden_dim].
+at::Tensor run_ner_tagger(const NERPlan::Impl& state, const std::vector<const std::vector<std::string>*>& sentences);
 /// The tagger BiLSTM rows of one non-empty sentence: [n, 2 * hidden_dim].
 at::Tensor run_ner_tagger_lstm(const NERPlan::Impl& state, const std::vector<std::string>& tokens);
 
-/// The repaired BIOES tags of one sentence, one per token.
-std::vector<std::string> ner_tag_sentence(const NERPlan::Impl& state, const std::vector<std::string>& tokens);
+/// The repaired BIOES tags of each sentence, one per token, from one run of the networks over
+/// all of them; the caller enters inference mode. Empty sentences get no tags.
+std::vector<std::vector<std::string>> ner_tag_sentences(const NERPlan::Impl& state,
+                                                        const std::vector<const std::vector<std::string>*>& sentences);
 
 }  // namespace detail
 }  // namespace velmora

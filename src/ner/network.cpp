@@ -1,6 +1,7 @@
-// The network forward of one sentence: word and delta embeddings, transformer vectors,
+// The network forward of a chunk of sentences: word and delta embeddings, transformer vectors,
 // character features (character BiLSTM or character language models), the optional input
-// transform, and the bidirectional tagger LSTM.
+// transform, and the bidirectional tagger LSTM. Each sentence is its own sequence: the chunk
+// only shares the networks' calls, packed without padding.
 
 #include <algorithm>
 #include <numeric>
@@ -99,6 +100,42 @@ at::Tensor run_bidirectional_lstm(const at::Tensor& input, const std::vector<at:
                               /*train=*/false, /*bidirectional=*/true, /*batch_first=*/true));
 }
 
+// Appends the code-point ids of every token to `ids_of`, in token order.
+void append_char_ids(const NERPlan::Impl& state, const std::vector<std::string>& tokens,
+                     std::vector<std::vector<std::int64_t>>& ids_of) {
+  for (const std::string& token : tokens) {
+    const Utf8Text text(character_text(state, token));
+    const std::uint64_t length = text.codepoint_count();
+    if (length == 0) throw NERModelError("NER cannot encode an empty token");
+    std::vector<std::int64_t>& ids = ids_of.emplace_back();
+    ids.reserve(length);
+    for (std::uint64_t i = 0; i < length; ++i) ids.push_back(lookup(state.char_vocab, text.slice_view(i, i + 1)));
+  }
+}
+
+at::Tensor char_features_of(const NERPlan::Impl& state, const std::vector<std::vector<std::int64_t>>& ids_of) {
+  return state.char_rnn ? prepared_char_lstm(state, ids_of) : packed_char_lstm(state, ids_of);
+}
+
+// The word feature of every token of the sentences: static plus delta embedding, [tokens, width].
+at::Tensor word_features(const NERPlan::Impl& state, const std::vector<const std::vector<std::string>*>& sentences) {
+  std::vector<std::int64_t> word_ids;
+  std::vector<std::int64_t> delta_ids;
+  for (const std::vector<std::string>* tokens : sentences) {
+    for (const std::string& token : *tokens) {
+      const std::int64_t word_id = lookup(state.word_vocab, ner_word_key(state, token, state.word_vocab_lower, true));
+      std::int64_t delta_id = lookup(state.delta_vocab, ner_word_key(state, token, state.delta_vocab_lower, false));
+      // A word known to the pretrained vocabulary but not to the delta vocabulary reads delta row 0.
+      if (delta_id == kUnknownId && word_id != kUnknownId) delta_id = 0;
+      word_ids.push_back(word_id);
+      delta_ids.push_back(delta_id);
+    }
+  }
+  const auto count = static_cast<std::int64_t>(word_ids.size());
+  return at::embedding(state.word_embedding, int64_view(word_ids, {count})) +
+         at::embedding(state.delta_embedding, int64_view(delta_ids, {count}));
+}
+
 }  // namespace
 
 std::string ner_word_key(const NERPlan::Impl& state, std::string_view text, bool vocabulary_lower,
@@ -120,63 +157,73 @@ std::string ner_word_key(const NERPlan::Impl& state, std::string_view text, bool
 }
 
 at::Tensor ner_char_features(const NERPlan::Impl& state, const std::vector<std::string>& tokens) {
-  // The code-point ids of every token, in token order.
   std::vector<std::vector<std::int64_t>> ids_of;
   ids_of.reserve(tokens.size());
-  for (const std::string& token : tokens) {
-    const Utf8Text text(character_text(state, token));
-    const std::uint64_t length = text.codepoint_count();
-    if (length == 0) throw NERModelError("NER cannot encode an empty token");
-    std::vector<std::int64_t>& ids = ids_of.emplace_back();
-    ids.reserve(length);
-    for (std::uint64_t i = 0; i < length; ++i) ids.push_back(lookup(state.char_vocab, text.slice_view(i, i + 1)));
-  }
-
-  return state.char_rnn ? prepared_char_lstm(state, ids_of) : packed_char_lstm(state, ids_of);
+  append_char_ids(state, tokens, ids_of);
+  return char_features_of(state, ids_of);
 }
 
-at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string>& tokens) {
-  const auto count = static_cast<std::int64_t>(tokens.size());
-  std::vector<std::int64_t> word_ids;
-  std::vector<std::int64_t> delta_ids;
-  word_ids.reserve(tokens.size());
-  delta_ids.reserve(tokens.size());
-  for (const std::string& token : tokens) {
-    const std::int64_t word_id = lookup(state.word_vocab, ner_word_key(state, token, state.word_vocab_lower, true));
-    std::int64_t delta_id = lookup(state.delta_vocab, ner_word_key(state, token, state.delta_vocab_lower, false));
-    // A word known to the pretrained vocabulary but not to the delta vocabulary reads delta row 0.
-    if (delta_id == kUnknownId && word_id != kUnknownId) delta_id = 0;
-    word_ids.push_back(word_id);
-    delta_ids.push_back(delta_id);
+at::Tensor ner_inputs(const NERPlan::Impl& state, const std::vector<const std::vector<std::string>*>& sentences) {
+  // The steps that can fail run sentence by sentence, in the order a sentence alone runs them
+  // (character ids, transformer, character-LM texts), so that a chunk fails as its first
+  // failing sentence would. The networks then run once over the whole chunk.
+  std::vector<std::vector<std::int64_t>> char_ids;
+  std::vector<at::Tensor> transformer_rows;
+  std::vector<std::vector<std::string>> charlm_texts;
+  for (const std::vector<std::string>* tokens : sentences) {
+    if (!state.charlm) append_char_ids(state, *tokens, char_ids);
+    if (state.use_transformer) transformer_rows.push_back(state.transformer->encode(*tokens, /*keep_endpoints=*/false));
+    if (state.charlm) {
+      std::vector<std::string>& texts = charlm_texts.emplace_back();
+      texts.reserve(tokens->size());
+      for (const std::string& token : *tokens) {
+        texts.push_back(character_text(state, token));
+        // The language models split every text into code points, which fails on invalid UTF-8.
+        static_cast<void>(Utf8Text(texts.back()));
+      }
+    }
   }
-  // Character vectors come first, so that an empty token fails as such before any embedding
-  // or transformer error.
-  const at::Tensor characters = state.charlm ? at::Tensor() : ner_char_features(state, tokens);
 
   std::vector<at::Tensor> features;
-  features.push_back(at::embedding(state.word_embedding, int64_view(word_ids, {count})) +
-                     at::embedding(state.delta_embedding, int64_view(delta_ids, {count})));
-  if (state.use_transformer) features.push_back(state.transformer->encode(tokens, /*keep_endpoints=*/false));
+  features.push_back(word_features(state, sentences));
+  if (state.use_transformer) features.push_back(at::cat(transformer_rows, 0));
   if (state.charlm) {
-    std::vector<std::string> texts;
-    texts.reserve(tokens.size());
-    for (const std::string& token : tokens) texts.push_back(character_text(state, token));
-    features.push_back(state.charlm_forward->encode(texts));
-    features.push_back(state.charlm_backward->encode(texts));
+    features.push_back(at::cat(state.charlm_forward->encode_many(charlm_texts), 0));
+    features.push_back(at::cat(state.charlm_backward->encode_many(charlm_texts), 0));
   } else {
-    features.push_back(characters);
+    features.push_back(char_features_of(state, char_ids));
   }
   at::Tensor input = at::cat(features, 1);
   if (state.input_transform) input = at::linear(input, state.input_transform_weight, state.input_transform_bias);
-  return input.unsqueeze(0);
+  return input;
+}
+
+at::Tensor ner_forward(const NERPlan::Impl& state, const std::vector<std::string>& tokens) {
+  return ner_inputs(state, {&tokens}).unsqueeze(0);
+}
+
+at::Tensor run_ner_tagger(const NERPlan::Impl& state, const std::vector<const std::vector<std::string>*>& sentences) {
+  const at::Tensor input = ner_inputs(state, sentences);
+  std::vector<std::int64_t> lengths;
+  lengths.reserve(sentences.size());
+  for (const std::vector<std::string>* tokens : sentences) lengths.push_back(static_cast<std::int64_t>(tokens->size()));
+  if (state.tagger_rnn && input.scalar_type() == at::kFloat) {
+    // Packed rows: each sentence runs over its own tokens only, as it would alone.
+    return state.tagger_rnn->run_packed(input, lengths, state.tagger_lstm_state);
+  }
+  std::vector<at::Tensor> rows;
+  std::int64_t start = 0;
+  for (const std::int64_t length : lengths) {
+    rows.push_back(run_bidirectional_lstm(input.narrow(0, start, length).unsqueeze(0), state.tagger_lstm_state,
+                                          state.tagger_lstm_params, state.num_layers)
+                       .squeeze(0));
+    start += length;
+  }
+  return at::cat(rows, 0);
 }
 
 at::Tensor run_ner_tagger_lstm(const NERPlan::Impl& state, const std::vector<std::string>& tokens) {
-  const at::Tensor input = ner_forward(state, tokens);
-  if (state.tagger_rnn && input.scalar_type() == at::kFloat) {
-    return (*state.tagger_rnn)(input, {}, state.tagger_lstm_state).squeeze(0);
-  }
-  return run_bidirectional_lstm(input, state.tagger_lstm_state, state.tagger_lstm_params, state.num_layers).squeeze(0);
+  return run_ner_tagger(state, {&tokens});
 }
 
 }  // namespace velmora::detail

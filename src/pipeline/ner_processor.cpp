@@ -1,5 +1,5 @@
 // The named-entity stage: forwards to the tagger, which writes token tags and entity spans
-// into the document it is given. Lists are handled one document at a time by the base class.
+// into the documents it is given.
 
 #include <velmora/document.hpp>
 #include <velmora/ner.hpp>
@@ -22,6 +22,11 @@ bool NERProcessor::implemented() const { return plan_ != nullptr; }
 Document NERProcessor::process(Document document) const {
   if (!plan_) return Processor::process(std::move(document));
   return plan_->process(std::move(document));
+}
+
+std::vector<Document> NERProcessor::process_bulk(std::vector<Document> documents) const {
+  if (!plan_) return Processor::process_bulk(std::move(documents));
+  return plan_->process_bulk(std::move(documents));
 }
 
 std::optional<std::filesystem::path> NERProcessor::bundle_path() const { return detail::plan_bundle_path(plan_); }

@@ -176,8 +176,11 @@ std::int64_t sentiment_padded_length(const State& state, const Batch& batch) {
 }
 
 at::Tensor sentiment_logits(const State& state, const Batch& batch) {
+  return sentiment_logits(state, batch, sentiment_padded_length(state, batch));
+}
+
+at::Tensor sentiment_logits(const State& state, const Batch& batch, std::int64_t length) {
   if (batch.empty()) return at::zeros({0, state.num_classes}, state.weight("embedding.weight").options());
-  const std::int64_t length = sentiment_padded_length(state, batch);
   at::Tensor rows = word_vectors(state, batch, length);
   if (state.bilstm) {
     // Padding runs through the recurrence like words: the model was trained that way.

@@ -23,7 +23,12 @@ std::int64_t sentiment_pretrain_id(const SentimentPlan::Impl& state, const std::
 std::int64_t sentiment_padded_length(const SentimentPlan::Impl& state,
                                      const std::vector<const SentimentWords*>& batch);
 
-/// Logits [sentences, num_classes], row b for sentence b. The caller enters inference mode.
+/// Logits [sentences, num_classes], row b for sentence b, padded to the batch's own length. The
+/// caller enters inference mode.
 at::Tensor sentiment_logits(const SentimentPlan::Impl& state, const std::vector<const SentimentWords*>& batch);
+/// The same with every sentence padded to `length` words (at least the batch's padded length).
+/// Sentences do not interact: a batch may run in parts, each padded to the batch's length.
+at::Tensor sentiment_logits(const SentimentPlan::Impl& state, const std::vector<const SentimentWords*>& batch,
+                            std::int64_t length);
 
 }  // namespace velmora::detail

@@ -1,11 +1,14 @@
-// The sentiment classifier's operations: the batch driver that orders sentences by length and
-// cuts them into batches by a word budget, and the classification of documents.
+// The sentiment classifier's operations: the batch driver that orders sentences by length, cuts
+// them into batches by a word budget and runs the batches in parts, and the classification of
+// documents.
 
 #include <c10/core/InferenceMode.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
+#include "models/parallel_units.hpp"
 #include "sentiment/batching.hpp"
 #include "sentiment/model_loading.hpp"
 #include "sentiment/network.hpp"
@@ -36,24 +39,50 @@ std::vector<std::int64_t> best_classes(const at::Tensor& logits) {
   return best;
 }
 
-// One class per sentence, in input order, from batches that the network runs in turn.
+// Sentences per unit of work: a batch runs in parts of at most this many sentences, each padded
+// to the batch's length, so that a few long batches still give every thread work. It matches
+// the rows a recurrence step runs together.
+constexpr std::size_t kSentencesPerUnit = 16;
+
+// Part of a batch: sentences [first, end) of the batch's order, padded to `length` words.
+struct BatchPart {
+  const std::vector<std::size_t>* indices = nullptr;
+  std::size_t first = 0;
+  std::size_t end = 0;
+  std::int64_t length = 0;
+};
+
+// One class per sentence, in input order. The batches and their parts are fixed by the sentences
+// and the budget alone; each part runs as one unit of work.
 std::vector<std::int64_t> classify_sentences(const SentimentPlan::Impl& state,
                                              const std::vector<const SentimentWords*>& sentences,
                                              std::size_t batch_size) {
   if (batch_size == 0) throw std::invalid_argument("sentiment batch_size must be positive");
   std::vector<std::int64_t> classes(sentences.size(), 0);
   if (sentences.empty()) return classes;
-  c10::InferenceMode guard(true);
   std::vector<std::size_t> lengths;
   lengths.reserve(sentences.size());
   for (const SentimentWords* words : sentences) lengths.push_back(words->size());
-  std::vector<const SentimentWords*> batch;
-  for (const std::vector<std::size_t>& indices : sentiment_batches(lengths, batch_size)) {
-    batch.clear();
-    for (std::size_t index : indices) batch.push_back(sentences[index]);
-    const std::vector<std::int64_t> best = best_classes(sentiment_logits(state, batch));
-    for (std::size_t k = 0; k < indices.size(); ++k) classes[indices[k]] = best[k];
+  const std::vector<std::vector<std::size_t>> batches = sentiment_batches(lengths, batch_size);
+  std::vector<BatchPart> parts;
+  std::vector<const SentimentWords*> members;
+  for (const std::vector<std::size_t>& indices : batches) {
+    members.clear();
+    for (std::size_t index : indices) members.push_back(sentences[index]);
+    const std::int64_t length = sentiment_padded_length(state, members);
+    for (std::size_t first = 0; first < indices.size(); first += kSentencesPerUnit) {
+      parts.push_back({&indices, first, std::min(indices.size(), first + kSentencesPerUnit), length});
+    }
   }
+  for_each_unit(parts.size(), [&](std::size_t p) {
+    c10::InferenceMode guard(true);
+    const BatchPart& part = parts[p];
+    std::vector<const SentimentWords*> batch;
+    for (std::size_t k = part.first; k < part.end; ++k) batch.push_back(sentences[(*part.indices)[k]]);
+    const std::vector<std::int64_t> best = best_classes(sentiment_logits(state, batch, part.length));
+    // Each part writes only its own sentences' slots.
+    for (std::size_t k = part.first; k < part.end; ++k) classes[(*part.indices)[k]] = best[k - part.first];
+  });
   return classes;
 }
 

@@ -1,11 +1,14 @@
 // Batched prediction: greedy decoding of many words in length-sorted, packed batches, or one
-// beam search per word when the beam is wider than one.
+// beam search per word when the beam is wider than one. Each batch (or beam-searched word) is
+// one unit on the intra-op threads: the batches are cut from the sorted words by the batch
+// size alone, so every word's result is the same whatever the number of threads.
 
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
 #include <numeric>
 
+#include "models/parallel_units.hpp"
 #include "seq2seq/model_state.hpp"
 
 namespace velmora::detail {
@@ -19,6 +22,7 @@ at::Tensor view_of(std::vector<std::int64_t>& buffer, at::IntArrayRef shape) {
 void decode_batch(const Seq2SeqModel& model, const std::vector<Seq2SeqSource>& sources,
                   const std::vector<std::optional<std::string>>& pos, const std::vector<std::size_t>& order,
                   std::size_t first, std::size_t rows, bool suppress_unk, std::vector<Seq2SeqPrediction>& result) {
+  c10::InferenceMode guard;
   const auto batch = static_cast<std::int64_t>(rows);
   const auto width = static_cast<std::int64_t>(sources[order[first]].ids.size());
   const std::int64_t positions = width + (model.pos ? 1 : 0);
@@ -109,14 +113,13 @@ std::vector<Seq2SeqPrediction> seq2seq_predict_batch(const Seq2SeqModel& model, 
   if (beam < 1) throw Seq2SeqModelError("beam size must be positive");
   std::vector<Seq2SeqPrediction> result;
   if (beam != 1) {
-    result.reserve(words.size());
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      result.push_back(seq2seq_predict_one(model, words[i], pos[i], beam, suppress_unk));
-    }
+    result.resize(words.size());
+    for_each_unit(words.size(), [&](std::size_t i) {
+      result[i] = seq2seq_predict_one(model, words[i], pos[i], beam, suppress_unk);
+    });
     return result;
   }
 
-  c10::InferenceMode guard;
   std::vector<Seq2SeqSource> sources;
   sources.reserve(words.size());
   for (const std::string& word : words) sources.push_back(seq2seq_encode_source(model.vocab, word));
@@ -127,11 +130,12 @@ std::vector<Seq2SeqPrediction> seq2seq_predict_batch(const Seq2SeqModel& model, 
   result.resize(words.size());
   // Batch bounds as counts, so that a huge configured batch size cannot overflow an index.
   const auto batch_size = static_cast<std::uint64_t>(model.batch_size);
-  for (std::size_t first = 0; first < order.size();) {
+  const auto batches = static_cast<std::size_t>((order.size() + batch_size - 1) / batch_size);
+  for_each_unit(batches, [&](std::size_t batch) {
+    const std::size_t first = batch * static_cast<std::size_t>(batch_size);
     const std::size_t rows = static_cast<std::size_t>(std::min<std::uint64_t>(batch_size, order.size() - first));
     decode_batch(model, sources, pos, order, first, rows, suppress_unk, result);
-    first += rows;
-  }
+  });
   return result;
 }
 

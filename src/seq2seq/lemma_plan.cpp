@@ -108,18 +108,11 @@ std::string LemmaPlan::lemmatize(const std::string& word, const std::optional<st
   return detail::lemmatize_word(*impl_, word, upos);
 }
 
-Document LemmaPlan::process(Document document) const {
-  const WordSequence words = document.words();
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    Word word = words.at(static_cast<long>(i));
-    word.set_lemma(detail::lemmatize_word(*impl_, word.text(), word.upos()));
-  }
-  return document;
-}
+namespace {
 
-std::vector<Document> LemmaPlan::process_bulk(std::vector<Document> documents) const {
-  std::vector<std::string> texts;
-  std::vector<std::optional<std::string>> upos;
+// The text and UPOS of every word of the documents, in order.
+void collect_words(const std::vector<Document>& documents, std::vector<std::string>& texts,
+                   std::vector<std::optional<std::string>>& upos) {
   for (const Document& document : documents) {
     const WordSequence words = document.words();
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -128,6 +121,39 @@ std::vector<Document> LemmaPlan::process_bulk(std::vector<Document> documents) c
       upos.push_back(word.upos());
     }
   }
+}
+
+}  // namespace
+
+Document LemmaPlan::process(Document document) const {
+  // A document's words are a batch: they take the path of a list's words.
+  std::vector<Document> documents;
+  documents.push_back(std::move(document));
+  std::vector<std::string> texts;
+  std::vector<std::optional<std::string>> upos;
+  collect_words(documents, texts, upos);
+  std::vector<std::string> lemmas;
+  try {
+    lemmas = detail::lemmatize_words(*impl_, texts, upos);
+  } catch (...) {
+    // The words before the one that fails keep their new lemmas: one word at a time, that word
+    // raises the same error.
+    const WordSequence words = documents.front().words();
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      Word word = words.at(static_cast<long>(i));
+      word.set_lemma(detail::lemmatize_word(*impl_, word.text(), word.upos()));
+    }
+    return std::move(documents.front());
+  }
+  const WordSequence words = documents.front().words();
+  for (std::size_t i = 0; i < words.size(); ++i) words.at(static_cast<long>(i)).set_lemma(lemmas[i]);
+  return std::move(documents.front());
+}
+
+std::vector<Document> LemmaPlan::process_bulk(std::vector<Document> documents) const {
+  std::vector<std::string> texts;
+  std::vector<std::optional<std::string>> upos;
+  collect_words(documents, texts, upos);
   const std::vector<std::string> lemmas = detail::lemmatize_words(*impl_, texts, upos);
   std::size_t next = 0;
   for (const Document& document : documents) {

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <utility>
 
+#include "models/parallel_units.hpp"
 #include "seq2seq/mwt_model.hpp"
 #include "velmora/document.hpp"
 
@@ -242,6 +243,19 @@ namespace velmora {
 
 Document MWTPlan::process(const Document& document) const {
   std::vector<SentenceInput> sentences = detail::mwt_rebuild_sentences(document);
+  // The marked tokens are expanded first, each token one unit: an expansion depends on the
+  // token's text alone.
+  std::vector<const std::string*> marked;
+  for (const SentenceInput& sentence : sentences) {
+    for (const TokenInput& token : sentence.tokens) {
+      if (detail::is_marked(token)) marked.push_back(&token.text);
+    }
+  }
+  std::vector<std::string> expansions(marked.size());
+  detail::for_each_unit(marked.size(),
+                        [&](std::size_t k) { expansions[k] = detail::mwt_expand_token(*impl_, *marked[k]); });
+
+  auto expansion = expansions.begin();
   for (SentenceInput& sentence : sentences) {
     detail::WordIdMoves moves;
     std::int32_t last = 0;
@@ -249,7 +263,7 @@ Document MWTPlan::process(const Document& document) const {
       const std::vector<std::int32_t> old_ids = detail::word_ids(token);
       const bool expanded = detail::is_marked(token);
       if (expanded) {
-        detail::expand_token(token, detail::mwt_expand_token(*impl_, token.text), last);
+        detail::expand_token(token, *expansion++, last);
       } else if (token.manual_expansion.value_or(false)) {
         detail::keep_manual_expansion(token, last);
       } else {

@@ -1,6 +1,7 @@
 // The multi-word-token expander's public operations.
 
 #include "models/model_config.hpp"
+#include "models/parallel_units.hpp"
 #include "seq2seq/mwt_model.hpp"
 #include "velmora/model_bundle.hpp"
 
@@ -16,6 +17,10 @@ MWTPlan& MWTPlan::operator=(MWTPlan&&) noexcept = default;
 
 const ModelBundle& MWTPlan::bundle() const { return *impl_->bundle; }
 
-std::string MWTPlan::expand(const std::string& token) const { return detail::mwt_expand_token(*impl_, token); }
+std::string MWTPlan::expand(const std::string& token) const {
+  std::string expansion;
+  detail::for_each_unit(1, [&](std::size_t) { expansion = detail::mwt_expand_token(*impl_, token); });
+  return expansion;
+}
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 // The seq2seq plan's public operations: loading, and forwarding to the prediction bodies.
 
 #include "models/model_config.hpp"
+#include "models/parallel_units.hpp"
 #include "seq2seq/model_state.hpp"
 #include "velmora/model_bundle.hpp"
 
@@ -20,7 +21,11 @@ std::int64_t Seq2SeqPlan::configured_beam_size() const { return impl_->beam_size
 
 Seq2SeqPrediction Seq2SeqPlan::predict(const std::string& word, const std::optional<std::string>& pos,
                                        std::optional<long long> beam_size, bool suppress_unk) const {
-  return detail::seq2seq_predict_one(*impl_, word, pos, beam_size, suppress_unk);
+  Seq2SeqPrediction prediction;
+  detail::for_each_unit(1, [&](std::size_t) {
+    prediction = detail::seq2seq_predict_one(*impl_, word, pos, beam_size, suppress_unk);
+  });
+  return prediction;
 }
 
 std::vector<Seq2SeqPrediction> Seq2SeqPlan::predict_many(const std::vector<std::string>& words,

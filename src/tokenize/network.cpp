@@ -7,9 +7,9 @@
 #include <numeric>
 #include <span>
 
+#include "models/parallel_units.hpp"
 #include "tokenize/address_repair.hpp"
 #include "tokenize/features.hpp"
-#include "tokenize/parallel_items.hpp"
 #include "velmora/errors.hpp"
 
 namespace velmora::detail {
@@ -267,12 +267,14 @@ void label_rows(const Plan& state, const std::vector<const TokenizerParagraph*>&
   }
 }
 
-// Runs the items on the intra-op threads; each writes only its own paragraphs' results.
+// Runs each item as one unit on the intra-op threads; each writes only its own paragraphs'
+// results. The items are fixed by the paragraphs and the batch limit, so the labels are the
+// same whatever the number of threads.
 std::vector<std::vector<std::int64_t>> run_items(const Plan& state,
                                                  const std::vector<const TokenizerParagraph*>& paragraphs,
                                                  const std::vector<WorkItem>& items) {
   std::vector<std::vector<std::int64_t>> results(paragraphs.size());
-  for_each_item(items.size(), [&](std::size_t k) {
+  for_each_unit(items.size(), [&](std::size_t k) {
     const WorkItem& item = items[k];
     if (item.windowed) {
       results[item.rows.front()] = tokenizer_predict_labels(state, *paragraphs[item.rows.front()]);

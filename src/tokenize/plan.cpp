@@ -1,19 +1,56 @@
-// The tokenizer's public operations: split the text into paragraphs, predict their labels
-// (one by one, or batched across documents) and build the result documents.
+// The tokenizer's public operations: split the texts into paragraphs, predict their labels
+// (batched across paragraphs and documents) and build the result documents.
 
 #include <iterator>
 #include <optional>
 #include <utility>
 
+#include "models/parallel_units.hpp"
 #include "tokenize/document_builder.hpp"
 #include "tokenize/model_loading.hpp"
 #include "tokenize/network.hpp"
-#include "tokenize/parallel_items.hpp"
 #include "velmora/document.hpp"
 #include "velmora/model_bundle.hpp"
 #include "velmora/tokenizer.hpp"
 
 namespace velmora {
+namespace {
+
+// The tokenization of each document. The paragraphs of every document go through the batched
+// prediction together, so a document of many paragraphs is already a batch; splitting and
+// building run one document per unit.
+std::vector<Document> tokenize_documents(const TokenizerPlan::Impl& state,
+                                         const std::vector<const Document*>& documents) {
+  std::vector<std::vector<detail::TokenizerParagraph>> paragraphs_of(documents.size());
+  detail::for_each_unit(documents.size(), [&](std::size_t d) {
+    paragraphs_of[d] = detail::split_tokenizer_paragraphs(documents[d]->text(), state.skip_newline);
+  });
+  std::vector<const detail::TokenizerParagraph*> all_paragraphs;
+  std::vector<std::size_t> first_paragraph;  // of each document in all_paragraphs
+  first_paragraph.reserve(documents.size());
+  for (const auto& paragraphs : paragraphs_of) {
+    first_paragraph.push_back(all_paragraphs.size());
+    for (const auto& paragraph : paragraphs) all_paragraphs.push_back(&paragraph);
+  }
+
+  std::vector<std::vector<std::int64_t>> labels =
+      detail::tokenizer_predict_labels_bulk(state, all_paragraphs, static_cast<std::size_t>(state.batch_size));
+
+  std::vector<std::optional<Document>> built(documents.size());
+  detail::for_each_unit(documents.size(), [&](std::size_t d) {
+    const auto first = labels.begin() + static_cast<std::ptrdiff_t>(first_paragraph[d]);
+    std::vector<std::vector<std::int64_t>> document_labels(
+        std::make_move_iterator(first),
+        std::make_move_iterator(first + static_cast<std::ptrdiff_t>(paragraphs_of[d].size())));
+    built[d] = detail::build_tokenized_document(state, *documents[d], paragraphs_of[d], document_labels);
+  });
+  std::vector<Document> results;
+  results.reserve(documents.size());
+  for (auto& document : built) results.push_back(std::move(*document));
+  return results;
+}
+
+}  // namespace
 
 const at::Tensor& TokenizerPlan::Impl::weight(std::string_view name) const {
   const auto found = tensors.find(name);
@@ -31,45 +68,14 @@ TokenizerPlan& TokenizerPlan::operator=(TokenizerPlan&&) noexcept = default;
 const ModelBundle& TokenizerPlan::bundle() const { return *impl_->bundle; }
 
 Document TokenizerPlan::process(const Document& document) const {
-  const std::vector<detail::TokenizerParagraph> paragraphs =
-      detail::split_tokenizer_paragraphs(document.text(), impl_->skip_newline);
-  // Paragraphs are predicted independently, each over its own windows.
-  std::vector<std::vector<std::int64_t>> labels(paragraphs.size());
-  detail::for_each_item(paragraphs.size(), [&](std::size_t k) {
-    labels[k] = detail::tokenizer_predict_labels(*impl_, paragraphs[k]);
-  });
-  return detail::build_tokenized_document(*impl_, document, paragraphs, labels);
+  return std::move(tokenize_documents(*impl_, {&document}).front());
 }
 
 std::vector<Document> TokenizerPlan::process_bulk(const std::vector<Document>& documents) const {
-  const Impl& state = *impl_;
-  std::vector<std::vector<detail::TokenizerParagraph>> paragraphs_of(documents.size());
-  detail::for_each_item(documents.size(), [&](std::size_t d) {
-    paragraphs_of[d] = detail::split_tokenizer_paragraphs(documents[d].text(), state.skip_newline);
-  });
-  std::vector<const detail::TokenizerParagraph*> all_paragraphs;
-  std::vector<std::size_t> first_paragraph;  // of each document in all_paragraphs
-  first_paragraph.reserve(documents.size());
-  for (const auto& paragraphs : paragraphs_of) {
-    first_paragraph.push_back(all_paragraphs.size());
-    for (const auto& paragraph : paragraphs) all_paragraphs.push_back(&paragraph);
-  }
-
-  std::vector<std::vector<std::int64_t>> labels =
-      detail::tokenizer_predict_labels_bulk(state, all_paragraphs, static_cast<std::size_t>(state.batch_size));
-
-  std::vector<std::optional<Document>> built(documents.size());
-  detail::for_each_item(documents.size(), [&](std::size_t d) {
-    const auto first = labels.begin() + static_cast<std::ptrdiff_t>(first_paragraph[d]);
-    std::vector<std::vector<std::int64_t>> document_labels(
-        std::make_move_iterator(first),
-        std::make_move_iterator(first + static_cast<std::ptrdiff_t>(paragraphs_of[d].size())));
-    built[d] = detail::build_tokenized_document(state, documents[d], paragraphs_of[d], document_labels);
-  });
-  std::vector<Document> results;
-  results.reserve(documents.size());
-  for (auto& document : built) results.push_back(std::move(*document));
-  return results;
+  std::vector<const Document*> pointers;
+  pointers.reserve(documents.size());
+  for (const Document& document : documents) pointers.push_back(&document);
+  return tokenize_documents(*impl_, pointers);
 }
 
 std::vector<std::int64_t> TokenizerPlan::predict_labels(const std::string& text) const {
@@ -78,8 +84,10 @@ std::vector<std::int64_t> TokenizerPlan::predict_labels(const std::string& text)
   if (paragraphs.size() > 1) {
     throw TokenizerModelError("predict_labels expects text containing one tokenizer paragraph");
   }
-  if (paragraphs.empty()) return {};
-  return detail::tokenizer_predict_labels(*impl_, paragraphs.front());
+  std::vector<std::int64_t> labels;
+  if (paragraphs.empty()) return labels;
+  detail::for_each_unit(1, [&](std::size_t) { labels = detail::tokenizer_predict_labels(*impl_, paragraphs.front()); });
+  return labels;
 }
 
 }  // namespace velmora

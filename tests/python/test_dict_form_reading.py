@@ -45,6 +45,8 @@ def test_ids_make_tokens_multi_word_tokens_and_empty_words(given, tokens, empty_
         ("SpaceAfter=No", "", "", None),
         ("SpacesAfter=\\s\\n", "", " \n", None),
         ("SpacesBefore=\\u00A0", "\u00a0", " ", None),
+        ("SpacesAfter=\\u3000\\u2028\\u000B\\u001F", "", "\u3000\u2028\x0b\x1f", None),
+        ("SpacesAfter=\\u200a\\u0041\\u202", "", "\\u200a\\u0041\\u202", None),  # only escapes that are written
         ("SpaceAfter=No~", "", "", None),
         ("SpaceAfter=No|SpaceAfter=Yes", "", " ", None),
         ("SpacesAfter=\\t\\r\\p\\\\\\x", "", "\t\r|\\\\x", None),

@@ -14,8 +14,8 @@ WORD_FIELDS = ("id", "text", "lemma", "upos", "xpos", "feats", "head", "deprel",
                "end_char", "manual_expansion", "morphemes")
 
 MISC_PIECES = ["Gloss=x", "a=1", "zeta=2", "\u00e9=1", "_", "", "SpaceAfter=No", "SpaceAfter=Yes", "SpaceAfter=No~",
-               "SpacesAfter=\\s\\n", "SpacesBefore=\\t", "SpacesAfter=x\\p", "SpacesBefore=\\u00A0"]
-SPACES = [None, "", " ", "  ", "\n", "\u00a0", "x|y", "\\s"]
+               "SpacesAfter=\\s\\n", "SpacesBefore=\\t", "SpacesAfter=x\\p", "SpacesBefore=\\u00A0", "SpacesAfter=\\u2028\\u3000"]
+SPACES = [None, "", " ", "  ", "\n", "\u00a0", "x|y", "\\s", "\u3000\u2028\x0b"]
 TEXTS = ["a", "bc", "_", "d e", "f|g", "\u00e9", "h\\s"]
 
 

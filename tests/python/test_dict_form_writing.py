@@ -38,7 +38,8 @@ def test_spacing_is_folded_into_misc_and_reads_back(fields, before, after, writt
 
 @pytest.mark.parametrize(
     "spaces,escaped",
-    [(" \t", "\\s\\t"), ("\r\n", "\\r\\n"), ("|\\", "\\p\\\\"), ("\u00a0", "\\u00A0"), ("ab", "ab")],
+    [(" \t", "\\s\\t"), ("\r\n", "\\r\\n"), ("|\\", "\\p\\\\"), ("\u00a0", "\\u00A0"), ("ab", "ab"),
+     ("\x0b\x0c\x1c\x1f\x85", "\\u000B\\u000C\\u001C\\u001F\\u0085"), ("\u2009\u2028\u3000", "\\u2009\\u2028\\u3000")],
 )
 def test_spacing_escapes_round_trip(spaces, escaped):
     doc, token = single_token()

@@ -420,7 +420,9 @@ class Unigram:
     def encode_word(self, word) -> list[int]:
         text = self.normalize(as_bytes(word))
         points = decode(text)
-        ids, i = [], 0
+        # One search over all runs, each behind its mark, as sentencepiece searches its whole
+        # normalised text (the float totals carry from run to run).
+        marked, i = b"", 0
         while i < len(points):
             if is_whitespace(points[i][0]):
                 i += 1
@@ -428,9 +430,9 @@ class Unigram:
             j = i
             while j < len(points) and not is_whitespace(points[j][0]):
                 j += 1
-            ids += self.viterbi(WORD_START.encode() + text[points[i][1]:points[j - 1][2]])
+            marked += WORD_START.encode() + text[points[i][1]:points[j - 1][2]]
             i = j
-        return ids
+        return self.viterbi(marked)
 
     def encode(self, words, add_special_tokens=True):
         return encode_words(words, add_special_tokens, self.cls_id, self.sep_id, self.encode_word)

@@ -8,6 +8,8 @@
 #include <functional>
 #include <limits>
 #include <random>
+#include <string>
+#include <variant>
 
 #include "depparse/tree_decoding.hpp"
 #include "velmora/errors.hpp"
@@ -215,6 +217,7 @@ HeadVector recursive_decoder(ScoreMatrix s) {
     z[q][r] = scratch[best_head[q] = first_argmax(scratch)];
     for (std::size_t p = 0; p < r; ++p) z[q][p] = s[rest[q]][rest[p]];
   }
+  ScoreMatrix().swap(s);  // only the contracted matrix is needed from here on
   const HeadVector contracted = recursive_decoder(std::move(z));
   HeadVector heads(n, -1);
   for (std::size_t q = 0; q < r; ++q) {
@@ -259,6 +262,78 @@ TEST(TreeDecoding, ManyContractionLevelsGiveTheTreesOfThePlainRecursion) {
       for (double& value : row) value = coarse(random);
     }
     EXPECT_EQ(chu_liu_edmonds(scores), recursive_decoder(scores)) << "trial " << trial;
+  }
+}
+
+// Scores with many equal values: coarse levels, rows whose maximum is shared by several heads
+// (which contractions must re-decide), impossible arcs, and nested pairs.
+ScoreMatrix tied_scores(std::size_t n, int kind, std::mt19937& random) {
+  std::uniform_int_distribution<int> level(-6, 0);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  ScoreMatrix scores(n, std::vector<double>(n));
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t hub = 1 + (i * 7) % std::max<std::size_t>(1, n / 10);
+    for (std::size_t j = 0; j < n; ++j) {
+      double value = level(random);
+      if (kind == 1) value = (j == hub || j == hub + 1) ? -1.0 : -3.0 + 0.5 * level(random);
+      if (kind == 2) value = -std::abs(static_cast<double>(i) - static_cast<double>(j) - 1.0) - std::round(2 * unit(random));
+      if (kind != 0 && unit(random) < 0.05) value = kNo;
+      scores[i][j] = value;
+    }
+  }
+  return scores;
+}
+
+TEST(TreeDecoding, TiedMaximaAndSharedHeadsGiveTheTreesOfThePlainRecursion) {
+  std::mt19937 random(17);
+  for (int trial = 0; trial < 150; ++trial) {
+    const std::size_t n = 2 + static_cast<std::size_t>(trial) % 90;
+    const ScoreMatrix scores = tied_scores(n, trial % 3, random);
+    EXPECT_EQ(chu_liu_edmonds(scores), recursive_decoder(scores)) << "trial " << trial;
+  }
+  // Long inputs: hundreds of contraction levels.
+  for (int kind = 0; kind < 3; ++kind) {
+    const ScoreMatrix scores = kind == 0 ? nested_pairs(401, random, true) : tied_scores(400, kind, random);
+    EXPECT_EQ(chu_liu_edmonds(scores), recursive_decoder(scores)) << "kind " << kind;
+  }
+}
+
+// decode_single_root's outcome, a tree or a failure message, for comparing decoders.
+template <typename Decode>
+std::variant<HeadVector, std::string> outcome(Decode decode) {
+  try {
+    return decode();
+  } catch (const DepparseModelError& error) {
+    return std::string(error.what());
+  }
+}
+
+TEST(TreeDecoding, DecoderOfSharedRowsGivesTheTreesOfTheWholeMatrix) {
+  // Each matrix takes some rows from a second source, as the repair search swaps one row per
+  // candidate: the smallest value, and with it the root penalty, moves between matrices.
+  std::mt19937 random(23);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  SingleRootDecoder decoder;
+  for (int trial = 0; trial < 200; ++trial) {
+    const std::size_t n = 1 + static_cast<std::size_t>(trial) % 60;
+    const ScoreMatrix first = tied_scores(n, trial % 3, random);
+    ScoreMatrix second = tied_scores(n, (trial + 1) % 3, random);
+    if (trial % 7 == 0) second.assign(n, std::vector<double>(n, kNo));
+    if (trial % 11 == 0) second.assign(n, std::vector<double>(n, 0.0));
+    ScoreMatrix assembled(n);
+    std::vector<const double*> rows(n);
+    std::vector<ScoreRowSummary> summaries(n);
+    std::vector<const ScoreRowSummary*> summary_of(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      assembled[i] = unit(random) < 0.3 ? second[i] : first[i];
+      if (trial % 13 == 0) assembled[i].assign(n, kNo);
+      rows[i] = assembled[i].data();
+      summaries[i] = summarize_score_row(rows[i], n, i);
+      summary_of[i] = &summaries[i];
+    }
+    EXPECT_EQ(outcome([&] { return decoder.decode(rows, summary_of); }),
+              outcome([&] { return decode_single_root(assembled); }))
+        << "trial " << trial;
   }
 }
 

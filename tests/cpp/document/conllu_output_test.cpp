@@ -5,6 +5,8 @@
 
 #include "document_records.hpp"
 #include "velmora/conllu.hpp"
+#include "velmora/misc_spacing.hpp"
+#include "velmora/unicode.hpp"
 
 namespace {
 
@@ -180,21 +182,53 @@ TEST(ConlluOutput, TabsAndLineBreaksNeverSplitALineOrAColumn) {
   ranged.end_char = 11;
   SentenceInput s = sentence_of({token(1, "Hello", 0, 5), ranged});
   s.tokens[0].words[0].lemma = "hel\tlo";
+  s.tokens[0].words[0].xpos = "X\u2029Y\vZ";
   s.tokens[0].words[0].misc = "A=1\nB=2";
   s.tokens[0].words[0].morphemes = {"he\tl", "lo"};
   s.tokens[1].misc = "T=\t";
   s.sent_id = "id\nnext";
-  s.comments = {"# note\r\nmore", "plain", ""};
+  s.comments = {"# note\r\nmore", "pl\u0085ain", ""};
   Document doc("Hello\nthere", {s});
   doc.tokens().at(1).words().at(0).set_text("w\tv");
   doc.tokens().at(1).words().at(0).set_feats("F=1\r");
   EXPECT_EQ(doc.to_conll(),
-            "# note  more\n# plain\n#\n# sent_id = id next\n# text = Hello there\n"
-            "1\tHello\thel lo\t_\t_\t_\t_\t_\t_\tA=1 B=2|SpacesAfter=\\n|Morphemes=he l,lo\n"
+            "# note  more\n# pl ain\n#\n# sent_id = id next\n# text = Hello there\n"
+            "1\tHello\thel lo\t_\tX Y Z\t_\t_\t_\t_\tA=1 B=2|SpacesAfter=\\n|Morphemes=he l,lo\n"
             "2-3\tw x\t_\t_\t_\t_\t_\t_\t_\tSpaceAfter=No|T= \n"
             "2\tw v\t_\t_\t_\tF=1 \t_\t_\t_\t_\n"
             "3\tx" +
                 kBlank);
+}
+
+TEST(ConlluOutput, WhiteSpaceBetweenTokensIsEscapedInMiscAndBreaksNoTextLine) {
+  // The tokens a and b with one character between them: the MISC of a, and the "# text" line.
+  const struct {
+    char32_t between;
+    const char* misc;
+    const char* text_line;
+  } cases[] = {
+      {0x0B, "SpacesAfter=\\u000B", "a b"},          {0x0C, "SpacesAfter=\\u000C", "a b"},
+      {0x1C, "SpacesAfter=\\u001C", "a b"},          {0x1E, "SpacesAfter=\\u001E", "a b"},
+      {0x1F, "SpacesAfter=\\u001F", "a\x1F" "b"},     {0x85, "SpacesAfter=\\u0085", "a b"},
+      {0xA0, "SpacesAfter=\\u00A0", "a\u00A0b"},     {0x1680, "SpacesAfter=\\u1680", "a\u1680b"},
+      {0x2000, "SpacesAfter=\\u2000", "a\u2002b"},   {0x2001, "SpacesAfter=\\u2001", "a\u2003b"},
+      {0x2009, "SpacesAfter=\\u2009", "a\u2009b"},   {0x2028, "SpacesAfter=\\u2028", "a b"},
+      {0x2029, "SpacesAfter=\\u2029", "a b"},         {0x202F, "SpacesAfter=\\u202F", "a\u202Fb"},
+      {0x3000, "SpacesAfter=\\u3000", "a\u3000b"},
+  };
+  for (const auto& c : cases) {
+    std::string between;
+    velmora::detail::append_utf8(between, c.between);
+    const Document doc("a" + between + "b", {sentence_of({token(1, "a", 0, 1), token(2, "b", 2, 3)})});
+    const std::string conll = doc.to_conll();
+    EXPECT_EQ(column_of(conll, true), (std::vector<std::string>{c.misc, "SpaceAfter=No"})) << c.misc;
+    EXPECT_NE(conll.find(std::string("\n# text = ") + c.text_line + "\n1\ta\t"), std::string::npos) << c.misc;
+    const std::string piece = c.misc;
+    EXPECT_EQ(velmora::detail::clean_token_misc(piece).spaces_after, between) << c.misc;
+  }
+  // Only the escapes that are written are read: others, lower-case hex digits included, stay.
+  EXPECT_EQ(velmora::detail::unescape_misc_spaces("\\u0041\\u200a\\u00A\\u3000"),
+            "\\u0041\\u200a\\u00A\u3000");
 }
 
 TEST(ConlluOutput, LongSentencesAndDocumentsAreWrittenInOnePass) {

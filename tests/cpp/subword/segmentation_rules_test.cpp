@@ -1,6 +1,6 @@
 // Hand-checked segmentations of each tokenizer: WordPiece pre-splitting and greedy longest
 // match, byte-level BPE pre-tokenizer runs and merge order, unigram normalisation clusters
-// and unknown pieces.
+// and unknown pieces, and its choice between equal totals.
 
 #include <chrono>
 
@@ -212,6 +212,26 @@ TEST(UnigramSegmentation, NormalisesAndFallsBackToUnknownPieces) {
   };
   for (const auto& test : cases) EXPECT_EQ(unigram.tokenize(test.word), test.expected) << test.name;
   EXPECT_EQ(unigram.vocabulary_size(), v.tokens.size());
+}
+
+TEST(UnigramSegmentation, EqualTotalsGoTheWaySentencepieceSumsThem) {
+  // Of equal float totals the candidate found first stays: the one whose last piece starts
+  // earliest. Totals are float sums over the whole word, every run included, so the run before
+  // decides which order of "." and "..." rounds higher.
+  const std::string mark = "\xE2\x96\x81";
+  const Vocabulary v{{"<s>", "</s>", "<unk>", mark, mark + "a", ".", "...", "x", "xxx"}};
+  const std::vector<float> scores = {0, 0, 0, -6.33F, -4.94F, -4.54F, -7.23F, -1, -2.5F};
+  const velmora::XLMRobertaTokenizer unigram(v.tokens, scores, std::vector<std::uint8_t>(4, 0), 2, "<s>", "</s>");
+  const struct {
+    std::string word;
+    Ids expected;
+  } cases[] = {
+      {"xxxx", {v[mark], v["x"], v["xxx"]}},
+      {"xxxxx", {v[mark], v["x"], v["x"], v["xxx"]}},
+      {"....", {v[mark], v["..."], v["."]}},
+      {"a ....", {v[mark + "a"], v[mark], v["."], v["..."]}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(unigram.tokenize(c.word), c.expected) << c.word;
 }
 
 TEST(UnigramSegmentation, ALoopingCharacterMapCostsLittle) {
