@@ -1,6 +1,7 @@
 // Dependency parsing throughput with a bundle of realistic dimensions on sentences of the English
-// dev corpus: native parsing one sentence at a time and batched across documents, beside the
-// PyTorch reference doing the same work one sentence at a time on the same thread count.
+// dev corpus: native parsing one sentence at a time, all sentences as one document (`process`)
+// and as a list of one-sentence documents (`process_bulk`), beside the PyTorch reference doing
+// the same work one sentence at a time on the same thread count.
 //
 // Usage: depparse_bench [THREADS] [--tiny]   (default 1; --tiny: a small bundle and 5 sentences)
 
@@ -32,7 +33,7 @@ std::vector<std::string> split_tabs(const std::string& line) {
   return fields;
 }
 
-velmora::Document as_document(const std::vector<velmora::DepparseWord>& words) {
+velmora::SentenceInput as_sentence(const std::vector<velmora::DepparseWord>& words) {
   velmora::SentenceInput sentence;
   for (std::size_t i = 0; i < words.size(); ++i) {
     velmora::WordInput word;
@@ -47,7 +48,7 @@ velmora::Document as_document(const std::vector<velmora::DepparseWord>& words) {
     token.words.push_back(std::move(word));
     sentence.tokens.push_back(std::move(token));
   }
-  return velmora::Document("", {sentence});
+  return sentence;
 }
 
 }  // namespace
@@ -90,8 +91,14 @@ int main(int argc, char** argv) {
   auto start = bench::Clock::now();
   for (const auto& sentence : sentences) plan.parse(sentence);
   const double native_single = bench::seconds_since(start);
+  std::vector<velmora::SentenceInput> inputs;
+  for (const auto& sentence : sentences) inputs.push_back(as_sentence(sentence));
+  velmora::Document whole("", inputs);
+  start = bench::Clock::now();
+  plan.process(whole);
+  const double native_document = bench::seconds_since(start);
   std::vector<velmora::Document> documents;
-  for (const auto& sentence : sentences) documents.push_back(as_document(sentence));
+  for (const auto& sentence : inputs) documents.push_back(velmora::Document("", {sentence}));
   start = bench::Clock::now();
   plan.process_bulk(documents);
   const double native_batched = bench::seconds_since(start);
@@ -100,12 +107,14 @@ int main(int argc, char** argv) {
   std::printf("dependency parsing of %zu sentences (%zu words), %d thread(s)\n", sentences.size(), words, threads);
   std::printf("%-36s %12s %12s\n", "", "native s", "reference s");
   std::printf("%-36s %12.3f %12.3f\n", "one sentence at a time", native_single, reference_total);
+  std::printf("%-36s %12.3f %12s\n", "one document (process)", native_document, "-");
   std::printf("%-36s %12.3f %12s\n", "batched across documents", native_batched, "-");
   std::printf("%-36s %12s %12.3f\n", "reference network without decoding", "-", reference_network);
   const auto count = static_cast<double>(sentences.size());
   bench::emit("depparse", "sentence by sentence", threads, "native", native_single, count, "sentences", flops, gemm);
   bench::emit("depparse", "sentence by sentence", threads, "baseline", reference_total, count, "sentences", flops,
               gemm);
+  bench::emit("depparse", "one document", threads, "native", native_document, count, "sentences", flops, gemm);
   bench::emit("depparse", "whole list", threads, "native", native_batched, count, "sentences", flops, gemm);
   return 0;
 }

@@ -4,6 +4,8 @@
 // scorer's projected rows and score relations arc by arc (RelationScorer) instead of holding the
 // [N, N, relations] tensor.
 
+#include <c10/util/FunctionRef.h>
+
 #include <algorithm>
 #include <limits>
 
@@ -25,7 +27,8 @@ at::Tensor with_ones_column(const at::Tensor& rows) {
 }
 
 // [B, N, N, O] from the two projections: each dependent row against the form, then against every
-// head row, in two batched products.
+// head row, in two batched products (the second over the dependents' O rows of Q at once, so
+// that the head rows are not repeated per dependent).
 at::Tensor biaffine_product(const DepparseModel& model, const BiaffineRows& rows, std::string_view prefix) {
   const at::Tensor& bilinear = scorer_tensor(model, prefix, ".scorer.W_bilin.weight");  // [P, Q, O]
   const std::int64_t q = bilinear.size(1);
@@ -34,9 +37,46 @@ at::Tensor biaffine_product(const DepparseModel& model, const BiaffineRows& rows
   const std::int64_t count = rows.dependents.size(1);
   const at::Tensor left = at::matmul(rows.dependents, bilinear.reshape({bilinear.size(0), q * outputs}))
                               .reshape({batch, count, q, outputs})
-                              .permute({0, 1, 3, 2});
-  const at::Tensor scores = at::matmul(left, rows.heads.transpose(1, 2).unsqueeze(1)).permute({0, 1, 3, 2});
+                              .transpose(2, 3)
+                              .reshape({batch, count * outputs, q});
+  const at::Tensor scores =
+      at::bmm(left, rows.heads.transpose(1, 2)).view({batch, count, outputs, rows.heads.size(1)}).permute({0, 1, 3, 2});
   return scores + scorer_tensor(model, prefix, ".scorer.W_bilin.bias");
+}
+
+// Arc log-probabilities [B, N, N] from the projected rows of each arc scorer, `rows(prefix)`.
+at::Tensor arc_scores(const DepparseModel& model, c10::function_ref<BiaffineRows(std::string_view)> rows,
+                      const at::Tensor* mask) {
+  const BiaffineRows unlabeled = rows("unlabeled");
+  const std::int64_t count = unlabeled.dependents.size(1);
+  at::Tensor arcs = biaffine_product(model, unlabeled, "unlabeled").squeeze(3);
+  // Head position minus dependent position, in the scores' type: [1, N, N].
+  const at::Tensor positions = at::arange(count, arcs.options());
+  const at::Tensor offsets = positions.view({1, 1, count}) - positions.view({1, count, 1});
+  if (model.linearization) {
+    const at::Tensor order = biaffine_product(model, rows("linearization"), "linearization").squeeze(3);
+    arcs += at::log_sigmoid(order * at::sign(offsets));
+  }
+  if (model.distance) {
+    const at::Tensor raw = biaffine_product(model, rows("distance"), "distance").squeeze(3);
+    const at::Tensor predicted = 1 + at::softplus(raw, 1, 20);
+    arcs -= at::log(at::pow(at::abs(offsets) - predicted, 2) / 2 + 1);
+  }
+  arcs.masked_fill_(at::eye(count, at::TensorOptions().dtype(at::kBool)).unsqueeze(0), kImpossible);
+  if (mask != nullptr) arcs.masked_fill_(mask->logical_not().unsqueeze(1), kImpossible);
+  return at::log_softmax(arcs, 2);
+}
+
+// Sentences' rows [N, F], stacked one after another with `lengths` rows each, as a zero-padded
+// batch [B, longest, F].
+at::Tensor pad_rows(const at::Tensor& packed, std::span<const std::int64_t> lengths, std::int64_t longest) {
+  at::Tensor padded = at::zeros({static_cast<std::int64_t>(lengths.size()), longest, packed.size(1)}, packed.options());
+  std::int64_t offset = 0;
+  for (std::size_t k = 0; k < lengths.size(); ++k) {
+    padded[static_cast<std::int64_t>(k)].narrow(0, 0, lengths[k]).copy_(packed.narrow(0, offset, lengths[k]));
+    offset += lengths[k];
+  }
+  return padded;
 }
 
 }  // namespace
@@ -53,26 +93,10 @@ at::Tensor deep_biaffine_scores(const DepparseModel& model, const at::Tensor& en
 }
 
 at::Tensor depparse_arc_scores(const DepparseModel& model, const at::Tensor& encoded, const at::Tensor* mask) {
-  const std::int64_t rows = encoded.size(1);
-  if (mask != nullptr && (mask->dim() != 2 || mask->size(0) != encoded.size(0) || mask->size(1) != rows)) {
+  if (mask != nullptr && (mask->dim() != 2 || mask->size(0) != encoded.size(0) || mask->size(1) != encoded.size(1))) {
     throw DepparseModelError("depparse padding mask does not match encoded input");
   }
-  at::Tensor arcs = deep_biaffine_scores(model, encoded, "unlabeled").squeeze(3);
-  // Head position minus dependent position, in the scores' type: [1, N, N].
-  const at::Tensor positions = at::arange(rows, encoded.options());
-  const at::Tensor offsets = positions.view({1, 1, rows}) - positions.view({1, rows, 1});
-  if (model.linearization) {
-    const at::Tensor order = deep_biaffine_scores(model, encoded, "linearization").squeeze(3);
-    arcs += at::log_sigmoid(order * at::sign(offsets));
-  }
-  if (model.distance) {
-    const at::Tensor raw = deep_biaffine_scores(model, encoded, "distance").squeeze(3);
-    const at::Tensor predicted = 1 + at::softplus(raw, 1, 20);
-    arcs -= at::log(at::pow(at::abs(offsets) - predicted, 2) / 2 + 1);
-  }
-  arcs.masked_fill_(at::eye(rows, at::TensorOptions().dtype(at::kBool)).unsqueeze(0), kImpossible);
-  if (mask != nullptr) arcs.masked_fill_(mask->logical_not().unsqueeze(1), kImpossible);
-  return at::log_softmax(arcs, 2);
+  return arc_scores(model, [&](std::string_view prefix) { return biaffine_rows(model, encoded, prefix); }, mask);
 }
 
 std::pair<at::Tensor, at::Tensor> depparse_scores(const DepparseModel& model, const at::Tensor& encoded,
@@ -89,7 +113,7 @@ DepparseSentenceScores depparse_sentence_scores(const DepparseModel& model, cons
 
 std::vector<DepparseSentenceScores> depparse_score_sentences(const DepparseModel& model,
                                                              const std::vector<at::Tensor>& encoded,
-                                                             const std::vector<std::vector<DepparseWord>>& sentences) {
+                                                             std::span<const std::vector<DepparseWord>> sentences) {
   if (encoded.size() != sentences.size()) {
     throw DepparseModelError("depparse encoded and sentence batches must have equal lengths");
   }
@@ -105,24 +129,35 @@ std::vector<DepparseSentenceScores> depparse_score_sentences(const DepparseModel
     rows[s] = expected;
   }
   for (const std::vector<std::size_t>& group : group_by_length(rows, depparse_grouping(model))) {
-    const at::Tensor& first = encoded[group.front()];
-    const std::int64_t longest = first.size(1);
-    const auto count = static_cast<std::int64_t>(group.size());
-    at::Tensor padded = at::zeros({count, longest, first.size(2)}, first.options());
-    at::Tensor mask = at::zeros({count, longest}, at::TensorOptions().dtype(at::kBool));
-    for (std::int64_t k = 0; k < count; ++k) {
-      const std::size_t s = group[static_cast<std::size_t>(k)];
-      padded[k].narrow(0, 0, rows[s]).copy_(encoded[s].squeeze(0));
-      mask[k].narrow(0, 0, rows[s]).fill_(true);
+    std::vector<at::Tensor> pieces;
+    std::vector<std::int64_t> lengths;
+    pieces.reserve(group.size());
+    lengths.reserve(group.size());
+    for (const std::size_t s : group) {
+      pieces.push_back(encoded[s].squeeze(0));
+      lengths.push_back(rows[s]);
     }
-    const at::Tensor arcs = depparse_arc_scores(model, padded, &mask);
-    const BiaffineRows relation_rows = biaffine_rows(model, padded, "deprel");
-    for (std::int64_t k = 0; k < count; ++k) {
-      const std::size_t s = group[static_cast<std::size_t>(k)];
+    // The group's rows without padding [1, N, 2H]: the scorers' projections read no padding.
+    const at::Tensor packed = at::cat(pieces, 0).unsqueeze(0);
+    const std::int64_t longest = lengths.front();
+    at::Tensor mask = at::zeros({static_cast<std::int64_t>(group.size()), longest}, at::TensorOptions().dtype(at::kBool));
+    for (std::size_t k = 0; k < group.size(); ++k) mask[static_cast<std::int64_t>(k)].narrow(0, 0, lengths[k]).fill_(true);
+    const at::Tensor arcs = arc_scores(
+        model,
+        [&](std::string_view prefix) {
+          const BiaffineRows projected = biaffine_rows(model, packed, prefix);
+          return BiaffineRows{pad_rows(projected.dependents.squeeze(0), lengths, longest),
+                              pad_rows(projected.heads.squeeze(0), lengths, longest)};
+        },
+        &mask);
+    const BiaffineRows relation_rows = biaffine_rows(model, packed, "deprel");
+    std::int64_t offset = 0;
+    for (std::size_t k = 0; k < group.size(); ++k) {
+      const std::size_t s = group[k];
       const std::int64_t n = rows[s];
-      results[s] = {arcs[k].narrow(0, 0, n).narrow(1, 0, n).contiguous(),
-                    relation_rows.dependents[k].narrow(0, 0, n).contiguous(),
-                    relation_rows.heads[k].narrow(0, 0, n).contiguous()};
+      results[s] = {arcs[static_cast<std::int64_t>(k)].narrow(0, 0, n).narrow(1, 0, n).contiguous(),
+                    relation_rows.dependents[0].narrow(0, offset, n), relation_rows.heads[0].narrow(0, offset, n)};
+      offset += n;
     }
   }
   return results;

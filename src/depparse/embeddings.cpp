@@ -45,27 +45,38 @@ at::Tensor id_tensor(std::vector<std::int64_t>& ids) {
 
 }  // namespace
 
+std::vector<std::int64_t> depparse_character_ids(const DepparseModel& model, const std::string& text) {
+  std::vector<std::int64_t> ids;
+  for (const std::string& point : split_code_points(text)) ids.push_back(lookup(model.char_vocab, point));
+  if (ids.empty()) throw DepparseModelError("depparse cannot encode an empty word");
+  return ids;
+}
+
+std::vector<std::vector<std::int64_t>> depparse_sentence_character_ids(const DepparseModel& model,
+                                                                       const std::vector<DepparseWord>& words) {
+  std::vector<std::vector<std::int64_t>> ids;
+  ids.reserve(words.size() + 1);
+  ids.push_back({kRootId});
+  for (const DepparseWord& word : words) ids.push_back(depparse_character_ids(model, fold_punctuation(word.text)));
+  return ids;
+}
+
+at::Tensor depparse_character_rows(const DepparseModel& model, const std::vector<std::vector<std::int64_t>>& words) {
+  return at::linear(encode_character_words(model.char_model, words), depparse_tensor(model, "trans_char.weight"));
+}
+
 at::Tensor depparse_char_encode(const DepparseModel& model, const std::vector<std::int64_t>& ids) {
   if (ids.empty()) throw DepparseModelError("depparse cannot encode an empty word");
-  std::vector<std::int64_t> copy = ids;
-  const at::Tensor id_rows = at::from_blob(copy.data(), {1, static_cast<std::int64_t>(copy.size())}, at::kLong);
-  const at::Tensor embedded = at::embedding(depparse_tensor(model, "charmodel.char_emb.weight"), id_rows);
-  const at::Tensor hidden =
-      std::get<0>(at::lstm(embedded, model.char_lstm_initial_state, model.char_lstm_weights, /*has_biases=*/true,
-                           /*num_layers=*/1, /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/false,
-                           /*batch_first=*/true));
-  const at::Tensor attention = at::sigmoid(at::linear(hidden, depparse_tensor(model, "charmodel.char_attn.weight")));
-  return (hidden * attention).sum(1).squeeze(0);
+  return encode_character_words(model.char_model, {ids}).squeeze(0);
 }
 
 at::Tensor depparse_char_encode_word(const DepparseModel& model, const std::string& text) {
-  std::vector<std::int64_t> ids;
-  for (const std::string& point : split_code_points(text)) ids.push_back(lookup(model.char_vocab, point));
-  return depparse_char_encode(model, ids);
+  return depparse_char_encode(model, depparse_character_ids(model, text));
 }
 
 at::Tensor depparse_embed_words(const DepparseModel& model, const std::vector<DepparseWord>& words,
-                                const at::Tensor* forward_charlm_rows, const at::Tensor* backward_charlm_rows) {
+                                const at::Tensor* forward_charlm_rows, const at::Tensor* backward_charlm_rows,
+                                const at::Tensor* character_rows) {
   const std::size_t rows = words.size() + 1;
   auto root_list = [&] {
     std::vector<std::int64_t> ids;
@@ -85,14 +96,10 @@ at::Tensor depparse_embed_words(const DepparseModel& model, const std::vector<De
     xpos_ids = root_list();
   }
 
-  std::vector<at::Tensor> char_vectors;
   std::vector<std::string> charlm_words;
   if (model.charlm) {
     charlm_words.reserve(rows);
     charlm_words.emplace_back("\n");
-  } else {
-    char_vectors.reserve(rows);
-    char_vectors.push_back(depparse_char_encode(model, {kRootId}));
   }
 
   for (const DepparseWord& word : words) {
@@ -111,11 +118,7 @@ at::Tensor depparse_embed_words(const DepparseModel& model, const std::vector<De
       xpos_ids.push_back(xpos == kNoValue && model.xpos_has_ignore ? kAbsentId : lookup(model.xpos_vocab, xpos));
     }
     pretrained_ids.push_back(lookup(model.pretrain_vocab, pretrained_key(key)));
-    if (model.charlm) {
-      charlm_words.push_back(word.text);
-    } else {
-      char_vectors.push_back(depparse_char_encode_word(model, key));
-    }
+    if (model.charlm) charlm_words.push_back(word.text);
   }
 
   const at::Tensor pretrained = at::linear(at::embedding(depparse_tensor(model, "pretrained_emb.weight"), id_tensor(pretrained_ids)),
@@ -138,7 +141,9 @@ at::Tensor depparse_embed_words(const DepparseModel& model, const std::vector<De
     parts.push_back(backward_charlm_rows != nullptr ? *backward_charlm_rows
                                                     : model.backward_charlm->encode(charlm_words));
   } else {
-    parts.push_back(at::linear(at::stack(char_vectors, 0), depparse_tensor(model, "trans_char.weight")));
+    parts.push_back(character_rows != nullptr
+                        ? *character_rows
+                        : depparse_character_rows(model, depparse_sentence_character_ids(model, words)));
   }
   if (model.uses_transformer) {
     std::vector<std::string> texts;

@@ -1,10 +1,11 @@
 // The parser's sentence encoder: input rows through the shared highway BiLSTM stack, one
-// sentence alone or many in padded groups under the row budget.
+// sentence alone or many in groups under the row budget.
 
 #include <c10/core/InferenceMode.h>
 
+#include <stdexcept>
+
 #include "depparse/model_state.hpp"
-#include "depparse/parallel_sentences.hpp"
 
 namespace velmora::detail {
 
@@ -21,21 +22,64 @@ at::Tensor depparse_highway_lstm_forward(const DepparseModel& model, const std::
                               depparse_embed_words(model, words, forward_charlm_rows, backward_charlm_rows));
 }
 
+EmbeddedSentences depparse_embed_sentences(const DepparseModel& model,
+                                           std::span<const std::vector<DepparseWord>> sentences,
+                                           std::span<const at::Tensor> forward_charlm_rows,
+                                           std::span<const at::Tensor> backward_charlm_rows) {
+  if (model.charlm && (forward_charlm_rows.size() < sentences.size() || backward_charlm_rows.size() < sentences.size())) {
+    throw std::out_of_range("depparse: character language model rows are missing");
+  }
+  EmbeddedSentences embedded;
+  std::size_t end = sentences.size();  // sentences from here on are not embedded
+  // The parser's own character model runs once over the words of every sentence.
+  std::vector<std::vector<std::int64_t>> character_ids;
+  std::vector<std::int64_t> first_row(sentences.size(), 0);
+  if (!model.charlm) {
+    for (std::size_t s = 0; s < end; ++s) {
+      first_row[s] = static_cast<std::int64_t>(character_ids.size());
+      if (sentences[s].empty()) continue;
+      try {
+        for (auto& ids : depparse_sentence_character_ids(model, sentences[s])) character_ids.push_back(std::move(ids));
+      } catch (...) {
+        embedded.failure = std::current_exception();
+        end = s;
+      }
+    }
+  }
+  const at::Tensor characters = character_ids.empty() ? at::Tensor() : depparse_character_rows(model, character_ids);
+  embedded.rows.reserve(end);
+  for (std::size_t s = 0; s < end; ++s) {
+    if (sentences[s].empty()) {
+      embedded.rows.emplace_back();
+      continue;
+    }
+    try {
+      const auto rows = static_cast<std::int64_t>(sentences[s].size()) + 1;
+      const at::Tensor sentence_characters =
+          characters.defined() ? characters.narrow(0, first_row[s], rows) : at::Tensor();
+      embedded.rows.push_back(depparse_embed_words(model, sentences[s],
+                                                   model.charlm ? &forward_charlm_rows[s] : nullptr,
+                                                   model.charlm ? &backward_charlm_rows[s] : nullptr,
+                                                   characters.defined() ? &sentence_characters : nullptr)
+                                  .squeeze(0));
+    } catch (...) {
+      // An earlier sentence's failure comes first.
+      embedded.failure = std::current_exception();
+      break;
+    }
+  }
+  return embedded;
+}
+
 std::vector<at::Tensor> depparse_highway_lstm_forward_batch(const DepparseModel& model,
                                                             const std::vector<std::vector<DepparseWord>>& sentences,
                                                             const std::vector<at::Tensor>& forward_charlm_rows,
                                                             const std::vector<at::Tensor>& backward_charlm_rows) {
   // Every sentence is embedded before any group runs, so a bad word stops the call early.
-  // Sentences are embedded side by side: the character model runs word by word.
-  std::vector<at::Tensor> inputs(sentences.size());
-  rethrow_first_failure(for_each_sentence(sentences.size(), [&](std::size_t i) {
-    if (sentences[i].empty()) return;
-    c10::InferenceMode inference;
-    const at::Tensor* forward = model.charlm ? &forward_charlm_rows.at(i) : nullptr;
-    const at::Tensor* backward = model.charlm ? &backward_charlm_rows.at(i) : nullptr;
-    inputs[i] = depparse_embed_words(model, sentences[i], forward, backward).squeeze(0);
-  }));
-  std::vector<at::Tensor> encoded = highway_lstm_forward_packed(model.layers, inputs, depparse_grouping(model));
+  c10::InferenceMode inference;
+  EmbeddedSentences embedded = depparse_embed_sentences(model, sentences, forward_charlm_rows, backward_charlm_rows);
+  if (embedded.failure) std::rethrow_exception(embedded.failure);
+  std::vector<at::Tensor> encoded = highway_lstm_forward_packed(model.layers, embedded.rows, depparse_grouping(model));
   for (at::Tensor& rows : encoded) {
     if (rows.defined()) rows = rows.unsqueeze(0);
   }

@@ -269,12 +269,8 @@ void check_dimensions(const DepparseModel& model) {
 }
 
 void group_weights(DepparseModel& model) {
-  if (!model.charlm) {
-    model.char_lstm_weights = depparse_char_lstm_weights(model);
-    model.char_lstm_initial_state = {depparse_tensor(model, "charmodel.charlstm_h_init"),
-                                     depparse_tensor(model, "charmodel.charlstm_c_init")};
-  }
   auto weight = [&](const std::string& name) -> const at::Tensor& { return depparse_tensor(model, name); };
+  if (!model.charlm) model.char_model = bind_word_character_model(weight);
   model.layers = bind_highway_lstm_layers(weight, "parserlstm", model.num_layers);
 }
 

@@ -7,9 +7,11 @@
 #include <ATen/ATen.h>
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,7 +20,9 @@
 #include "encoders/charlm_native.hpp"
 #include "encoders/transformer_native.hpp"
 #include "models/highway_lstm.hpp"
+#include "models/sentence_chunks.hpp"
 #include "models/string_hash.hpp"
+#include "models/word_character_model.hpp"
 #include "velmora/depparse.hpp"
 #include "velmora/model_bundle.hpp"
 
@@ -30,8 +34,7 @@ using DepparseHighwayLayer = detail::HighwayLstmLayer;
 struct DepparsePlan::Impl {
   std::shared_ptr<ModelBundle> bundle;
   detail::StringMap<at::Tensor> tensors;
-  std::vector<at::Tensor> char_lstm_weights;        // empty with character language models
-  std::vector<at::Tensor> char_lstm_initial_state;  // empty with character language models
+  detail::WordCharacterModel char_model;  // unbound with character language models
   std::vector<DepparseHighwayLayer> layers;
   detail::StringMap<std::int64_t> word_vocab;
   detail::StringMap<std::int64_t> lemma_vocab;
@@ -80,12 +83,35 @@ const at::Tensor& depparse_tensor(const DepparseModel& model, std::string_view n
 /// [1, n + 1, input width] for a non-empty sentence, row 0 standing for the root. The two
 /// pointers carry precomputed character-LM rows ([n + 1, hidden], root row first); null makes
 /// the model run that character LM itself. They are read only with character language models.
+/// `character_rows`, read only without them, carries the sentence's depparse_character_rows
+/// (computed with other sentences'); null makes the model run its character model itself.
 at::Tensor depparse_embed_words(const DepparseModel& model, const std::vector<DepparseWord>& words,
-                                const at::Tensor* forward_charlm_rows, const at::Tensor* backward_charlm_rows);
+                                const at::Tensor* forward_charlm_rows, const at::Tensor* backward_charlm_rows,
+                                const at::Tensor* character_rows = nullptr);
+/// The character ids of one text; DepparseModelError for an empty one.
+std::vector<std::int64_t> depparse_character_ids(const DepparseModel& model, const std::string& text);
+/// The character ids of a sentence's rows: the root's, then each word's (punctuation folded).
+std::vector<std::vector<std::int64_t>> depparse_sentence_character_ids(const DepparseModel& model,
+                                                                       const std::vector<DepparseWord>& words);
+/// The parser's own character model over many words in one run, projected by trans_char:
+/// [words, transformed_dim].
+at::Tensor depparse_character_rows(const DepparseModel& model, const std::vector<std::vector<std::int64_t>>& words);
 /// The parser's own character model on one text: [char_hidden_dim].
 at::Tensor depparse_char_encode_word(const DepparseModel& model, const std::string& text);
 /// The parser's own character model on character ids: [char_hidden_dim].
 at::Tensor depparse_char_encode(const DepparseModel& model, const std::vector<std::int64_t>& ids);
+
+/// The input rows [n_i + 1, input width] of the leading sentences that embed (undefined for a
+/// sentence without words), and the failure of the next one (null when all did). The character
+/// model runs over the words of all of them at once.
+struct EmbeddedSentences {
+  std::vector<at::Tensor> rows;
+  std::exception_ptr failure;
+};
+EmbeddedSentences depparse_embed_sentences(const DepparseModel& model,
+                                           std::span<const std::vector<DepparseWord>> sentences,
+                                           std::span<const at::Tensor> forward_charlm_rows,
+                                           std::span<const at::Tensor> backward_charlm_rows);
 
 // Encoder ---------------------------------------------------------------------------------
 
@@ -137,10 +163,11 @@ struct DepparseSentenceScores {
 /// The scores of one encoded sentence [1, n + 1, 2H].
 DepparseSentenceScores depparse_sentence_scores(const DepparseModel& model, const at::Tensor& encoded);
 /// The scores of every encoded sentence, in padded groups like the encoder's; undefined tensors
-/// for a sentence without words.
+/// for a sentence without words. The scorers' projections run on the sentences' rows without
+/// padding; only their pairwise products are padded.
 std::vector<DepparseSentenceScores> depparse_score_sentences(const DepparseModel& model,
                                                              const std::vector<at::Tensor>& encoded,
-                                                             const std::vector<std::vector<DepparseWord>>& sentences);
+                                                             std::span<const std::vector<DepparseWord>> sentences);
 
 /// Relation log-probabilities of chosen arcs of one sentence from the relation scorer's projected
 /// rows; a source for RelationScores.
@@ -172,10 +199,17 @@ std::vector<DepparsePrediction> depparse_decode_sentence(const DepparseModel& mo
 
 // Plan steps ------------------------------------------------------------------------------
 
+/// A sentence alone: a batch of one.
 std::vector<DepparsePrediction> depparse_parse_sentence(const DepparseModel& model,
                                                         const std::vector<DepparseWord>& words);
+/// Every sentence, in chunks of consecutive sentences; rethrows the first sentence's failure.
 std::vector<std::vector<DepparsePrediction>> depparse_parse_batch(
     const DepparseModel& model, const std::vector<std::vector<DepparseWord>>& sentences);
+/// The character language models once over all sentences, then chunks of consecutive sentences
+/// as units, each embedded, encoded and scored as one batch and decoded sentence by sentence.
+/// `predictions` gets one entry per sentence, filled for sentences [0, completed).
+ChunkedRun depparse_parse_chunks(const DepparseModel& model, const std::vector<std::vector<DepparseWord>>& sentences,
+                                 std::vector<std::vector<DepparsePrediction>>& predictions);
 
 }  // namespace detail
 }  // namespace velmora

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "depparse/model_state.hpp"
-#include "depparse/parallel_sentences.hpp"
 #include "velmora/document.hpp"
 
 namespace velmora {
@@ -35,47 +34,19 @@ void apply_depparse_predictions(const WordSequence& sequence, const std::vector<
   }
 }
 
-// The character language model's words of a sentence: a line feed for the root, then the texts.
-std::vector<std::string> charlm_words(const std::vector<DepparseWord>& words) {
-  std::vector<std::string> texts;
-  texts.reserve(words.size() + 1);
-  texts.emplace_back("\n");
-  for (const DepparseWord& word : words) texts.push_back(word.text);
-  return texts;
-}
-
 }  // namespace
 
 std::vector<DepparsePrediction> depparse_parse_sentence(const DepparseModel& model,
                                                         const std::vector<DepparseWord>& words) {
   if (words.empty()) return {};
-  c10::InferenceMode inference;
-  const at::Tensor encoded = depparse_highway_lstm_forward(model, words, nullptr, nullptr);
-  return depparse_decode_sentence(model, words, depparse_sentence_scores(model, encoded));
+  return std::move(depparse_parse_batch(model, {words}).front());
 }
 
 std::vector<std::vector<DepparsePrediction>> depparse_parse_batch(
     const DepparseModel& model, const std::vector<std::vector<DepparseWord>>& sentences) {
-  std::vector<at::Tensor> forward_rows;
-  std::vector<at::Tensor> backward_rows;
-  if (model.charlm) {
-    std::vector<std::vector<std::string>> texts;
-    texts.reserve(sentences.size());
-    for (const auto& words : sentences) texts.push_back(charlm_words(words));
-    forward_rows = model.forward_charlm->encode_many(texts);
-    backward_rows = model.backward_charlm->encode_many(texts);
-  }
-  c10::InferenceMode inference;
-  const std::vector<at::Tensor> encoded =
-      depparse_highway_lstm_forward_batch(model, sentences, forward_rows, backward_rows);
-  std::vector<DepparseSentenceScores> scores = depparse_score_sentences(model, encoded, sentences);
-  // Sentences are decoded side by side; each releases its scores when done.
-  std::vector<std::vector<DepparsePrediction>> predictions(sentences.size());
-  rethrow_first_failure(for_each_sentence(sentences.size(), [&](std::size_t s) {
-    if (sentences[s].empty()) return;
-    c10::InferenceMode decoding;
-    predictions[s] = depparse_decode_sentence(model, sentences[s], std::move(scores[s]));
-  }));
+  std::vector<std::vector<DepparsePrediction>> predictions;
+  const ChunkedRun run = depparse_parse_chunks(model, sentences, predictions);
+  if (run.error) std::rethrow_exception(run.error);
   return predictions;
 }
 
@@ -95,8 +66,8 @@ std::vector<DepparsePrediction> DepparsePlan::parse(const std::vector<DepparseWo
 }
 
 Document DepparsePlan::process(Document document) const {
-  // Each sentence is parsed on its own, several at a time; results are written in sentence order,
-  // so a failure leaves exactly the sentences before the failing one written.
+  // The sentences are parsed together, as a list's are. As when they are parsed one at a time
+  // in order, a failure leaves exactly the sentences before the failing one written.
   const SentenceSequence sentences = document.sentences();
   std::vector<WordSequence> sequences;
   std::vector<std::vector<DepparseWord>> words;
@@ -111,13 +82,10 @@ Document DepparsePlan::process(Document document) const {
       break;
     }
   }
-  std::vector<std::vector<DepparsePrediction>> predictions(words.size());
-  const std::vector<std::exception_ptr> failures = detail::for_each_sentence(
-      words.size(), [&](std::size_t s) { predictions[s] = detail::depparse_parse_sentence(*impl_, words[s]); });
-  for (std::size_t s = 0; s < sequences.size(); ++s) {
-    if (failures[s]) std::rethrow_exception(failures[s]);
-    detail::apply_depparse_predictions(sequences[s], predictions[s]);
-  }
+  std::vector<std::vector<DepparsePrediction>> predictions;
+  const detail::ChunkedRun run = detail::depparse_parse_chunks(*impl_, words, predictions);
+  for (std::size_t s = 0; s < run.completed; ++s) detail::apply_depparse_predictions(sequences[s], predictions[s]);
+  if (run.error) std::rethrow_exception(run.error);
   if (reading_failure) std::rethrow_exception(reading_failure);
   return document;
 }

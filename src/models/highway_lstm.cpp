@@ -57,6 +57,22 @@ at::Tensor run_group(const std::vector<HighwayLstmLayer>& layers, at::Tensor pad
   return padded;
 }
 
+// Every layer prepared for this input: the whole stack then runs on packed rows.
+bool all_prepared(const std::vector<HighwayLstmLayer>& layers, const at::Tensor& input) {
+  return std::all_of(layers.begin(), layers.end(),
+                     [&](const HighwayLstmLayer& layer) { return fast_lstm(layer, input) != nullptr; });
+}
+
+// One group of sentences as packed rows [N, D] (`lengths` rows per sentence, in order).
+at::Tensor run_group_packed(const std::vector<HighwayLstmLayer>& layers, at::Tensor packed,
+                            std::span<const std::int64_t> lengths) {
+  for (const HighwayLstmLayer& layer : layers) {
+    const at::Tensor outputs = layer.prepared->run_packed(packed, lengths, layer.initial_state);
+    packed = outputs + highway_term(layer, packed);
+  }
+  return packed;
+}
+
 }  // namespace
 
 std::vector<std::string> highway_lstm_layer_names(std::string_view prefix, std::int64_t layer) {
@@ -136,16 +152,28 @@ std::vector<at::Tensor> highway_lstm_forward_packed(const std::vector<HighwayLst
   std::vector<at::Tensor> results(inputs.size());
   for (const std::vector<std::size_t>& group : group_by_length(lengths, grouping)) {
     const at::Tensor& first = inputs[group.front()];
+    std::vector<at::Tensor> rows;
+    std::vector<std::int64_t> group_lengths;
+    rows.reserve(group.size());
+    group_lengths.reserve(group.size());
+    for (const std::size_t index : group) {
+      rows.push_back(inputs[index]);
+      group_lengths.push_back(lengths[index]);
+    }
+    if (all_prepared(layers, first)) {
+      // The sentences' rows stacked without padding; each layer reads and writes them so.
+      const at::Tensor encoded = run_group_packed(layers, at::cat(rows, 0), group_lengths);
+      std::int64_t offset = 0;
+      for (const std::size_t index : group) {
+        results[index] = encoded.narrow(0, offset, lengths[index]);
+        offset += lengths[index];
+      }
+      continue;
+    }
     const std::int64_t steps = first.size(0);
     const auto batch = static_cast<std::int64_t>(group.size());
     at::Tensor padded = at::zeros({batch, steps, first.size(1)}, first.options());
-    std::vector<std::int64_t> group_lengths;
-    group_lengths.reserve(group.size());
-    for (std::int64_t j = 0; j < batch; ++j) {
-      const at::Tensor& rows = inputs[group[static_cast<std::size_t>(j)]];
-      padded[j].narrow(0, 0, rows.size(0)).copy_(rows);
-      group_lengths.push_back(rows.size(0));
-    }
+    for (std::int64_t j = 0; j < batch; ++j) padded[j].narrow(0, 0, group_lengths[static_cast<std::size_t>(j)]).copy_(rows[static_cast<std::size_t>(j)]);
     const at::Tensor encoded = run_group(layers, std::move(padded), at::tensor(group_lengths, at::kLong));
     for (std::int64_t j = 0; j < batch; ++j) {
       const std::size_t index = group[static_cast<std::size_t>(j)];

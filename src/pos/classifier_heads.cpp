@@ -103,7 +103,7 @@ std::vector<POSTag> pos_predict_heads(const POSModel& state, const at::Tensor& r
 }
 
 std::vector<std::vector<POSTag>> pos_predict_batch(const POSModel& state, const std::vector<at::Tensor>& encoded,
-                                                   const std::vector<std::vector<std::string>>& sentences) {
+                                                   std::span<const std::vector<std::string>> sentences) {
   if (encoded.size() != sentences.size()) {
     throw POSModelError("POS encoded and sentence batches must have equal lengths");
   }

@@ -8,8 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +19,9 @@
 #include "encoders/charlm_native.hpp"
 #include "encoders/transformer_native.hpp"
 #include "models/highway_lstm.hpp"
+#include "models/sentence_chunks.hpp"
 #include "models/string_hash.hpp"
+#include "models/word_character_model.hpp"
 #include "velmora/pos.hpp"
 #include "velmora/sequences.hpp"
 
@@ -34,9 +38,7 @@ struct POSFeatureVocab {
 struct POSPlan::Impl {
   std::shared_ptr<ModelBundle> bundle;
   detail::StringMap<at::Tensor> tensors;          // a view of every bundle tensor
-  std::vector<at::Tensor> char_lstm_weights;      // character model only
-  std::vector<at::Tensor> char_lstm_initial_state;
-  std::shared_ptr<const detail::InferenceLstm> char_lstm;  // the character LSTM prepared, when float32
+  detail::WordCharacterModel char_model;          // unbound with character language models
   std::vector<POSHighwayLayer> layers;
   detail::StringMap<std::int64_t> word_vocab;
   detail::StringMap<std::int64_t> char_vocab;
@@ -76,9 +78,8 @@ void load_pos_model(POSModel& state, std::filesystem::path bundle_path, bool ver
 void bind_pos_tensors(POSModel& state);
 /// Requires the tensors the configuration needs and checks their dimensions against it.
 void check_pos_tensors(const POSModel& state);
-/// Fills the character-LSTM lists and the layer records from the bound tensors.
+/// Binds the character model and the layer records from the bound tensors.
 void gather_pos_weights(POSModel& state);
-std::vector<at::Tensor> pos_char_lstm_weights(const POSModel& state);
 std::vector<at::Tensor> pos_tagger_lstm_weights(const POSModel& state, std::int64_t layer);
 /// The bound tensor of that name; POSModelError when absent.
 const at::Tensor& pos_tensor(const POSModel& state, std::string_view name);
@@ -94,11 +95,24 @@ at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>
 /// The character model's rows of every word of `sentences` (punctuation folded), projected by
 /// trans_char, sentence after sentence: [words, transformed width]. Without the character model
 /// (character language models instead) an undefined tensor.
-at::Tensor pos_character_rows(const POSModel& state, const std::vector<std::vector<std::string>>& sentences);
+at::Tensor pos_character_rows(const POSModel& state, std::span<const std::vector<std::string>> sentences);
+/// The character ids of one word (not folded here); POSModelError for an empty word.
+std::vector<std::int64_t> pos_character_ids(const POSModel& state, const std::string& word);
 at::Tensor pos_char_encode(const POSModel& state, const std::string& word);
 /// pos_char_encode of every word, [words, char_hidden_dim], in one LSTM run when the character
 /// LSTM is prepared.
 at::Tensor pos_char_encode_many(const POSModel& state, const std::vector<std::string>& words);
+
+/// The input rows [n_i, input width] of the leading sentences that embed (undefined for a
+/// sentence without words), and the failure of the next one (null when all did). The character
+/// model runs over the words of all of them at once; `forward`/`backward` are the sentences'
+/// character-LM rows (read with character language models only).
+struct POSEmbeddedSentences {
+  std::vector<at::Tensor> rows;
+  std::exception_ptr failure;
+};
+POSEmbeddedSentences pos_embed_sentences(const POSModel& state, std::span<const std::vector<std::string>> sentences,
+                                         std::span<const at::Tensor> forward, std::span<const at::Tensor> backward);
 
 // Highway BiLSTM.
 at::Tensor pos_highway_lstm_forward(const POSModel& state, const std::vector<std::string>& words,
@@ -115,12 +129,19 @@ at::Tensor pos_biaffine_scores(const POSModel& state, const at::Tensor& x1, cons
                                const std::string& prefix);
 std::vector<POSTag> pos_predict_heads(const POSModel& state, const at::Tensor& rows, std::size_t count);
 std::vector<std::vector<POSTag>> pos_predict_batch(const POSModel& state, const std::vector<at::Tensor>& encoded,
-                                                   const std::vector<std::vector<std::string>>& sentences);
+                                                   std::span<const std::vector<std::string>> sentences);
 
 // Tagging.
+/// A sentence alone: a batch of one.
 std::vector<POSTag> pos_tag_sentence(const POSModel& state, const std::vector<std::string>& words);
+/// Every sentence, in chunks of consecutive sentences; rethrows the first sentence's failure.
 std::vector<std::vector<POSTag>> pos_tag_many(const POSModel& state,
                                               const std::vector<std::vector<std::string>>& sentences);
+/// The character language models once over all sentences, then chunks of consecutive sentences
+/// as units, each embedded, encoded and classified as one batch. `tags` gets one entry per
+/// sentence, filled for sentences [0, completed).
+ChunkedRun pos_tag_chunks(const POSModel& state, const std::vector<std::vector<std::string>>& sentences,
+                          std::vector<std::vector<POSTag>>& tags);
 void write_pos_tags(const WordSequence& words, const std::vector<POSTag>& tags);
 
 }  // namespace detail

@@ -30,23 +30,15 @@ std::optional<std::string> field(const std::string& value) {
 
 std::vector<POSTag> pos_tag_sentence(const POSModel& state, const std::vector<std::string>& words) {
   if (words.empty()) return {};
-  c10::InferenceMode guard;
-  const at::Tensor rows = pos_highway_lstm_forward(state, words);
-  return pos_predict_heads(state, rows, words.size());
+  return std::move(pos_tag_many(state, {words}).front());
 }
 
 std::vector<std::vector<POSTag>> pos_tag_many(const POSModel& state,
                                               const std::vector<std::vector<std::string>>& sentences) {
-  std::vector<at::Tensor> forward;
-  std::vector<at::Tensor> backward;
-  if (state.uses_charlm) {
-    // The character language models enter inference mode themselves.
-    forward = state.forward_charlm->encode_many(sentences);
-    backward = state.backward_charlm->encode_many(sentences);
-  }
-  c10::InferenceMode guard;
-  const std::vector<at::Tensor> encoded = pos_highway_lstm_forward_batch(state, sentences, &forward, &backward);
-  return pos_predict_batch(state, encoded, sentences);
+  std::vector<std::vector<POSTag>> tags;
+  const ChunkedRun run = pos_tag_chunks(state, sentences, tags);
+  if (run.error) std::rethrow_exception(run.error);
+  return tags;
 }
 
 void write_pos_tags(const WordSequence& words, const std::vector<POSTag>& tags) {
@@ -77,11 +69,21 @@ std::vector<POSTag> POSPlan::tag(const std::vector<std::string>& words) const {
 }
 
 Document POSPlan::process(Document document) const {
-  // The sentences of one document share batches as those of many do: one sentence at a time
-  // leaves every recurrence a single row, which no second core can help with.
-  std::vector<Document> documents;
-  documents.push_back(std::move(document));
-  return std::move(process_bulk(std::move(documents)).front());
+  // The sentences are tagged together, as a list's are: one sentence at a time leaves every
+  // recurrence a single row. As when they are tagged one at a time in order, a failure leaves
+  // exactly the sentences before the failing one written.
+  const SentenceSequence sentences = document.sentences();
+  std::vector<WordSequence> sequences;
+  std::vector<std::vector<std::string>> texts;
+  for (std::uint64_t s = 0; s < sentences.size(); ++s) {
+    sequences.push_back(sentences.at(static_cast<long>(s)).words());
+    texts.push_back(detail::word_texts(sequences.back()));
+  }
+  std::vector<std::vector<POSTag>> tags;
+  const detail::ChunkedRun run = detail::pos_tag_chunks(*impl_, texts, tags);
+  for (std::size_t s = 0; s < run.completed; ++s) detail::write_pos_tags(sequences[s], tags[s]);
+  if (run.error) std::rethrow_exception(run.error);
+  return document;
 }
 
 std::vector<Document> POSPlan::process_bulk(std::vector<Document> documents) const {

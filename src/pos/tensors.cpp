@@ -123,24 +123,14 @@ void check_pos_tensors(const POSModel& state) {
   }
 }
 
-std::vector<at::Tensor> pos_char_lstm_weights(const POSModel& state) {
-  auto weight = [&](const std::string& name) { return pos_tensor(state, name); };
-  return lstm_parameters(weight, "charmodel.charlstm.lstm.", 1, /*bidirectional=*/false);
-}
-
 std::vector<at::Tensor> pos_tagger_lstm_weights(const POSModel& state, std::int64_t layer) {
   auto weight = [&](const std::string& name) { return pos_tensor(state, name); };
   return lstm_parameters(weight, "taggerlstm.lstm." + std::to_string(layer) + ".lstm.", 1, /*bidirectional=*/true);
 }
 
 void gather_pos_weights(POSModel& state) {
-  if (!state.uses_charlm) {
-    state.char_lstm_weights = pos_char_lstm_weights(state);
-    state.char_lstm_initial_state = {pos_tensor(state, "charmodel.charlstm_h_init"),
-                                     pos_tensor(state, "charmodel.charlstm_c_init")};
-    state.char_lstm = prepare_inference_lstm(state.char_lstm_weights, /*bidirectional=*/false);
-  }
   auto weight = [&](const std::string& name) -> const at::Tensor& { return pos_tensor(state, name); };
+  if (!state.uses_charlm) state.char_model = bind_word_character_model(weight);
   state.layers = bind_highway_lstm_layers(weight, "taggerlstm", state.num_layers);
 }
 

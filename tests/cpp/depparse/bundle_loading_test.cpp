@@ -46,7 +46,7 @@ TEST(DepparseBundleLoading, WeightsAreViewsOfTheMappedBundle) {
   const at::Tensor& h_init = velmora::detail::depparse_tensor(*model, "parserlstm_h_init");
   EXPECT_EQ(model->layers[1].initial_state[0].const_data_ptr(), h_init[2].const_data_ptr());
   EXPECT_EQ(model->layers[1].initial_state[0].size(0), 2);
-  EXPECT_EQ(model->char_lstm_weights.size(), 4u);
+  EXPECT_EQ(model->char_model.lstm_weights.size(), 4u);
   EXPECT_EQ(model->feature_count, 3u);
   EXPECT_TRUE(model->xpos_has_ignore);
   EXPECT_EQ(model->deprels.at(4), "nsubj");

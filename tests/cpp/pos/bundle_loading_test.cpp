@@ -119,8 +119,8 @@ TEST(POSBundleLoading, VocabulariesAndFlagsAsTheAssetsGiveThem) {
   EXPECT_FALSE(plain.word_lower);
   EXPECT_FALSE(plain.uses_charlm);
   EXPECT_FALSE(plain.uses_transformer);
-  EXPECT_EQ(plain.char_lstm_weights.size(), 4u);
-  EXPECT_EQ(plain.char_lstm_initial_state.size(), 2u);
+  EXPECT_EQ(plain.char_model.lstm_weights.size(), 4u);
+  EXPECT_EQ(plain.char_model.initial_state.size(), 2u);
   ASSERT_EQ(plain.layers.size(), 2u);
   EXPECT_EQ(plain.layers[1].initial_state[0].data_ptr(),
             velmora::detail::pos_tensor(plain, "taggerlstm_h_init").narrow(0, 2, 2).data_ptr());
@@ -133,7 +133,7 @@ TEST(POSBundleLoading, VocabulariesAndFlagsAsTheAssetsGiveThem) {
   const velmora::POSPlan::Impl without_ignore = loaded("agreement", "charlm_untransformed");
   EXPECT_FALSE(without_ignore.xpos_has_ignore);
   EXPECT_TRUE(without_ignore.uses_charlm);
-  EXPECT_TRUE(without_ignore.char_lstm_weights.empty());
+  EXPECT_TRUE(without_ignore.char_model.lstm_weights.empty());
   // Input width: word + pretrained + both character-LM widths at their own size.
   EXPECT_EQ(velmora::detail::pos_input_size(without_ignore), 6 + 4 + 5 + 6);
 

@@ -57,7 +57,7 @@ TEST_F(CharacterModel, UnknownCharactersStillGiveAVector) {
 }
 
 TEST_F(CharacterModel, AllWordsInOneRunEqualEachWordAlone) {
-  ASSERT_TRUE(state_.char_lstm) << "float32 character weights are prepared";
+  ASSERT_TRUE(state_.char_model.lstm) << "float32 character weights are prepared";
   const std::vector<std::string> words = {"a", "abcdefghij", "\xC3\xA9t\xC3\xA9", "QQ", "cat"};
   const at::Tensor together = velmora::detail::pos_char_encode_many(state_, words);
   ASSERT_EQ(together.sizes(), (at::IntArrayRef{5, state_.char_hidden_dim}));
@@ -67,7 +67,7 @@ TEST_F(CharacterModel, AllWordsInOneRunEqualEachWordAlone) {
         << words[i];
   }
   velmora::POSPlan::Impl& unprepared = state_;
-  unprepared.char_lstm = nullptr;
+  unprepared.char_model.lstm = nullptr;
   EXPECT_TRUE(at::allclose(velmora::detail::pos_char_encode_many(unprepared, words), together, 1e-5, 1e-6));
   EXPECT_THROW(velmora::detail::pos_char_encode_many(unprepared, {"a", ""}), velmora::POSModelError);
 }
