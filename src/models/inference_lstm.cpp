@@ -85,10 +85,10 @@ at::Tensor to_panels(const at::Tensor& rows) {
 // all of them.
 constexpr std::int64_t kSlots = 64;
 
-// Input projections computed ahead, in floats per slot set (4 MiB), and in steps at most: far
-// enough that the input weights are read once for many rows, near enough to stay in cache.
+// Input projections computed ahead, in floats per slot set (4 MiB): far enough that the input
+// weights are read once for many rows, near enough to stay in cache, and bounded however long
+// the input.
 constexpr std::int64_t kAheadFloats = std::int64_t{1} << 20;
-constexpr std::int64_t kMaxAhead = 8;
 
 // Multiply-adds a worker must have before another worker pays: waking a worker costs a few
 // microseconds on an idle machine and far more on a busy one, where it must wait for a core.
@@ -146,8 +146,9 @@ Schedule plan_layer(const LayerShape& shape, std::span<const std::int64_t> lengt
     // left with only the longest rows.
     schedule.slots = std::min(kSlots, divide_up(rows, workers == 1 ? 1 : 2 * workers));
   }
+  const std::int64_t longest = *std::max_element(lengths.begin(), lengths.end());
   schedule.ahead =
-      shape.inputs == 0 ? 1 : std::clamp<std::int64_t>(kAheadFloats / (schedule.slots * shape.width()), 1, kMaxAhead);
+      shape.inputs == 0 ? 1 : std::clamp<std::int64_t>(kAheadFloats / (schedule.slots * shape.width()), 1, longest);
   return schedule;
 }
 
