@@ -95,9 +95,11 @@ constexpr std::int64_t kAheadFloats = std::int64_t{1} << 20;
 constexpr std::int64_t kWorkPerWorker = std::int64_t{1} << 23;
 
 // Recurrent weights (per layer, both directions) up to this size stay in one core's cache,
-// however many workers read them; wider layers split each step by hidden unit, so that every
-// worker reads only its share.
+// however many workers read them. Wider layers are read from the shared cache at every step:
+// split by rows, each worker's slot set must hold enough rows for one read to serve, or else
+// every step is split by hidden unit, so that each worker reads only its share.
 constexpr std::int64_t kCachedWeightBytes = std::int64_t{1} << 20;
+constexpr std::int64_t kRowsPerWideWorker = 24;
 
 // Multiply-adds of one step a worker must have for a per-step split to pay for its
 // synchronisation.
@@ -127,12 +129,15 @@ Schedule plan_layer(const LayerShape& shape, std::span<const std::int64_t> lengt
   const std::int64_t step_work = shape.width() * (shape.hidden + shape.inputs);  // per row
   const std::int64_t work = steps * step_work;
   Schedule schedule;
-  const std::int64_t workers = std::clamp<std::int64_t>(std::min(threads, work / kWorkPerWorker), 1, rows);
-  const std::int64_t shared_slots = std::min(rows, kSlots);
   const bool wide = shape.width() * shape.hidden * static_cast<std::int64_t>(sizeof(float)) > kCachedWeightBytes;
-  if (threads > 1 && work >= 2 * kWorkPerWorker && wide) {
+  const std::int64_t workers = std::clamp<std::int64_t>(
+      std::min({threads, work / kWorkPerWorker, wide ? rows / kRowsPerWideWorker : rows}), 1, rows);
+  const std::int64_t shared_slots = std::min(rows, kSlots);
+  // Rows that keep every thread busy need no synchronisation within a step: a split by rows is
+  // the one a busy machine cannot hold up.
+  if (workers < threads && work >= 2 * kWorkPerWorker && wide) {
     const std::int64_t split = std::min(threads, shared_slots * step_work / kStepWorkPerWorker);
-    if (split > 1) {
+    if (split > workers) {
       schedule.mode = Schedule::Mode::units;
       schedule.workers = split;
       schedule.slots = shared_slots;
