@@ -85,19 +85,21 @@ at::Tensor to_panels(const at::Tensor& rows) {
 // all of them.
 constexpr std::int64_t kSlots = 64;
 
-// Input projections computed ahead, in floats per slot set (4 MiB), and in steps at most: far
-// enough that the input weights are read once for many rows, near enough to stay in cache.
+// Input projections computed ahead, in floats per slot set (4 MiB): far enough that the input
+// weights are read once for many rows, near enough to stay in cache, and bounded however long
+// the input.
 constexpr std::int64_t kAheadFloats = std::int64_t{1} << 20;
-constexpr std::int64_t kMaxAhead = 8;
 
 // Multiply-adds a worker must have before another worker pays: waking a worker costs a few
 // microseconds on an idle machine and far more on a busy one, where it must wait for a core.
 constexpr std::int64_t kWorkPerWorker = std::int64_t{1} << 23;
 
 // Recurrent weights (per layer, both directions) up to this size stay in one core's cache,
-// however many workers read them; wider layers split each step by hidden unit, so that every
-// worker reads only its share.
+// however many workers read them. Wider layers are read from the shared cache at every step:
+// split by rows, each worker's slot set must hold enough rows for one read to serve, or else
+// every step is split by hidden unit, so that each worker reads only its share.
 constexpr std::int64_t kCachedWeightBytes = std::int64_t{1} << 20;
+constexpr std::int64_t kRowsPerWideWorker = 24;
 
 // Multiply-adds of one step a worker must have for a per-step split to pay for its
 // synchronisation.
@@ -127,12 +129,15 @@ Schedule plan_layer(const LayerShape& shape, std::span<const std::int64_t> lengt
   const std::int64_t step_work = shape.width() * (shape.hidden + shape.inputs);  // per row
   const std::int64_t work = steps * step_work;
   Schedule schedule;
-  const std::int64_t workers = std::clamp<std::int64_t>(std::min(threads, work / kWorkPerWorker), 1, rows);
-  const std::int64_t shared_slots = std::min(rows, kSlots);
   const bool wide = shape.width() * shape.hidden * static_cast<std::int64_t>(sizeof(float)) > kCachedWeightBytes;
-  if (threads > 1 && work >= 2 * kWorkPerWorker && wide) {
+  const std::int64_t workers = std::clamp<std::int64_t>(
+      std::min({threads, work / kWorkPerWorker, wide ? rows / kRowsPerWideWorker : rows}), 1, rows);
+  const std::int64_t shared_slots = std::min(rows, kSlots);
+  // Rows that keep every thread busy need no synchronisation within a step: a split by rows is
+  // the one a busy machine cannot hold up.
+  if (workers < threads && work >= 2 * kWorkPerWorker && wide) {
     const std::int64_t split = std::min(threads, shared_slots * step_work / kStepWorkPerWorker);
-    if (split > 1) {
+    if (split > workers) {
       schedule.mode = Schedule::Mode::units;
       schedule.workers = split;
       schedule.slots = shared_slots;
@@ -146,8 +151,9 @@ Schedule plan_layer(const LayerShape& shape, std::span<const std::int64_t> lengt
     // left with only the longest rows.
     schedule.slots = std::min(kSlots, divide_up(rows, workers == 1 ? 1 : 2 * workers));
   }
+  const std::int64_t longest = *std::max_element(lengths.begin(), lengths.end());
   schedule.ahead =
-      shape.inputs == 0 ? 1 : std::clamp<std::int64_t>(kAheadFloats / (schedule.slots * shape.width()), 1, kMaxAhead);
+      shape.inputs == 0 ? 1 : std::clamp<std::int64_t>(kAheadFloats / (schedule.slots * shape.width()), 1, longest);
   return schedule;
 }
 

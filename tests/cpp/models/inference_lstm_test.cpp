@@ -9,12 +9,15 @@
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numeric>
 #include <ostream>
 #include <vector>
 
 #include "models/inference_lstm.hpp"
+#include "models/lstm_recurrence.hpp"
+#include "models/parallel_units.hpp"
 
 namespace {
 
@@ -312,6 +315,14 @@ TEST_P(InferenceLstmThreads, SameBitsAtEveryThreadCountAloneOrInAnyGroup) {
     EXPECT_TRUE(at::equal(padded_output[row].narrow(0, 0, lengths[r]), expected.narrow(0, first[r], lengths[r])))
         << "padded row " << row;
   }
+  // Called from inside units (as the models call it), it runs on the unit's thread.
+  std::vector<at::Tensor> in_units(2);
+  velmora::detail::for_each_unit(2, [&](std::size_t unit) {
+    c10::InferenceMode unit_guard;
+    in_units[unit] = lstm.run_packed(input, lengths, initial);
+  });
+  for (const at::Tensor& result : in_units) EXPECT_TRUE(at::equal(result, expected)) << "inside a unit";
+
   // Projections computed beforehand the way the LSTM computes them give the same bits.
   const at::Tensor table = lstm.first_layer_projections(input);
   EXPECT_TRUE(at::equal(lstm.run_projected(table, lengths, initial), expected));
@@ -344,6 +355,84 @@ TEST(InferenceLstm, GatheredProjectionsRefuseIdsAndRowsOutsideTheirRange) {
                c10::Error);
   EXPECT_THROW(lstm.run_gathered(table, std::vector<std::int64_t>{0, 1}, lengths, {}, std::vector<std::int64_t>{1, 1}),
                c10::Error);
+}
+
+}  // namespace
+
+namespace {
+
+// The kernels take any cut of a step's rows and panels: a step run as separate calls over
+// disjoint panel ranges and row subsets, and projections of rows one at a time, give the bits of
+// one call over everything.
+TEST(LstmRecurrence, AnyCutOfRowsAndPanelsGivesTheSameBits) {
+  using namespace velmora::detail;
+  at::manual_seed(23);
+  constexpr std::int64_t kHidden = 70;  // five panels, the last partly padding
+  constexpr std::int64_t kPadded = 80;
+  constexpr std::int64_t kInputs = 19;
+  constexpr std::size_t kRows = 11;
+  const std::int64_t panels = kPadded / kLstmGatePadding;
+  const at::Tensor recurrent = at::randn({panels, kHidden, kLstmWeightPanel}) * 0.1;
+  const at::Tensor input_weights = at::randn({panels, kInputs, kLstmWeightPanel}) * 0.1;
+  const at::Tensor bias = at::randn({panels * kLstmWeightPanel});
+  const at::Tensor inputs = at::randn({static_cast<std::int64_t>(kRows), kInputs});
+  const at::Tensor hidden = at::randn({static_cast<std::int64_t>(kRows), kPadded});
+  const at::Tensor cell = at::randn({static_cast<std::int64_t>(kRows), kPadded});
+  const LstmDirectionWeights weights{recurrent.const_data_ptr<float>(), bias.const_data_ptr<float>(), kHidden, kPadded};
+
+  // Projections, hidden and cell states and outputs of every row, computed with the rows and
+  // panels cut as `cut` says: (first row, rows, first panel, last panel) per call.
+  using Cut = std::vector<std::array<std::int64_t, 4>>;
+  const auto run = [&](const Cut& cut) {
+    at::Tensor projections = at::zeros({static_cast<std::int64_t>(kRows), 4 * kPadded});
+    at::Tensor states = at::zeros({3, static_cast<std::int64_t>(kRows), kPadded});  // hidden, cell, output
+    at::Tensor cells = cell.clone();
+    for (const auto& [first, count, begin, end] : cut) {
+      std::vector<const float*> input_rows;
+      std::vector<float*> projection_rows;
+      for (std::int64_t r = first; r < first + count; ++r) {
+        input_rows.push_back(inputs[r].const_data_ptr<float>());
+        projection_rows.push_back(projections[r].mutable_data_ptr<float>());
+      }
+      run_lstm_projection(input_rows.size(), input_rows.data(), kInputs, input_weights.const_data_ptr<float>(), begin,
+                          end, projection_rows.data());
+    }
+    for (const auto& [first, count, begin, end] : cut) {
+      std::vector<const float*> projection_rows, hidden_in, cell_in;
+      std::vector<float*> hidden_out, cell_out, output;
+      for (std::int64_t r = first; r < first + count; ++r) {
+        projection_rows.push_back(projections[r].const_data_ptr<float>());
+        hidden_in.push_back(hidden[r].const_data_ptr<float>());
+        cell_in.push_back(cells[r].const_data_ptr<float>());
+        cell_out.push_back(cells[r].mutable_data_ptr<float>());  // in place
+        hidden_out.push_back(states[0][r].mutable_data_ptr<float>());
+        output.push_back(states[2][r].mutable_data_ptr<float>());
+      }
+      LstmStepRows rows;
+      rows.count = hidden_in.size();
+      rows.projections = projection_rows.data();
+      rows.hidden_in = hidden_in.data();
+      rows.cell_in = cell_in.data();
+      rows.hidden_out = hidden_out.data();
+      rows.cell_out = cell_out.data();
+      rows.output = output.data();
+      run_lstm_step(rows, weights, begin, end);
+    }
+    states[1].copy_(cells);
+    return states;
+  };
+  const auto rows = static_cast<std::int64_t>(kRows);
+  const at::Tensor whole = run({{0, rows, 0, panels}});
+  EXPECT_TRUE(at::equal(whole, run({{0, 3, 0, panels}, {3, 8, 0, panels}})));
+  EXPECT_TRUE(at::equal(whole, run({{0, rows, 0, 2}, {0, rows, 2, 3}, {0, rows, 3, panels}})));
+  Cut one_by_one;
+  for (std::int64_t r = rows - 1; r >= 0; --r) {
+    for (std::int64_t p = panels - 1; p >= 0; --p) one_by_one.push_back({r, 1, p, p + 1});
+  }
+  EXPECT_TRUE(at::equal(whole, run(one_by_one)));
+  // The output holds the real units only; the padding of the last panel is not written.
+  EXPECT_TRUE(at::equal(whole[2].narrow(1, 0, kHidden), whole[0].narrow(1, 0, kHidden)));
+  EXPECT_TRUE(whole[2].narrow(1, kHidden, kPadded - kHidden).eq(0).all().item<bool>());
 }
 
 }  // namespace
