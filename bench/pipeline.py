@@ -11,7 +11,9 @@ lemmatizer with 50-wide embeddings and 200 hidden units, the tagger of bench/pos
 parser of bench/depparse.py, both reading 1024-unit forward and backward character
 language models instead of their character LSTMs (--tiny: the test sizes and two documents).
 
-Native: `Pipeline(text)` text by text, and `Pipeline(texts)` on the whole list. Baseline: the
+Native: `Pipeline(text)` text by text, and `Pipeline(texts)` on the whole list; then, to show
+where the time goes, each stage (tokenize with mwt, pos, lemma, depparse) on its own: `process`
+document by document beside `bulk_process` of the same documents. Baseline: the
 references of tests/support run stage after stage on their own outputs: the tokenizer (text by
 text, or in bulk), the expander on the tokens it marks as multi-word, the tagger and the parser
 sentence by sentence, and the lemmatizer word by word (or batched over the whole list). Both
@@ -24,6 +26,7 @@ import json
 import pathlib
 import sys
 import tempfile
+import time
 
 import torch
 
@@ -31,15 +34,14 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "support"))
 sys.path.insert(0, str(ROOT / "bench"))
 
-import charlm_reference  # noqa: E402
 import depparse_bundle  # noqa: E402
 import depparse_reference  # noqa: E402
 import pos_bundle  # noqa: E402
 import report  # noqa: E402
-import seq2seq_bundle  # noqa: E402
 import seq2seq_reference  # noqa: E402
 import seq2seq_test_data  # noqa: E402
 import ud_corpus  # noqa: E402
+import wide_models  # noqa: E402
 from bundle_writer import write_bundle, write_index  # noqa: E402
 from pos_reference import reference_tags  # noqa: E402
 from tokenizer_bundle import write_tokenizer_bundle  # noqa: E402
@@ -48,13 +50,6 @@ from tokenizer_reference import ReferenceTokenizer  # noqa: E402
 import _velmora  # noqa: E402
 
 PROCESSORS = ("tokenize", "mwt", "pos", "lemma", "depparse")
-POS_DIMS = {"word_emb_dim": 75, "pretrain_dim": 100, "transformed_dim": 125, "char_emb_dim": 100,
-            "char_hidden_dim": 400, "hidden_dim": 200, "tag_emb_dim": 50, "upos_hid": 400, "xpos_hid": 400,
-            "feats_hid": 400}
-PARSER = dict(word_emb_dim=75, tag_emb_dim=50, transformed_dim=125, char_emb_dim=100, char_hidden_dim=400,
-              hidden_dim=400, num_layers=3, deep_biaff_hidden_dim=400, pretrain_dim=100, seed=1)
-SEQ2SEQ = {"emb": 50, "hidden": 200, "layers": 1}
-TINY_SEQ2SEQ = {"emb": 8, "hidden": 10, "layers": 1}
 
 
 def documents(limit_words: int, limit_documents: int | None = None) -> list[str]:
@@ -84,50 +79,26 @@ class Stages:
 
     def __init__(self, model_dir: pathlib.Path, texts: list[str], tiny: bool):
         base = model_dir / "1.14.0" / "en"
-        chars = seq2seq_test_data.units()
         tokenizer_dir = write_tokenizer_bundle(base / "tokenize_default", size="tiny" if tiny else "realistic",
                                                seed=1, calibration_texts=texts[:80])
         self.tokenizer = ReferenceTokenizer(tokenizer_dir)
-        shape = TINY_SEQ2SEQ if tiny else SEQ2SEQ
-        self.mwt, self.mwt_dict = self.seq2seq(
-            base / "mwt_default", chars, shape, processor="mwt", copy=True, flat_vocab=True,
-            extra_assets={"expansion_dict": seq2seq_test_data.MWT_DICT},
-            extra_config={"dict_only": False, "ensemble_dict": True})
-        self.lemmatizer, self.lemma_assets = self.seq2seq(
-            base / "lemma_default", chars, shape, processor="lemma", copy=True, edit=True, pos=True,
-            extra_assets={"pos_dict": seq2seq_test_data.POS_DICT}, extra_config={"ensemble_dict": True})
+        self.mwt, self.mwt_dict = self.seq2seq(base / "mwt_default", "mwt", tiny)
         self.mwt_dict = self.mwt_dict["expansion_dict"]
-        # Trained taggers and parsers read 1024-unit character language models; the test support
-        # builds tiny ones, so its constructor is swapped for one of that size while they are built.
-        charlm_hidden = 16 if tiny else 1024
-        built_pos, built_parser = pos_bundle.CharLanguageModel, charlm_reference.CharLanguageModel
-
-        def charlm(units, embedding=100, hidden=0, layers=1, seed=0):
-            return built_parser(units, embedding=100, hidden=charlm_hidden, layers=1, seed=seed)
-
-        pos_bundle.CharLanguageModel = charlm_reference.CharLanguageModel = charlm
-        try:
-            setup = pos_bundle.PosSetup(charlm=True, dims=None if tiny else POS_DIMS, extra_words=5000)
-            self.tagger = pos_bundle.build_tagger(setup)
-            tagger, forward, backward, assets = self.tagger
-            write_bundle(base / "pos_default", pos_bundle.tagger_tensors(tagger, forward, backward), assets,
-                         processor="pos")
-            settings = depparse_bundle.Settings(charlm=True, **({"seed": 1} if tiny else PARSER))
-            self.parser = depparse_bundle.make_network(settings)
-        finally:
-            pos_bundle.CharLanguageModel, charlm_reference.CharLanguageModel = built_pos, built_parser
+        self.lemmatizer, self.lemma_assets = self.seq2seq(base / "lemma_default", "lemma", tiny)
+        # Trained taggers and parsers read 1024-unit character language models.
+        self.tagger = wide_models.tagger(tiny)
+        tagger, forward, backward, assets = self.tagger
+        write_bundle(base / "pos_default", pos_bundle.tagger_tensors(tagger, forward, backward), assets,
+                     processor="pos")
+        self.parser = wide_models.parser(tiny)
         depparse_bundle.write_depparse_bundle(base / "depparse_default", self.parser)
         write_index(model_dir, [{"processor": name, "package": "default", "path": f"{name}_default"}
                                 for name in PROCESSORS])
 
     @staticmethod
-    def seq2seq(directory, chars, shape, **options):
-        bundle = seq2seq_bundle.write_seq2seq_bundle(directory, chars, max_dec_len=20, batch_size=50, **shape,
-                                                     **options)
+    def seq2seq(directory, processor, tiny):
+        bundle, network = wide_models.seq2seq(directory, processor, tiny)
         assets = json.loads((bundle / "assets.json").read_text(encoding="utf-8"))
-        flags = {key: options.get(key, False) for key in ("pos", "copy", "edit")}
-        network = seq2seq_bundle.seq2seq_network(chars, emb=shape["emb"], hidden=shape["hidden"],
-                                                 layers=shape["layers"], **flags)
         return seq2seq_reference.Model(network, assets), assets
 
     # ---- the composed reference ----
@@ -175,17 +146,59 @@ class Stages:
 
     # ---- the network's floating-point operations over annotated sentences ----
 
-    def flops(self, texts: list[str], sentences: list[list[dict]]) -> float:
+    def flops(self, texts: list[str], sentences: list[list[dict]]) -> dict[str, float]:
+        """By stage group (see STAGE_GROUPS); the expander's few words are left out."""
         words = [w["text"] for sentence in sentences for w in sentence]
         characters = sum(len(w) + 1 for w in words)
+
+        def charlms(*models):
+            return sum(report.lstm_flops(model.charlstm.lstm, characters + 1) for model in models)
+
         tagger, forward, backward, _ = self.tagger
-        charlms = [forward, backward, *self.parser.charlms]
-        total = sum(report.lstm_flops(model.charlstm.lstm, characters + 1) for model in charlms)
-        total += report.network_flops(tagger, len(words))
-        total += report.depparse_flops(self.parser, [[w["text"] for w in sentence] for sentence in sentences])
-        total += report.network_flops(self.tokenizer.net, sum(map(len, texts)))
-        total += report.seq2seq_flops(self.lemmatizer.net, words)
-        return total
+        return {
+            "tokenize + mwt": report.network_flops(self.tokenizer.net, sum(map(len, texts))),
+            "pos": charlms(forward, backward) + report.network_flops(tagger, len(words)),
+            "lemma": report.seq2seq_flops(self.lemmatizer.net, words),
+            "depparse": charlms(*self.parser.charlms) + report.depparse_flops(
+                self.parser, [[w["text"] for w in sentence] for sentence in sentences]),
+        }
+
+
+STAGE_GROUPS = [("tokenize + mwt", ("tokenize", "mwt")), ("pos", ("pos",)), ("lemma", ("lemma",)),
+                ("depparse", ("depparse",))]
+
+
+def stage_breakdown(pipeline, texts: list[str], threads: int, words: int, flops: dict[str, float],
+                    gemm: float) -> None:
+    """Where the time goes: each stage's `process` document by document beside its `bulk_process`
+    of the same documents, each on the documents the stages before it give."""
+    stages = {stage.name: stage for stage in pipeline.processors}
+    inputs = {}
+    documents = [_velmora.Document(text) for text in texts]
+    for stage in pipeline.processors:
+        inputs[stage.name] = [document.to_dict() for document in documents]
+        documents = stage.bulk_process(documents)
+
+    def fresh(first: str):
+        if first == "tokenize":
+            return [_velmora.Document(text) for text in texts]
+        return [_velmora.Document.from_dict(sentences, text) for sentences, text in zip(inputs[first], texts)]
+
+    for label, names in STAGE_GROUPS:
+        documents = fresh(names[0])
+        start = time.perf_counter()
+        for name in names:
+            documents = [stages[name](document) for document in documents]
+        per_document = time.perf_counter() - start
+        documents = fresh(names[0])
+        start = time.perf_counter()
+        for name in names:
+            documents = stages[name].bulk_process(documents)
+        whole_list = time.perf_counter() - start
+        print(f"  {label:15} per document {per_document:8.3f} s   list {whole_list:8.3f} s")
+        report.emit("pipeline", f"{label}, per document", threads, "native", per_document, words, "words",
+                    flops[label], gemm)
+        report.emit("pipeline", f"{label}, list", threads, "native", whole_list, words, "words", flops[label], gemm)
 
 
 def main():
@@ -202,7 +215,8 @@ def main():
         stages.reference_one(texts[0])
         sentences = stages.reference_many(texts)
         words = sum(map(len, sentences))
-        flops = stages.flops(texts, sentences)
+        stage_flops = stages.flops(texts, sentences)
+        flops = sum(stage_flops.values())
         native_words = sum(len(s.words) for d in pipeline(texts) for s in d.sentences)
         print(f"{len(texts)} texts, {sum(map(len, texts))} characters, {words} words by the reference "
               f"({native_words} native), {args.threads} thread(s)")
@@ -217,6 +231,8 @@ def main():
                   f"reference {baseline_seconds:8.3f} s {words / baseline_seconds:9.0f} words/s")
             report.emit("pipeline", case, args.threads, "native", native_seconds, words, "words", flops, gemm)
             report.emit("pipeline", case, args.threads, "baseline", baseline_seconds, words, "words", flops, gemm)
+        print("stages, native:")
+        stage_breakdown(pipeline, texts, args.threads, words, stage_flops, gemm)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 """Runs every benchmark and prints one table of their result lines.
 
     python3 bench/run.py [--build-dir build/release] [--threads 1,4,8] [--tiny] [--only pos,ner]
-                         [--json results.json]
+                         [--json results.json] [--busy 8]
 
 Each benchmark prints its own figures (shown as they come) and one JSON result line per
 measurement (see bench/report.py); the table pairs the native and baseline lines of each case:
@@ -14,11 +14,14 @@ measurement (see bench/report.py); the table pairs the native and baseline lines
   machine could take; bound % is bound s over native s, the share of that limit reached.
 
 Benchmarks that do not depend on the intra-op thread count run once, at the first count.
+With --busy N, N processes spin on the cores for the whole run, so that the figures show how the
+benchmarks fare on a machine that other work keeps busy; the line above the table says so.
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import dataclasses
 import json
 import os
@@ -44,9 +47,9 @@ class Benchmark:
     corpus: bool = False         # the native driver takes the CoNLL-U corpus as its first argument
     dev_text: bool = False       # reads the English dev treebank, which only sits beside a checkout
 
-    def command(self, build: pathlib.Path, threads: int, tiny: bool) -> list[str]:
+    def command(self, build: pathlib.Path, threads: int, tiny: bool, source: pathlib.Path = ROOT) -> list[str]:
         if self.script is not None:
-            command = [sys.executable, str(HERE / self.script)]
+            command = [sys.executable, str(source / "bench" / self.script)]
             if self.binary is not None:
                 command += ["--binary", str(build / "bench" / self.binary)]
             if self.threaded:
@@ -58,6 +61,11 @@ class Benchmark:
             if self.threaded:
                 command.append(str(threads))
         return command + (["--tiny"] if tiny else [])
+
+    def present(self, build: pathlib.Path, source: pathlib.Path) -> bool:
+        """Whether the revision in `source`, built in `build`, has this benchmark."""
+        return ((self.script is None or (source / "bench" / self.script).exists())
+                and (self.binary is None or (build / "bench" / self.binary).exists()))
 
 
 BENCHMARKS = [
@@ -78,6 +86,36 @@ BENCHMARKS = [
 ]
 
 
+# A spinning process: it also stops by itself once the process that started it has ended, however
+# that ended, so that no spinner outlives its run.
+SPIN = """
+import os, sys
+parent = int(sys.argv[1])
+while os.getppid() == parent:
+    for _ in range(1_000_000):
+        pass
+"""
+
+
+@contextlib.contextmanager
+def busy_processes(count: int):
+    """`count` processes that keep a core busy each while the block runs."""
+    spinners = [subprocess.Popen([sys.executable, "-c", SPIN, str(os.getpid())], stdin=subprocess.DEVNULL)
+                for _ in range(count)]
+    try:
+        yield spinners
+    finally:
+        for spinner in spinners:
+            spinner.kill()
+        for spinner in spinners:
+            spinner.wait()
+
+
+def machine_load(busy: int) -> str:
+    one, five, _ = os.getloadavg()
+    return f"{os.cpu_count()} cores, busy={busy} spinning processes, load average {one:.1f} (1 min), {five:.1f} (5 min)"
+
+
 def find_corpus() -> pathlib.Path:
     for directory in [ROOT, *ROOT.parents]:
         candidate = directory / "shared" / "data" / "en_ewt-ud-dev.conllu"
@@ -87,19 +125,22 @@ def find_corpus() -> pathlib.Path:
 
 
 def run(benchmark: Benchmark, build: pathlib.Path, threads: int, tiny: bool, echo=print,
-        timeout: float | None = None) -> list[dict]:
-    """Runs one benchmark; returns its result lines. Raises CalledProcessError when it fails and
-    TimeoutExpired when it takes longer than `timeout` seconds (it is stopped, with the processes
-    it started: on a busy machine, runs with several threads can take many times longer)."""
+        timeout: float | None = None, source: pathlib.Path = ROOT) -> list[dict]:
+    """Runs one benchmark of the source tree `source` built in `build`; returns its result lines.
+    Raises CalledProcessError when it fails and TimeoutExpired when it takes longer than `timeout`
+    seconds (it is stopped, with the processes it started: on a busy machine, runs with several
+    threads can take many times longer)."""
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(build / "src" / "python"), env.get("PYTHONPATH")]))
     env["VELMORA_BUILD_DIR"] = str(build)
-    command = benchmark.command(build, threads, tiny)
-    process = subprocess.Popen(command, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+    command = benchmark.command(build, threads, tiny, source)
+    process = subprocess.Popen(command, cwd=source, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                start_new_session=True)
     try:
         stdout, stderr = process.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
+    except BaseException:
+        # Timed out or interrupted: the benchmark runs in its own session, so it and whatever it
+        # started are stopped here rather than left running.
         os.killpg(process.pid, signal.SIGKILL)
         process.communicate()
         raise
@@ -123,17 +164,22 @@ def rate(seconds: float | None, items: float) -> str:
 
 
 def table(results: list[dict]) -> str:
-    """One row per (benchmark, case, threads), native and baseline side by side."""
+    """One row per (benchmark, case, threads), native and baseline side by side; with results of
+    an earlier revision ("revision": "before"), its native time and the speed-up since."""
     rows: dict[tuple, dict] = {}
     for result in results:
         key = (result["bench"], result["case"], result["threads"])
-        rows.setdefault(key, {})[result["side"]] = result
+        side = "before" if result.get("revision") == "before" else result["side"]
+        if side == "before" and result["side"] != "native":
+            continue
+        rows.setdefault(key, {})[side] = result
+    compared = any("before" in sides for sides in rows.values())
     header = ("benchmark", "case", "threads", "native", "baseline", "unit/s", "ratio", "native s", "bound s",
-              "bound %")
+              "bound %") + (("before s", "speed-up") if compared else ())
     lines = [header]
     for (bench, case, threads), sides in rows.items():
-        native, baseline = sides.get("native"), sides.get("baseline")
-        any_side = native or baseline
+        native, baseline, before = sides.get("native"), sides.get("baseline"), sides.get("before")
+        any_side = native or baseline or before
         items = any_side["items"]
         ratio = "-"
         if native and baseline and native["seconds"] > 0:
@@ -145,9 +191,15 @@ def table(results: list[dict]) -> str:
             bound = f"{seconds:.3g}"
             if native and native["seconds"] > 0:
                 bound_share = f"{100 * seconds / native['seconds']:.2g}"
-        lines.append((bench, case, str(threads), rate(native and native["seconds"], items),
-                      rate(baseline and baseline["seconds"], items), any_side["unit"], ratio,
-                      f"{native['seconds']:.3g}" if native else "-", bound, bound_share))
+        line = (bench, case, str(threads), rate(native and native["seconds"], items),
+                rate(baseline and baseline["seconds"], items), any_side["unit"], ratio,
+                f"{native['seconds']:.3g}" if native else "-", bound, bound_share)
+        if compared:
+            speedup = "-"
+            if native and before and native["seconds"] > 0:
+                speedup = f"{before['seconds'] / native['seconds']:.2f}x"
+            line += (f"{before['seconds']:.3g}" if before else "-", speedup)
+        lines.append(line)
     widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
     text = []
     for number, line in enumerate(lines):
@@ -166,8 +218,25 @@ def main() -> int:
     parser.add_argument("--only", default="", help="comma-separated benchmark names, run in that order")
     parser.add_argument("--json", help="also append every result line to this file, as each benchmark ends")
     parser.add_argument("--timeout", type=float, help="stop a benchmark run after this many seconds")
+    parser.add_argument("--busy", type=int, default=0, help="spinning processes kept running during the run")
+    parser.add_argument("--compare-source", help="the source tree of an earlier revision, whose benchmarks run "
+                                                 "right after each of this tree's (needs --compare-build)")
+    parser.add_argument("--compare-build", help="the build directory of that revision")
     args = parser.parse_args()
+    if bool(args.compare_source) != bool(args.compare_build):
+        parser.error("--compare-source and --compare-build go together")
+    # A termination request ends the run like an interrupt: the spinners and the running
+    # benchmark are stopped on the way out.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
+    with busy_processes(args.busy):
+        return run_all(args)
+
+
+def run_all(args) -> int:
     build = pathlib.Path(args.build_dir).resolve()
+    before = None
+    if args.compare_build:
+        before = (pathlib.Path(args.compare_build).resolve(), pathlib.Path(args.compare_source).resolve())
     thread_counts = [int(t) for t in args.threads.split(",")]
     by_name = {benchmark.name: benchmark for benchmark in BENCHMARKS}
     # The benchmarks named by --only run in the order given.
@@ -177,20 +246,33 @@ def main() -> int:
         for threads in thread_counts if benchmark.threaded else thread_counts[:1]:
             print(f"== {benchmark.name}" + (f", {threads} thread(s)" if benchmark.threaded else ""), flush=True)
             start = time.perf_counter()
-            try:
-                found = run(benchmark, build, threads, args.tiny, lambda line: print(line, flush=True), args.timeout)
-                results += found
-                if args.json:
-                    with open(args.json, "a", encoding="utf-8") as stream:
-                        stream.write("".join(json.dumps(result) + "\n" for result in found))
-            except subprocess.CalledProcessError as error:
-                print(error.stdout, error.stderr, sep="\n", file=sys.stderr)
-                failed.append(benchmark.name)
-            except subprocess.TimeoutExpired:
-                print(f"   stopped after {args.timeout:.0f} s", flush=True)
-                failed.append(f"{benchmark.name} ({threads} threads, timed out)")
+            # The earlier revision runs right after this one: the two see the same machine load.
+            revisions = [("after", build, ROOT)]
+            if before and benchmark.present(*before):
+                revisions.append(("before", *before))
+            for revision, revision_build, source in revisions:
+                if len(revisions) > 1:
+                    print(f"  [{revision}]", flush=True)
+                try:
+                    found = run(benchmark, revision_build, threads, args.tiny, lambda line: print(line, flush=True),
+                                args.timeout, source)
+                    for result in found:
+                        result["busy"] = args.busy
+                        if revision == "before":
+                            result["revision"] = revision
+                    results += found
+                    if args.json:
+                        with open(args.json, "a", encoding="utf-8") as stream:
+                            stream.write("".join(json.dumps(result) + "\n" for result in found))
+                except subprocess.CalledProcessError as error:
+                    print(error.stdout, error.stderr, sep="\n", file=sys.stderr)
+                    failed.append(benchmark.name + (f" ({revision})" if len(revisions) > 1 else ""))
+                except subprocess.TimeoutExpired:
+                    print(f"   stopped after {args.timeout:.0f} s", flush=True)
+                    failed.append(f"{benchmark.name} ({threads} threads, timed out)")
             print(f"   ({time.perf_counter() - start:.1f} s)", flush=True)
     print()
+    print(machine_load(args.busy))
     print(table(results))
     if failed:
         print(f"\nfailed: {', '.join(failed)}", file=sys.stderr)

@@ -5,14 +5,41 @@
 #   bash scripts/bench.sh --threads 1,4,8      # each threaded benchmark at 1, 4 and 8 threads
 #   bash scripts/bench.sh --tiny               # tiny sizes: checks that every benchmark runs
 #   bash scripts/bench.sh --only pos,pipeline --json results.json
+#   bash scripts/bench.sh --threads 1,8 --busy 8   # with 8 spinning processes on the cores for the run
+#   bash scripts/bench.sh --only pos --compare main  # each benchmark of revision "main" right after ours
+# --compare REV builds the benchmarks of REV from an exported copy in build/compare/<commit>, and
+# the table adds its native time and the speed-up since.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 bash scripts/setup.sh
 
+args=()
+compare=""
+while (($#)); do
+  case "$1" in
+    --compare) compare="${2:?--compare needs a revision}"; shift 2 ;;
+    --compare=*) compare="${1#*=}"; shift ;;
+    *) args+=("$1"); shift ;;
+  esac
+done
+options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_PYTHON=ON -DVELMORA_BUILD_BENCH=ON)
+
 # The same build directory and options as scripts/test.sh, so neither reconfigures the other.
 build=build/release
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_PYTHON=ON -DVELMORA_BUILD_BENCH=ON >/dev/null
+cmake -S . -B "$build" "${options[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target benchmarks _velmora
-python3 bench/run.py --build-dir "$build" "$@"
+
+if [ -n "$compare" ]; then
+  commit="$(git rev-parse --verify "$compare^{commit}")"
+  before="build/compare/$commit"
+  if [ ! -d "$before/src" ]; then
+    rm -rf "$before/partial" && mkdir -p "$before/partial"
+    git archive "$commit" | tar -x -C "$before/partial"
+    mv "$before/partial" "$before/src"
+  fi
+  cmake -S "$before/src" -B "$before/release" "${options[@]}" >/dev/null
+  cmake --build "$before/release" -j "$(nproc)" --target benchmarks _velmora
+  args+=(--compare-source "$before/src" --compare-build "$before/release")
+fi
+python3 bench/run.py --build-dir "$build" "${args[@]}"

@@ -2,6 +2,7 @@
 
 #include "constituency/model_loading.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -285,6 +286,30 @@ void check_shapes(const Impl& state) {
   }
 }
 
+bool is_float_layer(const at::Tensor& weight, const at::Tensor& bias, std::int64_t inputs) {
+  return weight.scalar_type() == at::kFloat && weight.dim() == 2 && weight.size(1) == inputs &&
+         bias.scalar_type() == at::kFloat && bias.dim() == 1 && bias.size(0) == weight.size(0);
+}
+
+// The stack steps, compositions and output layers of float32 models whose widths chain, for
+// parses stepped together. Other models run the tensor operators, which report what does not fit.
+void prepare_products(Impl& state) {
+  const at::Tensor& embedding = state.weight("transition_embedding.weight");
+  if (embedding.dim() == 2) {
+    state.transition_step = PreparedLstmStep::prepare(state.transition_stack_weights, embedding.size(1));
+  }
+  state.constituent_step = PreparedLstmStep::prepare(state.constituent_stack_weights, state.hidden_size);
+  const at::Tensor& reduce_weight = state.weight("reduce_linear.weight");
+  const at::Tensor& reduce_bias = state.weight("reduce_linear.bias");
+  if (is_float_layer(reduce_weight, reduce_bias, state.hidden_size)) state.reduce_product.emplace(reduce_weight, reduce_bias);
+  std::int64_t width = 2 * state.hidden_size + state.transition_hidden_size;
+  for (const auto& [weight, bias] : state.output_layers) {
+    if (!is_float_layer(weight, bias, width)) return;
+    width = weight.size(0);
+  }
+  for (const auto& [weight, bias] : state.output_layers) state.output_products.emplace_back(weight, bias);
+}
+
 void collect_network(Impl& state) {
   for (const std::string& name : required_tensor_names(state)) (void)state.weight(name);
   check_shapes(state);
@@ -309,6 +334,7 @@ void collect_network(Impl& state) {
     const std::string prefix = "output_layers." + std::to_string(layer);
     state.output_layers.emplace_back(state.weight(prefix + ".weight"), state.weight(prefix + ".bias"));
   }
+  prepare_products(state);
 }
 
 }  // namespace

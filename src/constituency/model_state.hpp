@@ -6,12 +6,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "models/inference_lstm.hpp"
+#include "models/row_products.hpp"
+#include "models/small_lstm.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/constituency.hpp"
 
@@ -53,6 +56,12 @@ struct ConstituencyPlan::Impl {
   std::pair<at::Tensor, at::Tensor> transition_stack_state;
   std::pair<at::Tensor, at::Tensor> constituent_stack_state;
   std::vector<std::pair<at::Tensor, at::Tensor>> output_layers;  // (weight, bias), layer 0 first
+  /// The per-transition products prepared for float32 inference on a few rows at a time;
+  /// absent for other dtypes, where the tensor operators run.
+  std::optional<detail::PreparedLstmStep> transition_step;
+  std::optional<detail::PreparedLstmStep> constituent_step;
+  std::vector<detail::RowProducts> output_products;  // one per output layer, or none
+  std::optional<detail::RowProducts> reduce_product;
   std::int64_t hidden_size = 0;
   std::int64_t transition_hidden_size = 0;
   std::int64_t tag_embedding_dim = 0;

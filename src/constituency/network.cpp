@@ -121,29 +121,62 @@ StackNode ConstituencyNetwork::constituent_sentinel() const {
                   "constituent_stack.start_embedding");
 }
 
-StackNode ConstituencyNetwork::push(const std::vector<at::Tensor>& weights, std::int64_t width, const StackNode& top,
-                                    const at::Tensor& input) const {
-  if (input.dim() != 1 || input.numel() < 1) throw ConstituencyModelError("constituency stack input is not a vector");
+void ConstituencyNetwork::finish_pushes(const std::vector<at::Tensor>& weights,
+                                        const std::optional<PreparedLstmStep>& prepared, std::int64_t width,
+                                        const std::vector<PendingPush>& pushes,
+                                        const std::vector<at::Tensor>& inputs) const {
+  if (pushes.empty()) return;
   const std::array<std::int64_t, 2> expected{model_.num_lstm_layers, width};
-  if (top.h.sizes() != at::IntArrayRef(expected) || top.c.sizes() != at::IntArrayRef(expected)) {
-    throw ConstituencyModelError("constituency stack state has the wrong shape");
+  std::vector<at::Tensor> hidden;
+  std::vector<at::Tensor> cell;
+  for (std::size_t i = 0; i < pushes.size(); ++i) {
+    if (inputs[i].dim() != 1 || inputs[i].numel() < 1) throw ConstituencyModelError("constituency stack input is not a vector");
+    const StackNode& below = *pushes[i].below;
+    if (below.h.sizes() != at::IntArrayRef(expected) || below.c.sizes() != at::IntArrayRef(expected)) {
+      throw ConstituencyModelError("constituency stack state has the wrong shape");
+    }
+    hidden.push_back(below.h);
+    cell.push_back(below.c);
   }
-  StackNode node;
-  std::tie(node.h, node.c) = lstm_single_step(weights, input, top.h, top.c);
-  node.output = node.h[-1];
-  return node;
+  const at::Tensor rows = at::stack(inputs);
+  const auto [h, c] = prepared && rows.scalar_type() == at::kFloat
+                          ? (*prepared)(rows, at::stack(hidden, 1), at::stack(cell, 1))
+                          : lstm_single_step(weights, rows, at::stack(hidden, 1), at::stack(cell, 1));
+  for (std::size_t i = 0; i < pushes.size(); ++i) {
+    StackNode& node = *pushes[i].node;
+    node.h = h.select(1, static_cast<std::int64_t>(i));
+    node.c = c.select(1, static_cast<std::int64_t>(i));
+    node.output = node.h[-1];
+  }
+}
+
+void ConstituencyNetwork::finish_constituent_pushes(const std::vector<PendingPush>& pushes) const {
+  std::vector<at::Tensor> inputs;
+  inputs.reserve(pushes.size());
+  for (const PendingPush& push : pushes) inputs.push_back(push.node->value->hidden[-1]);
+  finish_pushes(model_.constituent_stack_weights, model_.constituent_step, model_.hidden_size, pushes, inputs);
+}
+
+void ConstituencyNetwork::finish_transition_pushes(const std::vector<PendingPush>& pushes) const {
+  const at::Tensor& embedding = model_.weight("transition_embedding.weight");
+  std::vector<at::Tensor> inputs;
+  inputs.reserve(pushes.size());
+  for (const PendingPush& push : pushes) inputs.push_back(embedding[*push.node->transition]);
+  finish_pushes(model_.transition_stack_weights, model_.transition_step, model_.transition_hidden_size, pushes,
+                inputs);
 }
 
 StackNode ConstituencyNetwork::push_constituent(const StackNode& top, Constituent value) const {
-  StackNode node = push(model_.constituent_stack_weights, model_.hidden_size, top, value.hidden[-1]);
+  StackNode node;
   node.value = std::move(value);
+  finish_constituent_pushes({{&node, &top}});
   return node;
 }
 
 StackNode ConstituencyNetwork::push_transition(const StackNode& top, std::int64_t transition) const {
-  StackNode node = push(model_.transition_stack_weights, model_.transition_hidden_size, top,
-                        model_.weight("transition_embedding.weight")[transition]);
+  StackNode node;
   node.transition = transition;
+  finish_transition_pushes({{&node, &top}});
   return node;
 }
 
@@ -159,26 +192,67 @@ at::Tensor ConstituencyNetwork::open_marker(std::int64_t open_index) const {
   return dummy[open_index].unsqueeze(0);
 }
 
-at::Tensor ConstituencyNetwork::compose(const std::vector<at::Tensor>& children) const {
+at::Tensor ConstituencyNetwork::pool(const std::vector<at::Tensor>& children) const {
   std::vector<at::Tensor> rows;
   rows.reserve(children.size());
   for (const at::Tensor& child : children) rows.push_back(child.squeeze(0));
-  const at::Tensor pooled = at::amax(at::stack(rows), 0);
-  return at::relu(at::linear(pooled, model_.weight("reduce_linear.weight"), model_.weight("reduce_linear.bias")))
-      .unsqueeze(0);
+  return at::amax(at::stack(rows), 0).unsqueeze(0);
+}
+
+at::Tensor ConstituencyNetwork::reduce(const at::Tensor& pooled) const {
+  if (model_.reduce_product && pooled.scalar_type() == at::kFloat) return at::relu((*model_.reduce_product)(pooled));
+  return at::relu(at::linear(pooled, model_.weight("reduce_linear.weight"), model_.weight("reduce_linear.bias")));
+}
+
+at::Tensor ConstituencyNetwork::compose(const std::vector<at::Tensor>& children) const { return reduce(pool(children)); }
+
+at::Tensor ConstituencyNetwork::score_rows(const std::vector<const ParserState*>& states) const {
+  std::vector<at::Tensor> words;
+  std::vector<at::Tensor> transitions;
+  std::vector<at::Tensor> constituents;
+  for (const ParserState* state : states) {
+    words.push_back(state->word_vectors[static_cast<std::size_t>(state->word_position + 1)]);
+    transitions.push_back(state->transition_stack.back().output);
+    constituents.push_back(state->constituent_stack.back().output);
+  }
+  at::Tensor x = at::cat({at::stack(words), at::stack(transitions), at::stack(constituents)}, 1);
+  if (!model_.output_products.empty() && x.scalar_type() == at::kFloat) {
+    for (const RowProducts& layer : model_.output_products) x = layer(at::relu(x));
+  } else {
+    for (const auto& [weight, bias] : model_.output_layers) x = at::linear(at::relu(x), weight, bias);
+  }
+  if (x.dim() != 2 || x.size(1) != static_cast<std::int64_t>(model_.transitions.size())) {
+    throw ConstituencyModelError("constituency output layer has the wrong shape");
+  }
+  return x.to(at::kDouble).contiguous();
 }
 
 std::vector<double> ConstituencyNetwork::score(const ParserState& state) const {
-  at::Tensor x = at::cat({state.word_vectors[static_cast<std::size_t>(state.word_position + 1)],
-                          state.transition_stack.back().output, state.constituent_stack.back().output},
-                         0);
-  for (const auto& [weight, bias] : model_.output_layers) x = at::linear(at::relu(x), weight, bias);
-  if (x.dim() != 1 || x.size(0) != static_cast<std::int64_t>(model_.transitions.size())) {
-    throw ConstituencyModelError("constituency output layer has the wrong shape");
-  }
-  const at::Tensor scores = x.to(at::kDouble).contiguous();
+  const at::Tensor scores = score_rows({&state});
   const double* data = scores.const_data_ptr<double>();
-  return std::vector<double>(data, data + scores.numel());
+  return std::vector<double>(data, data + scores.size(1));
+}
+
+at::Tensor DeferredStackEncoder::word_constituent(const at::Tensor& word_vector) const {
+  return network_.word_constituent(word_vector);
+}
+
+at::Tensor DeferredStackEncoder::open_marker(std::int64_t open_index) const { return network_.open_marker(open_index); }
+
+at::Tensor DeferredStackEncoder::compose(const std::vector<at::Tensor>& children) const {
+  return network_.pool(children);
+}
+
+StackNode DeferredStackEncoder::push_constituent(const StackNode&, Constituent value) const {
+  StackNode node;
+  node.value = std::move(value);
+  return node;
+}
+
+StackNode DeferredStackEncoder::push_transition(const StackNode&, std::int64_t transition) const {
+  StackNode node;
+  node.transition = transition;
+  return node;
 }
 
 }  // namespace velmora::detail

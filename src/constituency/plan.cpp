@@ -1,17 +1,17 @@
 // The parser's public operations: greedy parsing of one sentence, of a list of sentences, and
-// of every sentence of documents. Each sentence is one unit of work, parsed on one thread.
+// of every sentence of documents. Sentences are parsed in groups stepped together, one group
+// per unit of work.
 
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
-#include <cmath>
 #include <exception>
+#include <numeric>
 #include <optional>
 #include <utility>
 
 #include "constituency/model_loading.hpp"
-#include "constituency/network.hpp"
-#include "constituency/transition_system.hpp"
+#include "constituency/parsing.hpp"
 #include "models/parallel_units.hpp"
 #include "velmora/constituency.hpp"
 #include "velmora/document.hpp"
@@ -20,74 +20,55 @@
 namespace velmora {
 namespace {
 
-// A sentence of n words may take at most this many transitions per word slot (n + 2 slots).
-constexpr std::int64_t kTransitionsPerSlot = 20;
+using Words = std::vector<std::string>;
 
-// Whether score a ranks before score b: higher first; a NaN ranks below every number.
-bool ranks_before(double a, double b) { return !std::isnan(a) && (std::isnan(b) || a > b); }
+// Sentences one unit parses together: enough rows for each read of the stack and output
+// weights to serve several parses, few enough that a document gives every thread a group.
+constexpr std::size_t kSentencesPerGroup = 4;
 
-// The legal transition of the best score; among equal scores the earlier one in the table.
-std::optional<std::size_t> best_legal(const detail::TransitionRules& rules, const detail::ParserState& state,
-                                      const std::vector<double>& scores) {
-  std::optional<std::size_t> best;
-  for (std::size_t t = 0; t < scores.size(); ++t) {
-    if ((!best || ranks_before(scores[t], scores[*best])) && detail::is_legal(rules, state, t)) best = t;
-  }
-  return best;
+// The outcome of every sentence. Sentences of similar length step together for about as long,
+// so the groups are cut from the sentences ordered longest first: the order and the groups
+// depend on the sentences alone, and so do the results.
+std::vector<detail::ParseOutcome> parse_sentences(const ConstituencyPlan::Impl& model, const std::vector<Words>& words,
+                                                  const std::vector<Words>& tags) {
+  std::vector<std::size_t> order(words.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return words[a].size() > words[b].size(); });
+  std::vector<detail::ParseOutcome> outcomes(words.size());
+  detail::for_each_unit(detail::unit_count(order.size(), kSentencesPerGroup), [&](std::size_t unit) {
+    c10::InferenceMode guard(true);
+    const std::size_t first = unit * kSentencesPerGroup;
+    const std::size_t end = std::min(order.size(), first + kSentencesPerGroup);
+    std::vector<const Words*> group_words;
+    std::vector<const Words*> group_tags;
+    for (std::size_t k = first; k < end; ++k) {
+      group_words.push_back(&words[order[k]]);
+      group_tags.push_back(&tags[order[k]]);
+    }
+    std::vector<detail::ParseOutcome> parsed = detail::parse_together(model, group_words, group_tags);
+    for (std::size_t k = first; k < end; ++k) outcomes[order[k]] = std::move(parsed[k - first]);
+  });
+  return outcomes;
 }
 
-// The greedy parse of one non-empty sentence with one tag per word.
-ConstituencyTree parse_sentence(const ConstituencyPlan::Impl& model, const std::vector<std::string>& words,
-                                const std::vector<std::string>& tags) {
-  c10::InferenceMode guard(true);
-  const detail::ConstituencyNetwork network(model);
-  const detail::TransitionRules rules{model.transitions, model.root_labels, model.unary_limit};
-
-  detail::ParserState state;
-  state.num_words = static_cast<std::int64_t>(words.size());
-  state.word_vectors = network.word_vectors(words, tags);
-  if (static_cast<std::int64_t>(state.word_vectors.size()) != state.num_words + 2) {
-    throw ConstituencyModelError("constituency word encoder omitted sentence sentinels");
+// The first sentence, in input order, whose parse failed.
+std::optional<std::size_t> first_failure(const std::vector<detail::ParseOutcome>& outcomes) {
+  for (std::size_t s = 0; s < outcomes.size(); ++s) {
+    if (outcomes[s].error) return s;
   }
-  state.word_queue.reserve(words.size());
-  for (std::size_t i = 0; i < words.size(); ++i) state.word_queue.push_back(detail::preterminal(words[i], tags[i]));
-  state.transition_stack.push_back(network.transition_sentinel());
-  state.constituent_stack.push_back(network.constituent_sentinel());
-
-  const std::int64_t limit = kTransitionsPerSlot * (state.num_words + 2);
-  while (true) {
-    if (std::optional<ConstituencyTree> tree = detail::finished_tree(rules, state)) return *std::move(tree);
-    const std::optional<std::size_t> chosen = best_legal(rules, state, network.score(state));
-    if (!chosen) throw ConstituencyModelError("constituency parser could not find a legal transition");
-    if (state.steps >= limit) throw ConstituencyModelError("constituency parser exceeded its transition limit");
-    detail::apply_transition(rules, state, *chosen, network);
-  }
-}
-
-// parse_sentence after the checks of parse(), with their messages.
-ConstituencyTree parse_checked(const ConstituencyPlan::Impl& model, const std::vector<std::string>& words,
-                               const std::vector<std::string>& tags) {
-  if (words.empty()) throw ConstituencyModelError("constituency parser cannot parse an empty sentence");
-  if (words.size() != tags.size()) throw ConstituencyModelError("constituency words and tags have different lengths");
-  return parse_sentence(model, words, tags);
-}
-
-std::vector<ConstituencyTree> unwrapped(std::vector<std::optional<ConstituencyTree>> trees) {
-  std::vector<ConstituencyTree> result;
-  result.reserve(trees.size());
-  for (std::optional<ConstituencyTree>& tree : trees) result.push_back(*std::move(tree));
-  return result;
+  return std::nullopt;
 }
 
 // Appends the words and tags of every sentence of the document; a word without the tag the
-// model reads fails the document.
-void read_sentences(const ConstituencyPlan::Impl& model, const Document& document,
-                    std::vector<std::vector<std::string>>& words, std::vector<std::vector<std::string>>& tags) {
+// model reads fails the document, and then nothing of it is appended.
+void read_sentences(const ConstituencyPlan::Impl& model, const Document& document, std::vector<Words>& words,
+                    std::vector<Words>& tags) {
   const std::size_t first = words.size();
   const SentenceSequence sentences = document.sentences();
   for (std::uint64_t s = 0; s < sentences.size(); ++s) {
-    std::vector<std::string>& sentence_words = words.emplace_back();
-    std::vector<std::string>& sentence_tags = tags.emplace_back();
+    Words& sentence_words = words.emplace_back();
+    Words& sentence_tags = tags.emplace_back();
     const WordSequence all = sentences.at(static_cast<long>(s)).words();
     for (std::uint64_t w = 0; w < all.size(); ++w) {
       const Word word = all.at(static_cast<long>(w));
@@ -119,11 +100,7 @@ bool ConstituencyPlan::uses_xpos() const { return impl_->uses_xpos; }
 
 ConstituencyTree ConstituencyPlan::parse(const std::vector<std::string>& words,
                                          const std::vector<std::string>& tags) const {
-  if (words.empty()) throw ConstituencyModelError("constituency parser cannot parse an empty sentence");
-  if (words.size() != tags.size()) throw ConstituencyModelError("constituency words and tags have different lengths");
-  std::optional<ConstituencyTree> tree;
-  detail::for_each_unit(1, [&](std::size_t) { tree = parse_sentence(*impl_, words, tags); });
-  return *std::move(tree);
+  return std::move(parse_many({words}, {tags}).front());
 }
 
 std::vector<ConstituencyTree> ConstituencyPlan::parse_many(const std::vector<std::vector<std::string>>& sentences,
@@ -131,9 +108,12 @@ std::vector<ConstituencyTree> ConstituencyPlan::parse_many(const std::vector<std
   if (sentences.size() != tags.size()) {
     throw ConstituencyModelError("constituency sentence and tag batches have different lengths");
   }
-  std::vector<std::optional<ConstituencyTree>> trees(sentences.size());
-  detail::for_each_unit(sentences.size(), [&](std::size_t i) { trees[i] = parse_checked(*impl_, sentences[i], tags[i]); });
-  return unwrapped(std::move(trees));
+  std::vector<detail::ParseOutcome> outcomes = parse_sentences(*impl_, sentences, tags);
+  if (const std::optional<std::size_t> failed = first_failure(outcomes)) std::rethrow_exception(outcomes[*failed].error);
+  std::vector<ConstituencyTree> trees;
+  trees.reserve(outcomes.size());
+  for (detail::ParseOutcome& outcome : outcomes) trees.push_back(*std::move(outcome.tree));
+  return trees;
 }
 
 Document ConstituencyPlan::process(Document document) const {
@@ -144,40 +124,38 @@ Document ConstituencyPlan::process(Document document) const {
 
 std::vector<Document> ConstituencyPlan::process_bulk(std::vector<Document> documents) const {
   // The words and tags of the documents up to the first one that lacks a tag.
-  std::vector<std::vector<std::string>> words;
-  std::vector<std::vector<std::string>> tags;
+  std::vector<Words> words;
+  std::vector<Words> tags;
   std::vector<std::size_t> first_sentence;
   std::exception_ptr missing_tag;
   for (const Document& document : documents) {
     try {
-      first_sentence.push_back(words.size());
       read_sentences(*impl_, document, words, tags);
     } catch (const ConstituencyModelError&) {
       missing_tag = std::current_exception();
-      first_sentence.pop_back();
       break;
     }
+    first_sentence.push_back(words.size() - document.sentences().size());
   }
   first_sentence.push_back(words.size());
-  std::vector<std::optional<ConstituencyTree>> trees(words.size());
-  const std::optional<detail::UnitFailure> failure = detail::try_each_unit(
-      words.size(), [&](std::size_t i) { trees[i] = parse_checked(*impl_, words[i], tags[i]); });
+  std::vector<detail::ParseOutcome> outcomes = parse_sentences(*impl_, words, tags);
 
   // As if the documents ran one after another, each parsed whole before its trees are stored:
   // the documents before the first failure get their trees, the failing one and the rest keep
   // theirs.
+  const std::optional<std::size_t> failed = first_failure(outcomes);
   std::size_t parsed = first_sentence.size() - 1;
-  if (failure) {
-    parsed = static_cast<std::size_t>(std::upper_bound(first_sentence.begin(), first_sentence.end(), failure->index) -
+  if (failed) {
+    parsed = static_cast<std::size_t>(std::upper_bound(first_sentence.begin(), first_sentence.end(), *failed) -
                                       first_sentence.begin()) - 1;
   }
   for (std::size_t d = 0; d < parsed; ++d) {
     const SentenceSequence sentences = documents[d].sentences();
     for (std::size_t s = 0; s < sentences.size(); ++s) {
-      sentences.at(static_cast<long>(s)).set_constituency(*std::move(trees[first_sentence[d] + s]));
+      sentences.at(static_cast<long>(s)).set_constituency(*std::move(outcomes[first_sentence[d] + s].tree));
     }
   }
-  if (failure) std::rethrow_exception(failure->error);
+  if (failed) std::rethrow_exception(outcomes[*failed].error);
   if (missing_tag) std::rethrow_exception(missing_tag);
   return documents;
 }

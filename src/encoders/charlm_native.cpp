@@ -3,11 +3,13 @@
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 #include <utility>
 
 #include "models/lstm_parameters.hpp"
 #include "models/model_config.hpp"
+#include "models/parallel_units.hpp"
 #include "models/tensor_view.hpp"
 #include "velmora/errors.hpp"
 #include "velmora/model_bundle.hpp"
@@ -19,13 +21,13 @@ namespace {
 // Sentences per LSTM call of encode_many; each chunk is sorted and packed on its own.
 constexpr std::size_t kSentencesPerBatch = 64;
 
-// The prepared LSTM's calls of encode_many take sentences until their input projections would
-// pass this many floats (128 MB): enough rows for every worker, bounded memory.
-constexpr std::int64_t kProjectionFloatsPerCall = std::int64_t{1} << 25;
+// Without a projection table, the prepared LSTM's calls of encode_many take sentences until
+// their embedded characters would pass this many floats (128 MB): bounded memory.
+constexpr std::int64_t kEmbeddingFloatsPerCall = std::int64_t{1} << 25;
 
-// The largest projection table kept (64 MB): character vocabularies are small, and a gather of
-// precomputed rows replaces a matrix product per call, which would also wake the thread pool
-// for a single sentence.
+// The largest projection table kept (64 MB): character vocabularies are small, and the LSTM
+// reads each step's projection from the table where it lies, so that a call of any length
+// needs no memory for its input but the ids.
 constexpr std::int64_t kProjectionTableFloats = std::int64_t{1} << 24;
 
 [[noreturn]] void refuse_tensors() { throw CharLMModelError("character language model tensors do not match its assets"); }
@@ -105,26 +107,19 @@ NativeCharLM::NativeCharLM(std::shared_ptr<const ModelBundle> bundle, std::strin
     });
     if (ids_fit && vocabulary_size * lstm_->projection_width() <= kProjectionTableFloats) {
       c10::InferenceMode guard(true);
-      projection_table_ = at::mm(char_embedding_, lstm_->first_layer_input_weights());
+      projection_table_ = lstm_->first_layer_projections(char_embedding_);
     }
   }
 }
 
-at::Tensor NativeCharLM::run_prepared(const std::vector<std::int64_t>& ids, std::span<const std::int64_t> lengths) const {
-  const auto steps = static_cast<std::int64_t>(ids.size());
+at::Tensor NativeCharLM::run_prepared(const std::vector<std::int64_t>& ids, std::span<const std::int64_t> lengths,
+                                      const std::vector<std::int64_t>& kept) const {
   const std::vector<at::Tensor> initial = {h_init_, c_init_};
-  if (!projection_table_.defined()) {
-    return lstm_->run_packed(at::embedding(char_embedding_, int64_view(ids, {steps}), -1), lengths, initial);
-  }
-  const std::int64_t width = projection_table_.size(1);
-  at::Tensor projections = at::empty({steps, width}, at::kFloat);
-  const float* table = projection_table_.const_data_ptr<float>();
-  float* target = projections.mutable_data_ptr<float>();
-  for (const std::int64_t id : ids) {
-    std::copy_n(table + id * width, width, target);
-    target += width;
-  }
-  return lstm_->run_projected(projections, lengths, initial);
+  if (projection_table_.defined()) return lstm_->run_gathered(projection_table_, ids, lengths, initial, kept);
+  const auto steps = static_cast<std::int64_t>(ids.size());
+  const at::Tensor states =
+      lstm_->run_packed(at::embedding(char_embedding_, int64_view(ids, {steps}), -1), lengths, initial);
+  return states.index_select(0, int64_view(kept, {static_cast<std::int64_t>(kept.size())}));
 }
 
 NativeCharLM::~NativeCharLM() = default;
@@ -166,15 +161,20 @@ at::Tensor NativeCharLM::encode(const std::vector<std::string>& words) const {
   const auto count = static_cast<std::int64_t>(sentence.positions.size());
   if (lstm_) {
     const std::int64_t lengths[] = {length};
-    return run_prepared(sentence.ids, lengths).index_select(0, int64_view(sentence.positions, {count}));
+    return run_prepared(sentence.ids, lengths, sentence.positions);
   }
-  const at::Tensor embedded = at::embedding(char_embedding_, int64_view(sentence.ids, {1, length}), -1);
-  const at::Tensor h0 = h_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
-  const at::Tensor c0 = c_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
-  const auto outputs = at::lstm(embedded, {h0, c0}, lstm_weights_, /*has_biases=*/true, num_layers_, /*dropout=*/0.0,
-                                /*train=*/false, /*bidirectional=*/false, /*batch_first=*/true);
-  const at::Tensor states = std::get<0>(outputs).select(0, 0);
-  return states.index_select(0, int64_view(sentence.positions, {count})).contiguous();
+  at::Tensor rows;
+  for_each_unit(1, [&](std::size_t) {  // serial operators: the same bits at every thread count
+    c10::InferenceMode unit_guard(true);
+    const at::Tensor embedded = at::embedding(char_embedding_, int64_view(sentence.ids, {1, length}), -1);
+    const at::Tensor h0 = h_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
+    const at::Tensor c0 = c_init_.expand({num_layers_, 1, hidden_dim_}).contiguous();
+    const auto outputs = at::lstm(embedded, {h0, c0}, lstm_weights_, /*has_biases=*/true, num_layers_,
+                                  /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/false, /*batch_first=*/true);
+    const at::Tensor states = std::get<0>(outputs).select(0, 0);
+    rows = states.index_select(0, int64_view(sentence.positions, {count})).contiguous();
+  });
+  return rows;
 }
 
 std::vector<at::Tensor> NativeCharLM::encode_many(const std::vector<std::vector<std::string>>& sentences) const {
@@ -185,7 +185,11 @@ std::vector<at::Tensor> NativeCharLM::encode_many(const std::vector<std::vector<
   if (lstm_) return encode_many_prepared(encoded);
   std::vector<at::Tensor> result(sentences.size());
 
-  for (std::size_t begin = 0; begin < sentences.size(); begin += kSentencesPerBatch) {
+  // The tensor library's LSTM, for other dtypes: each chunk is a unit, whose operators run on
+  // one thread and so give the same bits at every thread count.
+  for_each_unit(unit_count(sentences.size(), kSentencesPerBatch), [&](std::size_t chunk) {
+    c10::InferenceMode unit_guard(true);
+    const std::size_t begin = chunk * kSentencesPerBatch;
     const std::size_t end = std::min(sentences.size(), begin + kSentencesPerBatch);
     std::vector<std::size_t> order(end - begin);
     std::iota(order.begin(), order.end(), begin);
@@ -224,21 +228,23 @@ std::vector<at::Tensor> NativeCharLM::encode_many(const std::vector<std::vector<
       const auto count = static_cast<std::int64_t>(positions.size());
       result[index] = states.select(0, row).index_select(0, int64_view(positions, {count})).contiguous();
     }
-  }
+  });
   return result;
 }
 
 std::vector<at::Tensor> NativeCharLM::encode_many_prepared(const std::vector<Ids>& encoded) const {
   std::vector<at::Tensor> result(encoded.size());
-  const std::int64_t step_budget = std::max<std::int64_t>(1, kProjectionFloatsPerCall / (4 * hidden_dim_));
+  // With a table, one call takes every sentence: the more rows a call has, the fuller its steps.
+  const std::int64_t step_budget = projection_table_.defined()
+                                       ? std::numeric_limits<std::int64_t>::max()
+                                       : std::max<std::int64_t>(1, kEmbeddingFloatsPerCall / char_embedding_.size(1));
   std::vector<std::size_t> members;      // sentences of the call, in input order
   std::vector<std::int64_t> ids;         // their steps, packed
   std::vector<std::int64_t> lengths;     // steps per member
   std::vector<std::int64_t> positions;   // packed rows of every member's words, member after member
   auto run = [&] {
     if (members.empty()) return;
-    const at::Tensor states = run_prepared(ids, lengths);
-    const at::Tensor words = states.index_select(0, int64_view(positions, {static_cast<std::int64_t>(positions.size())}));
+    const at::Tensor words = run_prepared(ids, lengths, positions);
     std::int64_t start = 0;
     for (const std::size_t index : members) {
       const auto count = static_cast<std::int64_t>(encoded[index].positions.size());

@@ -48,8 +48,10 @@ class NativeCharLM {
   std::int64_t unit_id(const std::string& unit, std::int64_t unknown_id) const;
   at::Tensor empty_rows() const;
   std::vector<at::Tensor> encode_many_prepared(const std::vector<Ids>& encoded) const;
-  /// lstm_ over the packed steps `ids`, `lengths` steps per sentence: [steps, hidden].
-  at::Tensor run_prepared(const std::vector<std::int64_t>& ids, std::span<const std::int64_t> lengths) const;
+  /// lstm_ over the packed steps `ids`, `lengths` steps per sentence: the outputs of the steps
+  /// `kept`, [kept.size(), hidden].
+  at::Tensor run_prepared(const std::vector<std::int64_t>& ids, std::span<const std::int64_t> lengths,
+                          const std::vector<std::int64_t>& kept) const;
 
   std::shared_ptr<const ModelBundle> bundle_;
   std::string tensor_prefix_;
@@ -58,7 +60,7 @@ class NativeCharLM {
   /// LSTM runs.
   std::unique_ptr<const InferenceLstm> lstm_;
   /// The first layer's input projection of every character, [vocabulary, projection width],
-  /// when lstm_ is set and the table is small: the steps gather their projections from it.
+  /// when lstm_ is set and the table is small: the steps read their projections from it.
   at::Tensor projection_table_;
   StringMap<std::int64_t> unit_to_id_;
   at::Tensor char_embedding_;

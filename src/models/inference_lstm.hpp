@@ -2,9 +2,13 @@
 
 // A stacked, optionally bidirectional LSTM for float32 inference on the CPU, computing what
 // at::lstm computes (over padded or packed batches) without its per-time-step operator dispatch.
-// At the small hidden sizes of our models that dispatch dominates at::lstm's time: here each
-// layer runs one GEMM for the input projections of every time step and both directions, then
-// the recurrence as a tight SIMD loop over prepared copies of the recurrent weights.
+//
+// Rows run in slots: each step advances every slot's row, and a slot whose row ends takes the
+// next row at once, so every step runs as many rows as are left. The input projections are
+// computed a few steps ahead for the rows in the slots, never for the whole input at once, so
+// memory stays bounded however long the input. All arithmetic is our own (lstm_recurrence):
+// every value is a sum taken in a fixed order, so a row's outputs are the same bits whatever
+// its neighbours, the split of the work between threads, or the thread count.
 
 #include <ATen/ATen.h>
 
@@ -29,8 +33,11 @@ class InferenceLstm {
   /// over its first lengths[b] steps only, its reverse direction starting at its own last step,
   /// as with a packed sequence; outputs past a row's length are zero.
   /// `initial`: empty (zero states) or {h0, c0}, each [layers * directions, B or 1, H].
-  /// Returns [B, T, directions * H], forward half first. Independent rows and directions run
-  /// through at::parallel_for; nothing else is threaded.
+  /// Returns [B, T, directions * H], forward half first.
+  ///
+  /// Called at the top level with more than one intra-op thread, a large call splits its work
+  /// between the threads (by rows, or for wide layers by hidden unit at every step); inside a
+  /// parallel region or a unit of for_each_unit it runs on the calling thread.
   at::Tensor operator()(const at::Tensor& input, std::span<const std::int64_t> lengths = {},
                         const std::vector<at::Tensor>& initial = {}) const;
 
@@ -47,6 +54,19 @@ class InferenceLstm {
   at::Tensor run_projected(const at::Tensor& projections, std::span<const std::int64_t> lengths,
                            const std::vector<at::Tensor>& initial = {}) const;
 
+  /// As run_projected with projection row n = table[ids[n]], read where it lies: `table`
+  /// [V, projection_width()], `ids` N values in [0, V). With table = first_layer_projections(E),
+  /// this gives the same bits as run_packed over the rows E[ids[n]]. When `kept` (distinct
+  /// packed rows) is not empty, only those rows' outputs are returned, in its order:
+  /// [kept.size(), directions * H].
+  at::Tensor run_gathered(const at::Tensor& table, std::span<const std::int64_t> ids,
+                          std::span<const std::int64_t> lengths, const std::vector<at::Tensor>& initial = {},
+                          std::span<const std::int64_t> kept = {}) const;
+
+  /// input [N, I] · first_layer_input_weights() computed as the LSTM computes it internally:
+  /// [N, projection_width()], the same bits at every thread count.
+  at::Tensor first_layer_projections(const at::Tensor& input) const;
+
   /// The first layer's input weights [I, projection_width()], in the layout of the projections.
   const at::Tensor& first_layer_input_weights() const;
   std::int64_t projection_width() const { return directions_ * 4 * padded_hidden_; }
@@ -55,21 +75,26 @@ class InferenceLstm {
   std::int64_t input_size() const { return input_size_; }
 
  private:
-  struct Layer {
-    at::Tensor input_weights;                // [I, D * 4 * Hp]: both directions, gates padded to Hp
-    at::Tensor bias;                         // [D * 4 * Hp]: bias_ih + bias_hh
-    std::vector<at::Tensor> recurrent;       // per direction weight_hhᵀ, gates padded, in column panels
+  struct Direction {
+    at::Tensor input_weights;  // [panels, inputs, kLstmWeightPanel]
+    at::Tensor recurrent;      // [panels, hidden, kLstmWeightPanel]
+    at::Tensor bias;           // [panels * kLstmWeightPanel]: bias_ih + bias_hh
   };
+  struct Layer {
+    std::vector<Direction> directions;
+    std::int64_t input_width = 0;
+  };
+  struct Call;
 
-  // Every layer over packed rows; the first from `input` or, when that is undefined, from the
-  // first layer's `projections`.
-  at::Tensor run_layers(const at::Tensor& input, const at::Tensor& projections, std::span<const std::int64_t> lengths,
-                        const std::vector<at::Tensor>& initial) const;
+  void check_prepared() const;
+  // Every layer over the rows `call` describes, the last into `output`.
+  void run_layers(const Call& call, const std::vector<at::Tensor>& initial, float* output) const;
 
   std::vector<Layer> layers_;
+  at::Tensor first_input_weights_;  // [I, projection_width()]
   std::int64_t directions_ = 1;
   std::int64_t hidden_ = 0;
-  std::int64_t padded_hidden_ = 0;  // H rounded up to whole SIMD vectors, so no loop has a tail
+  std::int64_t padded_hidden_ = 0;  // H rounded up to whole blocks of units, so no loop has a tail
   std::int64_t input_size_ = 0;
 };
 

@@ -108,7 +108,9 @@ void precompute_input_projections(TokenizerPlan::Impl& state) {
   }
   const at::Tensor& weights = state.rnn.first_layer_input_weights();
   if (embeddings.size(0) * weights.size(1) > kProjectionTableLimit) return;
-  state.unit_projections = at::mm(embeddings, weights.narrow(0, 0, embeddings.size(1)));
+  // The LSTM's own product, with zero features: the same bits whatever the thread count.
+  state.unit_projections = state.rnn.first_layer_projections(
+      at::cat({embeddings.to(at::kFloat), at::zeros({embeddings.size(0), state.feat_dim}, at::kFloat)}, 1));
   state.feature_projections = weights.narrow(0, embeddings.size(1), state.feat_dim).contiguous();
 }
 

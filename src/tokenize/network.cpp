@@ -37,14 +37,13 @@ float log_sigmoid(float x) { return std::min(x, 0.0F) - std::log1p(std::exp(-std
 // linear in both parts, so its projection is gathered: the unit's precomputed embedding row
 // projection plus the projection row of every non-zero feature. Without the table (a
 // vocabulary too large for it, or shapes that do not fit) the input is built and multiplied.
-// `projections` keeps the gathered projections' buffer for the second layer to reuse.
 at::Tensor first_layer_output(const Plan& state, std::span<const std::int64_t> ids, const float* features,
-                              std::span<const std::int64_t> lengths, at::Tensor& projections) {
+                              std::span<const std::int64_t> lengths) {
   const auto units = static_cast<std::int64_t>(ids.size());
   const std::int64_t feature_width = state.feat_dim;
   if (state.unit_projections.defined()) {
     const std::int64_t width = state.unit_projections.size(1);
-    projections = at::empty({units, width}, at::kFloat);
+    at::Tensor projections = at::empty({units, width}, at::kFloat);
     const float* table = state.unit_projections.const_data_ptr<float>();
     const float* feature_rows = state.feature_projections.const_data_ptr<float>();
     float* row = projections.mutable_data_ptr<float>();
@@ -71,19 +70,6 @@ at::Tensor first_layer_output(const Plan& state, std::span<const std::int64_t> i
     std::copy_n(features + p * feature_width, feature_width, row + embedding_width);
   }
   return state.rnn.run_packed(x, lengths, state.initial_state);
-}
-
-// The second LSTM over `input` [N, 2H]; its input projection goes into `projections` when that
-// buffer has the right shape (it is free once the first LSTM has run).
-at::Tensor second_layer_output(const Plan& state, const at::Tensor& input, std::span<const std::int64_t> lengths,
-                               at::Tensor& projections) {
-  const at::Tensor& weights = state.rnn2.first_layer_input_weights();
-  if (projections.defined() && projections.size(0) == input.size(0) && projections.size(1) == weights.size(1)) {
-    at::mm_out(projections, input, weights);
-  } else {
-    projections = at::mm(input, weights);
-  }
-  return state.rnn2.run_projected(projections, lengths, state.initial_state);
 }
 
 // x·w over `width` floats, in eight independent partial sums so that it vectorizes.
@@ -114,8 +100,7 @@ std::vector<std::int64_t> network_labels(const Plan& state, std::span<const std:
   const float* head_bias = state.head_bias.const_data_ptr<float>();
   const float* second_head_weights = state.second_head_weights.const_data_ptr<float>();
 
-  at::Tensor projections;
-  const at::Tensor out = first_layer_output(state, ids, features, lengths, projections);
+  const at::Tensor out = first_layer_output(state, ids, features, lengths);
   TORCH_CHECK(out.size(1) == width, "tokenizer classifier width does not match the LSTM output");
   float* out_data = out.mutable_data_ptr<float>();  // a fresh result of the LSTM, ours to scale
   std::vector<float> scores(static_cast<std::size_t>(units * heads));
@@ -134,7 +119,7 @@ std::vector<std::int64_t> network_labels(const Plan& state, std::span<const std:
       for (std::int64_t c = 0; c < width; ++c) out_data[p * width + c] *= gate;
     }
   }
-  const at::Tensor out2 = second_layer_output(state, out, lengths, projections);
+  const at::Tensor out2 = state.rnn2.run_packed(out, lengths, state.initial_state);
   const float* out2_data = out2.const_data_ptr<float>();
 
   std::vector<std::int64_t> labels(static_cast<std::size_t>(units));

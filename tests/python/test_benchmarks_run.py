@@ -5,6 +5,7 @@ import os
 import pathlib
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -43,3 +44,30 @@ def test_long_input_benchmark_runs_at_tiny_size(script, arguments):
                               capture_output=True, text=True, timeout=600)
     assert finished.returncode == 0, finished.stderr
     assert "corpus" in finished.stdout
+
+
+
+def running(pid):
+    """False once the process has ended (a zombie has ended too)."""
+    try:
+        return pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+def test_busy_processes_end_with_their_run_however_it_ends():
+    with run.busy_processes(2) as spinners:
+        assert all(spinner.poll() is None for spinner in spinners)
+    assert all(spinner.poll() is not None for spinner in spinners)
+    # A run killed outright cannot stop its spinners: each notices that its parent is gone.
+    script = ("import sys, time; sys.path.insert(0, sys.argv[1]); import run\n"
+              "with run.busy_processes(2) as spinners:\n"
+              "    print(*[spinner.pid for spinner in spinners], flush=True); time.sleep(600)\n")
+    parent = subprocess.Popen([sys.executable, "-c", script, str(run.HERE)], stdout=subprocess.PIPE, text=True)
+    pids = [int(pid) for pid in parent.stdout.readline().split()]
+    parent.kill()
+    parent.wait()
+    give_up = time.monotonic() + 120  # a bound on a hang, not a speed claim: a check takes milliseconds
+    while any(running(pid) for pid in pids) and time.monotonic() < give_up:
+        time.sleep(0.05)
+    assert not any(running(pid) for pid in pids)

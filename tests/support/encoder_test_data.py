@@ -1,7 +1,8 @@
 """Writes everything the shared-encoder C++ tests read, once per test run.
 
 charlm/
-  <bundle>/                 character LM bundles (forward, backward, float16, bfloat16)
+  <bundle>/                 character LM bundles (forward, backward, float16, bfloat16, and a
+                            1024-unit backward one, "wide")
   <bundle>.expected/<i>.bin the reference's features of sentence i (float32)
   sentences.json            the sentences, as lists of words
   refused/<case>/           bundles the model must refuse, one broken thing each
@@ -58,6 +59,12 @@ def write_charlm(out):
         "forward_float16": (forward_model, True, torch.float16),
         "backward_bfloat16": (backward_model, False, torch.bfloat16),
     }
+    # The usual width of a character LM: its steps split between workers by hidden unit.
+    wide_model = CharLanguageModel(default_units(with_unknown=True), embedding=100, hidden=1024, layers=1, seed=3)
+    with torch.no_grad():  # weights of the usual scale: with larger ones the recurrence is chaotic
+        for parameter in wide_model.charlstm.parameters():
+            parameter.mul_(2.0 / 1024 ** 0.5)
+    bundles["wide"] = (wide_model, False, torch.float32)
     for name, (model, forward, dtype) in bundles.items():
         write_charlm_bundle(out / name, model, forward, dtype=dtype)
         expected = out / f"{name}.expected"

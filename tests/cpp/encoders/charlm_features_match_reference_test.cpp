@@ -125,3 +125,36 @@ TEST_F(CharLMFeatures, MovedPlanKeepsItsModel) {
 }
 
 }  // namespace
+
+namespace {
+
+// A character LM of the usual width splits its steps between workers: every sentence's rows are
+// the same bits at every thread count, alone or batched, and through the standalone plan.
+TEST_F(CharLMFeatures, WideModelGivesTheSameBitsAtEveryThreadCountAloneOrBatched) {
+  const auto model = load_model("wide");
+  const std::vector<at::Tensor> reference = model->encode_many(sentences_);
+  for (std::size_t s = 0; s < sentences_.size(); ++s) {
+    SCOPED_TRACE("sentence " + std::to_string(s));
+    expect_close(reference[s], expected("wide", s), 1e-5, 1e-5);
+    EXPECT_TRUE(at::equal(model->encode(sentences_[s]), reference[s]));
+  }
+  const velmora::CharLMPlan plan(data_dir() / "charlm" / "wide", false);
+  for (const int threads : {2, 3, 8}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    at::set_num_threads(threads);
+    const std::vector<at::Tensor> batched = model->encode_many(sentences_);
+    for (std::size_t s = 0; s < sentences_.size(); ++s) EXPECT_TRUE(at::equal(batched[s], reference[s])) << s;
+    for (const std::size_t s : {std::size_t{3}, std::size_t{8}}) {
+      EXPECT_TRUE(at::equal(model->encode(sentences_[s]), reference[s])) << s;
+      const auto rows = plan.encode(sentences_[s]);
+      ASSERT_EQ(static_cast<std::int64_t>(rows.size()), reference[s].size(0));
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        const at::Tensor row = at::from_blob(const_cast<float*>(rows[i].data()), {reference[s].size(1)}, at::kFloat);
+        EXPECT_TRUE(at::equal(row, reference[s][static_cast<std::int64_t>(i)])) << s << " word " << i;
+      }
+    }
+  }
+  at::set_num_threads(1);
+}
+
+}  // namespace

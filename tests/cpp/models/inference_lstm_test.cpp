@@ -203,8 +203,8 @@ TEST(InferenceLstm, PackedRowsAndGivenProjectionsMatchThePaddedBatch) {
 
 namespace {
 
-// Rows run in groups of up to sixteen, split between workers by length: a row's outputs must not
-// depend on its neighbours, the worker count or the grouping, to the last bit.
+// Rows share slots and are split between workers: a row's outputs must not depend on its
+// neighbours, the worker count or the grouping, to the last bit.
 TEST(InferenceLstm, RowsComeOutTheSameAloneOrInAnyGroupOnAnyWorkerCount) {
   at::manual_seed(17);
   c10::InferenceMode guard;
@@ -231,6 +231,119 @@ TEST(InferenceLstm, RowsComeOutTheSameAloneOrInAnyGroupOnAnyWorkerCount) {
     EXPECT_TRUE(at::equal(row, one_worker.narrow(0, first, length))) << "row of length " << length;
     first += length;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Widths of a tagger's, a parser's and a character LM's recurrence. A row's outputs are the
+// same bits at every thread count (which changes how the rows and hidden units are split between
+// workers), alone, in any group, packed or padded, and from its input or from gathered
+// projections.
+struct ThreadCase {
+  int layers;
+  bool bidirectional;
+  std::int64_t input;
+  std::int64_t hidden;
+  std::int64_t rows;  // more than one slot set's worth for the widest
+};
+
+class InferenceLstmThreads : public ::testing::TestWithParam<ThreadCase> {};
+
+TEST_P(InferenceLstmThreads, SameBitsAtEveryThreadCountAloneOrInAnyGroup) {
+  const ThreadCase& c = GetParam();
+  at::manual_seed(static_cast<std::uint64_t>(c.hidden));
+  c10::InferenceMode guard;
+  const Shape shape{c.layers, c.bidirectional, c.input, c.hidden, {}, true, true};
+  const InferenceLstm lstm(random_parameters(shape), c.layers, c.bidirectional);
+  std::vector<std::int64_t> lengths;
+  for (std::int64_t row = 0; row < c.rows; ++row) lengths.push_back(1 + (row * 37) % 23);
+  const std::int64_t steps = std::accumulate(lengths.begin(), lengths.end(), std::int64_t{0});
+  const at::Tensor input = at::randn({steps, c.input});
+  const std::int64_t states = c.layers * (c.bidirectional ? 2 : 1);
+  const std::vector<at::Tensor> initial = {at::randn({states, 1, c.hidden}), at::randn({states, 1, c.hidden})};
+
+  const int threads = at::get_num_threads();
+  at::set_num_threads(1);
+  const at::Tensor expected = lstm.run_packed(input, lengths, initial);
+  for (const int count : {2, 3, 8}) {
+    at::set_num_threads(count);
+    EXPECT_TRUE(at::equal(lstm.run_packed(input, lengths, initial), expected)) << count << " threads";
+  }
+
+  // Every third row alone, and the rows in two interleaved groups, at 3 threads.
+  at::set_num_threads(3);
+  std::vector<std::int64_t> first;
+  std::int64_t offset = 0;
+  for (const std::int64_t length : lengths) {
+    first.push_back(offset);
+    offset += length;
+  }
+  for (std::size_t row = 0; row < lengths.size(); row += 3) {
+    const std::int64_t alone[] = {lengths[row]};
+    EXPECT_TRUE(at::equal(lstm.run_packed(input.narrow(0, first[row], lengths[row]), alone, initial),
+                          expected.narrow(0, first[row], lengths[row])))
+        << "row " << row;
+  }
+  for (std::size_t parity = 0; parity < 2; ++parity) {
+    std::vector<at::Tensor> inputs;
+    std::vector<at::Tensor> outputs;
+    std::vector<std::int64_t> group;
+    for (std::size_t row = parity; row < lengths.size(); row += 2) {
+      inputs.push_back(input.narrow(0, first[row], lengths[row]));
+      outputs.push_back(expected.narrow(0, first[row], lengths[row]));
+      group.push_back(lengths[row]);
+    }
+    EXPECT_TRUE(at::equal(lstm.run_packed(at::cat(inputs), group, initial), at::cat(outputs))) << "group " << parity;
+  }
+
+  // Padded rows, and (one layer) projections gathered from a table, at 8 threads.
+  at::set_num_threads(8);
+  const std::int64_t longest = *std::max_element(lengths.begin(), lengths.end());
+  at::Tensor padded = at::zeros({c.rows, longest, c.input});
+  for (std::int64_t row = 0; row < c.rows; ++row) {
+    const auto r = static_cast<std::size_t>(row);
+    padded[row].narrow(0, 0, lengths[r]).copy_(input.narrow(0, first[r], lengths[r]));
+  }
+  const at::Tensor padded_output = lstm(padded, lengths, initial);
+  for (std::int64_t row = 0; row < c.rows; ++row) {
+    const auto r = static_cast<std::size_t>(row);
+    EXPECT_TRUE(at::equal(padded_output[row].narrow(0, 0, lengths[r]), expected.narrow(0, first[r], lengths[r])))
+        << "padded row " << row;
+  }
+  // Projections computed beforehand the way the LSTM computes them give the same bits.
+  const at::Tensor table = lstm.first_layer_projections(input);
+  EXPECT_TRUE(at::equal(lstm.run_projected(table, lengths, initial), expected));
+  if (c.layers == 1) {
+    std::vector<std::int64_t> ids(static_cast<std::size_t>(steps));
+    std::iota(ids.begin(), ids.end(), std::int64_t{0});
+    EXPECT_TRUE(at::equal(lstm.run_gathered(table, ids, lengths, initial), expected));
+    const std::vector<std::int64_t> kept = {steps - 1, 0, steps / 2};
+    const at::Tensor rows = lstm.run_gathered(table, ids, lengths, initial, kept);
+    EXPECT_TRUE(at::equal(rows, expected.index_select(0, at::tensor(kept, at::kLong))));
+  }
+  at::set_num_threads(threads);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, InferenceLstmThreads,
+                         ::testing::Values(ThreadCase{2, true, 40, 64, 90}, ThreadCase{1, true, 120, 400, 24},
+                                           ThreadCase{1, false, 100, 1024, 70}),
+                         [](const ::testing::TestParamInfo<ThreadCase>& info) {
+                           return "h" + std::to_string(info.param.hidden);
+                         });
+
+TEST(InferenceLstm, GatheredProjectionsRefuseIdsAndRowsOutsideTheirRange) {
+  c10::InferenceMode guard;
+  const Shape shape{1, false, 4, 8, {}, true, false};
+  const InferenceLstm lstm(random_parameters(shape), 1, false);
+  const at::Tensor table = lstm.first_layer_projections(at::randn({3, 4}));
+  const std::vector<std::int64_t> lengths = {2};
+  EXPECT_THROW(lstm.run_gathered(table, std::vector<std::int64_t>{0, 3}, lengths), c10::Error);
+  EXPECT_THROW(lstm.run_gathered(table, std::vector<std::int64_t>{0, 1}, lengths, {}, std::vector<std::int64_t>{2}),
+               c10::Error);
+  EXPECT_THROW(lstm.run_gathered(table, std::vector<std::int64_t>{0, 1}, lengths, {}, std::vector<std::int64_t>{1, 1}),
+               c10::Error);
 }
 
 }  // namespace

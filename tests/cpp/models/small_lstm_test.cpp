@@ -1,14 +1,17 @@
 // The small LSTM helpers compute what at::lstm computes: one step of a stacked LSTM from given
 // states, and a stacked, optionally bidirectional LSTM over one sequence; mismatched parameter
-// shapes are refused instead of broadcast.
+// shapes are refused instead of broadcast. The prepared products and steps over rows agree with
+// the operators, and give each row the same bits whichever rows run beside it.
 
 #include <gtest/gtest.h>
 
 #include <ATen/ATen.h>
 #include <c10/core/InferenceMode.h>
 
+#include <tuple>
 #include <vector>
 
+#include "models/row_products.hpp"
 #include "models/small_lstm.hpp"
 
 namespace {
@@ -72,6 +75,46 @@ TEST(SmallLstm, RefusesABiasOfAnotherLength) {
   EXPECT_THROW(velmora::detail::lstm_sequence(parameters, at::randn({2, 4}), 1, false, at::zeros({1, 3}),
                                               at::zeros({1, 3})),
                c10::Error);
+}
+
+TEST(RowProducts, MatchTheLinearOperatorAndGiveEachRowTheSameBitsInAnyGroup) {
+  c10::InferenceMode guard(true);
+  at::manual_seed(5);
+  // Outputs below, at and across a panel; with and without a bias.
+  for (const auto& [outputs, inputs, with_bias] : {std::tuple{1, 3, true}, std::tuple{64, 17, false},
+                                                    std::tuple{200, 300, true}}) {
+    const at::Tensor weight = at::randn({outputs, inputs});
+    const at::Tensor bias = with_bias ? at::randn({outputs}) : at::Tensor();
+    const velmora::detail::RowProducts products(weight, bias);
+    const at::Tensor rows = at::randn({9, inputs});
+    const at::Tensor all = products(rows);
+    EXPECT_TRUE(at::allclose(all, at::linear(rows, weight, bias), 1e-4, 1e-5)) << outputs;
+    for (const std::int64_t count : {1, 2, 3, 4, 5}) {
+      EXPECT_TRUE(at::equal(products(rows.narrow(0, 9 - count, count)), all.narrow(0, 9 - count, count)))
+          << outputs << " " << count;
+    }
+  }
+  EXPECT_THROW(velmora::detail::RowProducts(at::randn({4, 3}), at::randn({3})), c10::Error);
+  EXPECT_THROW(velmora::detail::RowProducts(at::randn({4, 3}), {})(at::randn({2, 4})), c10::Error);
+}
+
+TEST(SmallLstm, PreparedStepOverRowsMatchesTheSingleStep) {
+  c10::InferenceMode guard(true);
+  at::manual_seed(6);
+  const auto parameters = random_parameters(2, 1, 7, 32);
+  const auto step = velmora::detail::PreparedLstmStep::prepare(parameters, 7);
+  ASSERT_TRUE(step.has_value());
+  EXPECT_FALSE(velmora::detail::PreparedLstmStep::prepare(parameters, 8).has_value());
+  const at::Tensor input = at::randn({5, 7});
+  const at::Tensor h = at::randn({2, 5, 32});
+  const at::Tensor c = at::randn({2, 5, 32});
+  const auto [hy, cy] = (*step)(input, h, c);
+  const auto [h_ref, c_ref] = velmora::detail::lstm_single_step(parameters, input, h, c);
+  EXPECT_TRUE(at::allclose(hy, h_ref, 1e-5, 1e-6));
+  EXPECT_TRUE(at::allclose(cy, c_ref, 1e-5, 1e-6));
+  const auto [h_one, c_one] = (*step)(input.narrow(0, 2, 1), h.narrow(1, 2, 1), c.narrow(1, 2, 1));
+  EXPECT_TRUE(at::equal(h_one, hy.narrow(1, 2, 1)));
+  EXPECT_TRUE(at::equal(c_one, cy.narrow(1, 2, 1)));
 }
 
 }  // namespace

@@ -125,6 +125,31 @@ TEST(LemmaDictionaryOnly, EmptyRequestsMakeNoModelCall) {
   EXPECT_TRUE(plan.process(empty).same_storage(empty));
 }
 
+// A document's words run through the model together, yet a failing word still leaves the
+// words before it with their lemmas, and those after it without.
+TEST(LemmaDocuments, AFailingWordKeepsTheLemmasBeforeIt) {
+  const LemmaPlan plan(TestData::bundle("lemma_ensemble"), false);
+  SentenceInput sentence;
+  const std::vector<std::string> texts = {"dogs", "walking", "bad\xff", "cats"};
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    TokenInput token;
+    token.id_start = token.id_end = static_cast<std::int32_t>(i + 1);
+    token.text = texts[i];
+    WordInput word;
+    word.id = token.id_start;
+    word.text = texts[i];
+    word.upos = "NOUN";
+    token.words.push_back(word);
+    sentence.tokens.push_back(token);
+  }
+  const Document document("", std::vector<SentenceInput>{sentence});
+  EXPECT_THROW(plan.process(document), std::invalid_argument);
+  const WordSequence words = document.words();
+  EXPECT_EQ(words.at(0).lemma(), "dog");
+  EXPECT_EQ(words.at(1).lemma(), plan.lemmatize("walking", "NOUN"));
+  EXPECT_FALSE(words.at(2).lemma().has_value());
+  EXPECT_FALSE(words.at(3).lemma().has_value());
+}
 
 using namespace detail;
 
