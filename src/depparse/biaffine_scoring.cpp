@@ -189,9 +189,15 @@ void RelationScorer::operator()(const std::vector<std::int64_t>& dependents, con
   const std::int64_t relations = bilinear_.size(2);
   const at::Tensor form = bilinear_.reshape({p, q * relations});
   const auto total = static_cast<std::int64_t>(dependents.size());
+  if (!products_.defined() && dependents_.size(0) * q * relations <= kRelationScoreElements) {
+    // The first call (the tree's arcs) reads most dependents anyway: all of them in one product.
+    products_ = at::matmul(dependents_, form);
+  }
   const bool one_dependent =
       std::all_of(dependents.begin(), dependents.end(), [&](std::int64_t d) { return d == dependents.front(); });
-  const std::int64_t chunk = one_dependent ? total : std::max<std::int64_t>(1, kRelationScoreElements / (q * relations));
+  const std::int64_t chunk = products_.defined() || one_dependent
+                                 ? total
+                                 : std::max<std::int64_t>(1, kRelationScoreElements / (q * relations));
   for (std::int64_t start = 0; start < total; start += chunk) {
     const std::int64_t count = std::min(chunk, total - start);
     const at::Tensor dependent_ids =
@@ -201,11 +207,13 @@ void RelationScorer::operator()(const std::vector<std::int64_t>& dependents, con
     at::Tensor scores;
     if (one_dependent) {
       // One dependent against many heads: its [Q, relations] form once, then one product.
-      const at::Tensor left = at::matmul(dependents_.narrow(0, dependents.front(), 1), form).reshape({q, relations});
-      scores = at::matmul(head_rows, left);
+      const at::Tensor left = products_.defined() ? products_[dependents.front()]
+                                                  : at::matmul(dependents_.narrow(0, dependents.front(), 1), form);
+      scores = at::matmul(head_rows, left.reshape({q, relations}));
     } else {
-      const at::Tensor left = at::matmul(dependents_.index_select(0, dependent_ids), form).reshape({count, q, relations});
-      scores = at::bmm(head_rows.unsqueeze(1), left).squeeze(1);
+      const at::Tensor left = products_.defined() ? products_.index_select(0, dependent_ids)
+                                                  : at::matmul(dependents_.index_select(0, dependent_ids), form);
+      scores = at::bmm(head_rows.unsqueeze(1), left.reshape({count, q, relations})).squeeze(1);
     }
     const at::Tensor values = at::log_softmax(scores + bias_, 1).to(at::kDouble).contiguous();
     std::copy_n(values.const_data_ptr<double>(), count * relations, out + start * relations);

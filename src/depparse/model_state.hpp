@@ -170,7 +170,9 @@ std::vector<DepparseSentenceScores> depparse_score_sentences(const DepparseModel
                                                              std::span<const std::vector<DepparseWord>> sentences);
 
 /// Relation log-probabilities of chosen arcs of one sentence from the relation scorer's projected
-/// rows; a source for RelationScores.
+/// rows; a source for RelationScores. Each dependent's product with the bilinear form is kept
+/// after its first use when the sentence's products fit a bounded size, so that arcs asked for
+/// later (the repair search's) do not read the form again. Not for use by several threads at once.
 class RelationScorer {
  public:
   RelationScorer(const DepparseModel& model, at::Tensor dependents, at::Tensor heads);
@@ -184,6 +186,7 @@ class RelationScorer {
   at::Tensor heads_;
   at::Tensor bilinear_;
   at::Tensor bias_;
+  mutable at::Tensor products_;  // [positions, Q * relations]: every dependent row times the form
 };
 
 // Decoding --------------------------------------------------------------------------------

@@ -67,7 +67,9 @@ bool all_prepared(const std::vector<HighwayLstmLayer>& layers, const at::Tensor&
 at::Tensor run_group_packed(const std::vector<HighwayLstmLayer>& layers, at::Tensor packed,
                             std::span<const std::int64_t> lengths) {
   for (const HighwayLstmLayer& layer : layers) {
-    const at::Tensor outputs = layer.prepared->run_packed(packed, lengths, layer.initial_state);
+    // The input projections of every step in one matrix product, as wide as the group.
+    const at::Tensor projections = at::mm(packed, layer.prepared->first_layer_input_weights());
+    const at::Tensor outputs = layer.prepared->run_projected(projections, lengths, layer.initial_state);
     packed = outputs + highway_term(layer, packed);
   }
   return packed;
