@@ -36,11 +36,12 @@ constexpr std::int64_t kUnknownCharacter = 1;
 constexpr std::size_t kWordsPerRun = 64;
 
 // Units of parallel work: consecutive runs of about a thirty-second of the call's characters,
-// at least 1024 (some ten milliseconds of work at realistic widths).
+// at least 2048 (some tens of milliseconds of work at realistic widths, more than a parallel
+// region costs on a busy machine).
 constexpr ChunkLimits kUnitLimits{.max_sentences = std::numeric_limits<std::int64_t>::max(),
                                   .max_padded_rows = std::numeric_limits<std::int64_t>::max(),
                                   .target_chunks = 32,
-                                  .least_rows = 1024,
+                                  .least_rows = 2048,
                                   .most_rows = 16384};
 
 PreparedWord prepare(const MorphSegPlan::Impl& model, const std::string& word) {

@@ -23,12 +23,14 @@ using Plan = TokenizerPlan::Impl;
 constexpr std::size_t kRowsPerPass = 8;
 
 // Units of parallel work: consecutive passes (see run_items) of about a thirty-second of the
-// call's characters, at least 2048 (some ten milliseconds of work) and at most 16384.
+// call's characters, at least 8192 and at most 32768. A unit is then some tens of milliseconds
+// of work, more than a parallel region costs on a busy machine, where waking the pool's
+// threads can take as long as the scheduler keeps them waiting.
 constexpr ChunkLimits kUnitLimits{.max_sentences = std::numeric_limits<std::int64_t>::max(),
                                   .max_padded_rows = std::numeric_limits<std::int64_t>::max(),
                                   .target_chunks = 32,
-                                  .least_rows = 2048,
-                                  .most_rows = 16384};
+                                  .least_rows = 8192,
+                                  .most_rows = 32768};
 
 std::vector<std::int64_t> unit_ids(const Plan& state, const TokenizerParagraph& units) {
   std::vector<std::int64_t> ids;
