@@ -51,7 +51,8 @@ class DepparsePlan {
 
   /// One prediction per word, in word order; an empty sentence gives an empty result.
   std::vector<DepparsePrediction> parse(const std::vector<DepparseWord>& words) const;
-  /// Parses and annotates the document sentence by sentence; returns the same handle.
+  /// Parses and annotates the document; returns the same handle. The sentences share batches
+  /// as a list's do; when a sentence fails, the sentences before it are written and no later one.
   Document process(Document document) const;
   /// Parses the sentences of all documents in batches and writes back only once all are done.
   std::vector<Document> process_bulk(std::vector<Document> documents) const;

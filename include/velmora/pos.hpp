@@ -40,10 +40,11 @@ class POSPlan {
   const ModelBundle& bundle() const;
   /// The tags of one sentence's words, in order.
   std::vector<POSTag> tag(const std::vector<std::string>& words) const;
-  /// Tags every sentence, one at a time, writing each before the next is read.
+  /// Tags every sentence; the sentences share batches as a list's do. When a sentence fails,
+  /// the sentences before it are written and no later one.
   Document process(Document document) const;
-  /// Tags the sentences of all documents together in length-sorted batches; nothing is
-  /// written until every sentence is tagged.
+  /// Tags the sentences of all documents together in batches; nothing is written until every
+  /// sentence is tagged.
   std::vector<Document> process_bulk(std::vector<Document> documents) const;
 
   struct Impl;

@@ -1,7 +1,5 @@
-// The parser's public operations: parse one word list, or annotate documents sentence by
-// sentence or all at once in batches.
-
-#include <c10/core/InferenceMode.h>
+// The parser's public operations: parse one word list, or annotate one document or many, their
+// sentences in batches.
 
 #include <exception>
 #include <utility>

@@ -173,7 +173,9 @@ std::vector<at::Tensor> highway_lstm_forward_packed(const std::vector<HighwayLst
     const std::int64_t steps = first.size(0);
     const auto batch = static_cast<std::int64_t>(group.size());
     at::Tensor padded = at::zeros({batch, steps, first.size(1)}, first.options());
-    for (std::int64_t j = 0; j < batch; ++j) padded[j].narrow(0, 0, group_lengths[static_cast<std::size_t>(j)]).copy_(rows[static_cast<std::size_t>(j)]);
+    for (std::size_t j = 0; j < group.size(); ++j) {
+      padded[static_cast<std::int64_t>(j)].narrow(0, 0, group_lengths[j]).copy_(rows[j]);
+    }
     const at::Tensor encoded = run_group(layers, std::move(padded), at::tensor(group_lengths, at::kLong));
     for (std::int64_t j = 0; j < batch; ++j) {
       const std::size_t index = group[static_cast<std::size_t>(j)];

@@ -7,8 +7,10 @@
 //   output = BiLSTM(x) + sigmoid(gate(x)) * tanh(highway(x))
 //
 // with the gate and highway reading the layer's input (no carry term, no dropout). A sentence is
-// run alone as a batch of one, or many sentences are sorted by length, cut into padded groups
-// under a grouping policy and run through packed sequences, which keep the LSTM off the padding.
+// run alone as a batch of one, or many sentences are sorted by length and cut into groups under
+// a grouping policy; each group runs without padding (its sentences' rows stacked) when the
+// layers are prepared float32 LSTMs, else padded through the tensor library's packed sequences.
+// Nothing here starts parallel work of its own beyond what the prepared LSTM does.
 
 #include <ATen/ATen.h>
 
@@ -96,8 +98,8 @@ std::vector<std::vector<std::size_t>> group_by_length(const std::vector<std::int
 at::Tensor highway_lstm_forward(const std::vector<HighwayLstmLayer>& layers, at::Tensor input);
 
 /// Many sentences: `inputs[i]` is [n_i, D], or undefined for a sentence to skip; returns
-/// [n_i, 2H] at index i (undefined where the input was). Each sentence's rows equal those of
-/// highway_lstm_forward up to the rounding of batched kernels.
+/// [n_i, 2H] at index i (undefined where the input was; rows of a group may share storage).
+/// Each sentence's rows equal those of highway_lstm_forward up to the rounding of batched kernels.
 std::vector<at::Tensor> highway_lstm_forward_packed(const std::vector<HighwayLstmLayer>& layers,
                                                     const std::vector<at::Tensor>& inputs,
                                                     const HighwayGrouping& grouping);

@@ -3,8 +3,6 @@
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
-#include <numeric>
-#include <span>
 
 #include "models/highway_lstm.hpp"
 

@@ -74,9 +74,10 @@ std::vector<at::Tensor> pos_highway_lstm_forward_batch(const POSModel& state,
                                                        const std::vector<at::Tensor>* backward) {
   // Every sentence is embedded before any batch runs.
   const bool precomputed = forward != nullptr && backward != nullptr;
-  POSEmbeddedSentences embedded =
-      pos_embed_sentences(state, sentences, precomputed ? std::span<const at::Tensor>(*forward) : std::span<const at::Tensor>(),
-                          precomputed ? std::span<const at::Tensor>(*backward) : std::span<const at::Tensor>());
+  const auto rows = [&](const std::vector<at::Tensor>* given) {
+    return precomputed ? std::span<const at::Tensor>(*given) : std::span<const at::Tensor>();
+  };
+  POSEmbeddedSentences embedded = pos_embed_sentences(state, sentences, rows(forward), rows(backward));
   if (embedded.failure) std::rethrow_exception(embedded.failure);
   return highway_lstm_forward_packed(state.layers, embedded.rows, pos_grouping(state));
 }

@@ -69,8 +69,7 @@ at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>
   parts.push_back(at::linear(at::embedding(pos_tensor(state, "pretrained_emb.weight"), id_tensor(pretrained_ids)),
                              pos_tensor(state, "trans_pretrained.weight")));
   if (!state.uses_charlm) {
-    parts.push_back(characters != nullptr ? *characters
-                                          : pos_character_rows(state, std::span<const std::vector<std::string>>(&words, 1)));
+    parts.push_back(characters != nullptr ? *characters : pos_character_rows(state, {&words, 1}));
   } else {
     at::Tensor forward_rows = forward != nullptr ? *forward : state.forward_charlm->encode(words);
     at::Tensor backward_rows = backward != nullptr ? *backward : state.backward_charlm->encode(words);

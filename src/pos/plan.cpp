@@ -1,8 +1,7 @@
-// The tagger as the rest of the system sees it: tagging one sentence, every sentence of a
-// document one at a time, or the sentences of many documents in shared batches.
+// The tagger as the rest of the system sees it: tagging one sentence, or the sentences of one
+// document or many in shared batches.
 
-#include <c10/core/InferenceMode.h>
-
+#include <exception>
 #include <utility>
 
 #include "models/model_config.hpp"

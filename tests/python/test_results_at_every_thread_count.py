@@ -50,7 +50,7 @@ def document(sentences_of, tags_of=None):
 @pytest.fixture(scope="module")
 def wide_package(tmp_path_factory):
     return compile_package(TinyEncoder(hidden=WIDE, max_length=64), encoder_inputs([2, 8, 9, 40, 3]),
-                           tmp_path_factory.mktemp("aoti"), key="wide_encoder",
+                           tmp_path_factory.mktemp("aoti"), key=f"encoder_{WIDE}",
                            dynamic_shapes=encoder_dynamic_shapes(64))
 
 

@@ -45,6 +45,7 @@ class Settings:
     linearization: bool = True
     distance: bool = True
     charlm: bool = False
+    charlm_size: tuple[int, int] | None = None  # (embedding, hidden) of both character LMs; small when None
     composite_xpos: bool = False
     xpos_separator: str = "|"
     xpos_ignore: bool = True
@@ -155,8 +156,12 @@ def make_network(settings: Settings) -> DepparseNetwork:
     charlms = None
     if settings.charlm:
         units = charlm_reference.default_units()
-        charlms = (charlm_reference.CharLanguageModel(units, embedding=4, hidden=3, layers=1, seed=settings.seed + 11),
-                   charlm_reference.CharLanguageModel(units, embedding=4, hidden=4, layers=1, seed=settings.seed + 12))
+        embedding, forward_hidden, backward_hidden = (4, 3, 4) if settings.charlm_size is None else (
+            settings.charlm_size[0], settings.charlm_size[1], settings.charlm_size[1])
+        charlms = (charlm_reference.CharLanguageModel(units, embedding=embedding, hidden=forward_hidden, layers=1,
+                                                      seed=settings.seed + 11),
+                   charlm_reference.CharLanguageModel(units, embedding=embedding, hidden=backward_hidden, layers=1,
+                                                      seed=settings.seed + 12))
     return DepparseNetwork(settings, charlms)
 
 

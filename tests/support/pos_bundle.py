@@ -35,6 +35,7 @@ FEATURES = {"Number": SPECIALS + ["Sing", "Plur"], "Case": SPECIALS + ["Nom", "A
 class PosSetup:
     charlm: bool = False          # forward/backward character LMs instead of the character model
     charlm_transform_dim: int = 0
+    charlm_size: tuple[int, int] | None = None  # (embedding, hidden) of both character LMs; small when None
     composite: bool = False       # composite XPOS vocabulary (three components) instead of a plain one
     components: dict = dataclasses.field(default_factory=lambda: copy.deepcopy(COMPOSITE))
     xpos_ignore: bool = True      # plain vocabulary with a non-empty "ignore" list
@@ -135,8 +136,12 @@ def build_tagger(setup: PosSetup):
     forward = backward = None
     charlm_hidden = (0, 0)
     if setup.charlm:
-        forward = CharLanguageModel(default_units(with_unknown=True), hidden=5, layers=1, seed=setup.seed + 1)
-        backward = CharLanguageModel(default_units(with_unknown=False), hidden=6, layers=1, seed=setup.seed + 2)
+        embedding, forward_hidden, backward_hidden = (6, 5, 6) if setup.charlm_size is None else (
+            setup.charlm_size[0], setup.charlm_size[1], setup.charlm_size[1])
+        forward = CharLanguageModel(default_units(with_unknown=True), embedding=embedding, hidden=forward_hidden,
+                                    layers=1, seed=setup.seed + 1)
+        backward = CharLanguageModel(default_units(with_unknown=False), embedding=embedding, hidden=backward_hidden,
+                                     layers=1, seed=setup.seed + 2)
         charlm_hidden = (forward.hidden, backward.hidden)
     dims = setup.dims or DIMS
     tagger = Tagger(setup, dims, charlm_hidden)

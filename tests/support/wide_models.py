@@ -100,7 +100,7 @@ def seq2seq(directory, processor: str, tiny: bool = False):
 def encoder_package(directory) -> pathlib.Path:
     """The test encoder at a base transformer's width, compiled once per process."""
     return compile_package(TinyEncoder(hidden=ENCODER_HIDDEN, max_length=64), encoder_inputs([2, 8, 9, 40, 3]),
-                           directory, key="wide_encoder", dynamic_shapes=encoder_dynamic_shapes(64))
+                           directory, key=f"encoder_{ENCODER_HIDDEN}", dynamic_shapes=encoder_dynamic_shapes(64))
 
 
 def coref(encoder: bytes | None = None) -> CorefReference:
