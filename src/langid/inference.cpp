@@ -1,6 +1,6 @@
 // Language identification: texts grouped by length run through the character BiLSTM in batches
 // of one length; each text's per-character tag scores are summed and the best allowed tag wins.
-// Each batch is one unit on the intra-op threads, cut from the texts alone, so the answers do
+// The batches run in units on the intra-op threads, cut from the texts alone, so the answers do
 // not depend on the number of threads.
 
 #include <ATen/ATen.h>
@@ -16,6 +16,7 @@
 
 #include "langid/model_state.hpp"
 #include "models/parallel_units.hpp"
+#include "models/sentence_chunks.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/unicode.hpp"
 
@@ -138,29 +139,35 @@ std::vector<std::string> LangIDPlan::identify_many(const std::vector<std::string
   }
   const at::Tensor mask = detail::subset_mask(model, language_subset);
 
-  // The units: each length group, in ascending length, cut into near-equal runs of at most
-  // kTextsPerUnit texts in input order. A text's rows meet only per-row operations, so its
-  // answer does not depend on the cut.
-  std::vector<std::span<const std::size_t>> units;
+  // The batches: each length group, in ascending length, cut into near-equal runs of at most
+  // kTextsPerBatch texts in input order. A text's rows meet only per-row operations, so its
+  // answer does not depend on the cut. Consecutive batches of a few thousand characters make
+  // one unit on the intra-op threads.
+  std::vector<std::span<const std::size_t>> batches;
+  std::vector<std::int64_t> characters;
   for (const auto& [length, positions] : by_length) {
-    const std::size_t runs = detail::unit_count(positions.size(), detail::kTextsPerUnit);
+    const std::size_t runs = detail::unit_count(positions.size(), detail::kTextsPerBatch);
     for (std::size_t run = 0; run < runs; ++run) {
       const std::size_t begin = run * positions.size() / runs;
-      units.emplace_back(positions.data() + begin, (run + 1) * positions.size() / runs - begin);
+      batches.emplace_back(positions.data() + begin, (run + 1) * positions.size() / runs - begin);
+      characters.push_back(static_cast<std::int64_t>(length * batches.back().size()));
     }
   }
+  const std::vector<detail::SentenceChunk> units = detail::chunk_sentences(characters, detail::kLangIDUnitLimits);
   std::vector<std::string> result(texts.size());
   detail::for_each_unit(units.size(), [&](std::size_t unit) {
-    const std::span<const std::size_t> positions = units[unit];
-    std::vector<const std::vector<std::int64_t>*> batch;
-    for (std::size_t position : positions) batch.push_back(&encoded[position]);
-    const std::vector<std::int64_t> best = detail::langid_forward(model, batch, mask);
-    for (std::size_t k = 0; k < positions.size(); ++k) {
-      if (best[k] < 0 || best[k] >= static_cast<std::int64_t>(model.tags.size())) {
-        throw LangIDModelError("LangID classifier produced an invalid tag id");
+    for (std::size_t b = units[unit].begin; b < units[unit].end; ++b) {
+      const std::span<const std::size_t> positions = batches[b];
+      std::vector<const std::vector<std::int64_t>*> batch;
+      for (std::size_t position : positions) batch.push_back(&encoded[position]);
+      const std::vector<std::int64_t> best = detail::langid_forward(model, batch, mask);
+      for (std::size_t k = 0; k < positions.size(); ++k) {
+        if (best[k] < 0 || best[k] >= static_cast<std::int64_t>(model.tags.size())) {
+          throw LangIDModelError("LangID classifier produced an invalid tag id");
+        }
+        result[positions[k]] = model.tags[static_cast<std::size_t>(best[k])];
+        std::vector<std::int64_t>().swap(encoded[positions[k]]);  // done with this text's ids
       }
-      result[positions[k]] = model.tags[static_cast<std::size_t>(best[k])];
-      std::vector<std::int64_t>().swap(encoded[positions[k]]);  // done with this text's ids
     }
   });
   return result;

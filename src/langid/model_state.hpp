@@ -8,11 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "models/inference_lstm.hpp"
+#include "models/sentence_chunks.hpp"
 #include "models/string_hash.hpp"
 #include "velmora/langid.hpp"
 
@@ -48,7 +50,15 @@ std::vector<std::int64_t> langid_character_ids(const LangIDPlan::Impl& model, co
 /// Texts of one length that run through the network together at most: enough rows for each
 /// load of the recurrent weights to serve several texts, few enough that a long list spreads
 /// over the threads.
-inline constexpr std::size_t kTextsPerUnit = 16;
+inline constexpr std::size_t kTextsPerBatch = 16;
+
+/// Units of parallel work: consecutive batches of about a thirty-second of the call's
+/// characters, at least 2048 (some tens of milliseconds of work at realistic widths).
+inline constexpr ChunkLimits kLangIDUnitLimits{.max_sentences = std::numeric_limits<std::int64_t>::max(),
+                                               .max_padded_rows = std::numeric_limits<std::int64_t>::max(),
+                                               .target_chunks = 32,
+                                               .least_rows = 2048,
+                                               .most_rows = 16384};
 
 /// Runs the network once over a non-empty batch of texts of equal length (their character ids)
 /// and returns the best tag id of each text after adding `mask` to its summed tag scores.

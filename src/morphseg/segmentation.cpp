@@ -1,17 +1,19 @@
 // Segmentation: words are normalised, grouped by their number of characters so that every
 // network run is a dense [n, T] block (no padding, masking or packing), run in chunks of at most
-// batch_size words, each a unit or a few on the intra-op threads, and decoded from one predicted
-// action per character.
+// batch_size words, in units on the intra-op threads, and decoded from one predicted action per
+// character.
 
 #include <ATen/ATen.h>
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <span>
 #include <utility>
 
 #include "models/parallel_units.hpp"
+#include "models/sentence_chunks.hpp"
 #include "morphseg/model_state.hpp"
 #include "velmora/document.hpp"
 #include "velmora/unicode.hpp"
@@ -31,7 +33,16 @@ constexpr std::int64_t kUnknownCharacter = 1;
 
 // Words of one length that run through the network together at most: several groups of rows
 // of the recurrence, so that a long list spreads over the threads.
-constexpr std::size_t kWordsPerUnit = 64;
+constexpr std::size_t kWordsPerRun = 64;
+
+// Units of parallel work: consecutive runs of about a thirty-second of the call's characters,
+// at least 2048 (some tens of milliseconds of work at realistic widths, more than a parallel
+// region costs on a busy machine).
+constexpr ChunkLimits kUnitLimits{.max_sentences = std::numeric_limits<std::int64_t>::max(),
+                                  .max_padded_rows = std::numeric_limits<std::int64_t>::max(),
+                                  .target_chunks = 32,
+                                  .least_rows = 2048,
+                                  .most_rows = 16384};
 
 PreparedWord prepare(const MorphSegPlan::Impl& model, const std::string& word) {
   const Utf8Text normalised(unicode_nfkc_casefold_nfc(word));
@@ -102,32 +113,38 @@ std::vector<Morphemes> morphseg_segment_batch(const MorphSegPlan::Impl& model, c
     if (!prepared.back().ids.empty()) by_length[prepared.back().ids.size()].push_back(position);
   }
 
-  // The units: each chunk of batch_size words of one length, cut into near-equal runs of at
-  // most kWordsPerUnit words, all in order. A word's rows meet only per-row operations, so
-  // its actions do not depend on the cut, nor on the number of threads.
+  // The runs: each chunk of batch_size words of one length, cut into near-equal runs of at
+  // most kWordsPerRun words, all in order. A word's rows meet only per-row operations, so its
+  // actions do not depend on the cut, nor on the number of threads. Consecutive runs of a few
+  // thousand characters make one unit on the intra-op threads.
   const auto batch_size = static_cast<std::size_t>(model.batch_size);
-  std::vector<std::span<const std::size_t>> units;
+  std::vector<std::span<const std::size_t>> runs;
+  std::vector<std::int64_t> characters;
   for (const auto& [length, positions] : by_length) {
     for (std::size_t first = 0; first < positions.size(); first += batch_size) {
       const std::size_t size = std::min(positions.size() - first, batch_size);
-      const std::size_t runs = unit_count(size, kWordsPerUnit);
-      for (std::size_t run = 0; run < runs; ++run) {
-        const std::size_t begin = first + run * size / runs;
-        units.emplace_back(positions.data() + begin, first + (run + 1) * size / runs - begin);
+      const std::size_t count = unit_count(size, kWordsPerRun);
+      for (std::size_t run = 0; run < count; ++run) {
+        const std::size_t begin = first + run * size / count;
+        runs.emplace_back(positions.data() + begin, first + (run + 1) * size / count - begin);
+        characters.push_back(static_cast<std::int64_t>(length * runs.back().size()));
       }
     }
   }
+  const std::vector<SentenceChunk> units = chunk_sentences(characters, kUnitLimits);
   for_each_unit(units.size(), [&](std::size_t unit) {
-    const std::span<const std::size_t> positions = units[unit];
-    std::vector<std::int64_t> ids;
-    std::vector<const PreparedWord*> chunk;
-    for (std::size_t position : positions) {
-      chunk.push_back(&prepared[position]);
-      ids.insert(ids.end(), prepared[position].ids.begin(), prepared[position].ids.end());
+    for (std::size_t r = units[unit].begin; r < units[unit].end; ++r) {
+      const std::span<const std::size_t> positions = runs[r];
+      std::vector<std::int64_t> ids;
+      std::vector<const PreparedWord*> chunk;
+      for (std::size_t position : positions) {
+        chunk.push_back(&prepared[position]);
+        ids.insert(ids.end(), prepared[position].ids.begin(), prepared[position].ids.end());
+      }
+      const auto length = static_cast<std::int64_t>(chunk.front()->ids.size());
+      const at::Tensor actions = morphseg_forward(model, ids, static_cast<std::int64_t>(chunk.size()), length);
+      decode_chunk(model, actions, chunk, positions, result);
     }
-    const auto length = static_cast<std::int64_t>(chunk.front()->ids.size());
-    const at::Tensor actions = morphseg_forward(model, ids, static_cast<std::int64_t>(chunk.size()), length);
-    decode_chunk(model, actions, chunk, positions, result);
   });
   return result;
 }

@@ -1,18 +1,29 @@
 // Batched prediction: greedy decoding of many words in length-sorted, packed batches, or one
-// beam search per word when the beam is wider than one. Each batch (or beam-searched word) is
-// one unit on the intra-op threads: the batches are cut from the sorted words by the batch
-// size alone, so every word's result is the same whatever the number of threads.
+// beam search per word when the beam is wider than one. Consecutive batches of a hundred words
+// or more (or one beam-searched word) make one unit on the intra-op threads: the batches are
+// cut from the sorted words by the batch size alone, so every word's result is the same
+// whatever the number of threads.
 
 #include <c10/core/InferenceMode.h>
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 
 #include "models/parallel_units.hpp"
+#include "models/sentence_chunks.hpp"
 #include "seq2seq/model_state.hpp"
 
 namespace velmora::detail {
 namespace {
+
+// Units of parallel work: consecutive batches of about a thirty-second of the call's words, at
+// least a hundred (some tens of milliseconds of work at realistic widths), at most 400.
+constexpr ChunkLimits kUnitLimits{.max_sentences = std::numeric_limits<std::int64_t>::max(),
+                                  .max_padded_rows = std::numeric_limits<std::int64_t>::max(),
+                                  .target_chunks = 32,
+                                  .least_rows = 100,
+                                  .most_rows = 400};
 
 at::Tensor view_of(std::vector<std::int64_t>& buffer, at::IntArrayRef shape) {
   return at::from_blob(buffer.data(), shape, at::TensorOptions().dtype(at::kLong));
@@ -155,11 +166,19 @@ std::vector<Seq2SeqPrediction> seq2seq_predict_batch(const Seq2SeqModel& model, 
   result.resize(words.size());
   // Batch bounds as counts, so that a huge configured batch size cannot overflow an index.
   const auto batch_size = static_cast<std::uint64_t>(model.batch_size);
-  const auto batches = static_cast<std::size_t>((order.size() + batch_size - 1) / batch_size);
-  for_each_unit(batches, [&](std::size_t batch) {
-    const std::size_t first = batch * static_cast<std::size_t>(batch_size);
-    const std::size_t rows = static_cast<std::size_t>(std::min<std::uint64_t>(batch_size, order.size() - first));
-    decode_batch(model, sources, pos, order, first, rows, suppress_unk, result);
+  std::vector<std::int64_t> batch_words;
+  for (std::size_t first = 0; first < order.size(); first += batch_words.back()) {
+    batch_words.push_back(static_cast<std::int64_t>(std::min<std::uint64_t>(batch_size, order.size() - first)));
+  }
+  const std::vector<SentenceChunk> units = chunk_sentences(batch_words, kUnitLimits);
+  for_each_unit(units.size(), [&](std::size_t unit) {
+    std::size_t first = 0;
+    for (std::size_t batch = 0; batch < units[unit].begin; ++batch) first += static_cast<std::size_t>(batch_words[batch]);
+    for (std::size_t batch = units[unit].begin; batch < units[unit].end; ++batch) {
+      const auto rows = static_cast<std::size_t>(batch_words[batch]);
+      decode_batch(model, sources, pos, order, first, rows, suppress_unk, result);
+      first += rows;
+    }
   });
   return result;
 }

@@ -146,6 +146,7 @@ std::unique_ptr<Seq2SeqModel> load_seq2seq_model(std::filesystem::path bundle_pa
   const at::TensorOptions options = embedding.options();
   model->encoder_zero_state = {at::zeros({2 * model->num_layers, 1, model->hidden_dim / 2}, options),
                                at::zeros({2 * model->num_layers, 1, model->hidden_dim / 2}, options)};
+  model->row_decoder = prepare_seq2seq_row_decoder(*model);
   return model;
 }
 

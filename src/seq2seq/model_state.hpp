@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "models/string_hash.hpp"
+#include "seq2seq/row_decoder.hpp"
 #include "velmora/json.hpp"
 #include "velmora/seq2seq.hpp"
 
@@ -56,6 +57,9 @@ struct Seq2SeqPlan::Impl {
   bool pos = false;
   bool edit = false;
   bool copy = false;
+  // The decoder step laid out for rows, for float32 models whose shapes fit it; otherwise the
+  // step runs as tensor operators.
+  std::optional<detail::Seq2SeqRowDecoder> row_decoder;
 };
 
 namespace detail {
@@ -104,6 +108,16 @@ Seq2SeqStepOutput seq2seq_decoder_step(const Seq2SeqModel& model, at::Tensor& id
                                        const at::Tensor& source_ids, std::int64_t extended_vocab_size,
                                        bool suppress_unk, const std::optional<at::Tensor>& source_mask = std::nullopt,
                                        const std::optional<at::Tensor>& vocab_limits = std::nullopt);
+
+/// The row decoder of a loaded model, when every tensor is float32 and the decoder's shapes fit.
+std::optional<Seq2SeqRowDecoder> prepare_seq2seq_row_decoder(const Seq2SeqModel& model);
+
+/// seq2seq_decoder_step on the model's row decoder.
+Seq2SeqStepOutput seq2seq_row_step(const Seq2SeqModel& model, at::Tensor& ids,
+                                   const std::pair<at::Tensor, at::Tensor>& state, const at::Tensor& context,
+                                   const at::Tensor& source_ids, std::int64_t extended_vocab_size, bool suppress_unk,
+                                   const std::optional<at::Tensor>& source_mask,
+                                   const std::optional<at::Tensor>& vocab_limits);
 
 /// The text of decoded ids: vocabulary entries, copied unknown characters, "<UNK>" otherwise.
 std::string seq2seq_output_text(const Seq2SeqModel& model, const std::vector<std::int64_t>& ids,

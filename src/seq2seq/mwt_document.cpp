@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <set>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "models/parallel_units.hpp"
+#include "models/sentence_chunks.hpp"
 #include "seq2seq/mwt_model.hpp"
 #include "velmora/document.hpp"
 
@@ -17,6 +19,15 @@ namespace velmora::detail {
 namespace {
 
 constexpr std::string_view kMark = "MWT=Yes";
+
+// Units of parallel work: consecutive marked tokens of about a thirty-second of their bytes, at
+// least 256 (some tens of milliseconds of decoding, more than a parallel region costs on a busy
+// machine).
+constexpr ChunkLimits kTokenUnitLimits{.max_sentences = std::numeric_limits<std::int64_t>::max(),
+                                       .max_padded_rows = std::numeric_limits<std::int64_t>::max(),
+                                       .target_chunks = 32,
+                                       .least_rows = 256,
+                                       .most_rows = 4096};
 
 std::optional<std::int32_t> stored_int(std::int32_t value) {
   return value == kNoInt ? std::nullopt : std::optional<std::int32_t>(value);
@@ -243,17 +254,24 @@ namespace velmora {
 
 Document MWTPlan::process(const Document& document) const {
   std::vector<SentenceInput> sentences = detail::mwt_rebuild_sentences(document);
-  // The marked tokens are expanded first, each token one unit: an expansion depends on the
-  // token's text alone.
+  // The marked tokens are expanded first, consecutive tokens of some tens of characters as one
+  // unit: an expansion depends on the token's text alone.
   std::vector<const std::string*> marked;
+  std::vector<std::int64_t> characters;
   for (const SentenceInput& sentence : sentences) {
     for (const TokenInput& token : sentence.tokens) {
-      if (detail::is_marked(token)) marked.push_back(&token.text);
+      if (!detail::is_marked(token)) continue;
+      marked.push_back(&token.text);
+      characters.push_back(static_cast<std::int64_t>(token.text.size()));
     }
   }
+  const std::vector<detail::SentenceChunk> units = detail::chunk_sentences(characters, detail::kTokenUnitLimits);
   std::vector<std::string> expansions(marked.size());
-  detail::for_each_unit(marked.size(),
-                        [&](std::size_t k) { expansions[k] = detail::mwt_expand_token(*impl_, *marked[k]); });
+  detail::for_each_unit(units.size(), [&](std::size_t unit) {
+    for (std::size_t k = units[unit].begin; k < units[unit].end; ++k) {
+      expansions[k] = detail::mwt_expand_token(*impl_, *marked[k]);
+    }
+  });
 
   auto expansion = expansions.begin();
   for (SentenceInput& sentence : sentences) {

@@ -110,6 +110,10 @@ Seq2SeqStepOutput seq2seq_decoder_step(const Seq2SeqModel& model, at::Tensor& id
                                        const at::Tensor& source_ids, std::int64_t extended_vocab_size,
                                        bool suppress_unk, const std::optional<at::Tensor>& source_mask,
                                        const std::optional<at::Tensor>& vocab_limits) {
+  if (model.row_decoder) {
+    return seq2seq_row_step(model, ids, state, context, source_ids, extended_vocab_size, suppress_unk, source_mask,
+                            vocab_limits);
+  }
   ids.masked_fill_(ids.ge(model.vocab_size), kUnkId);
   const at::Tensor x = at::embedding(seq2seq_tensor(model, "embedding.weight"), ids);
   auto [h, c] = at::lstm_cell(x, {state.first, state.second}, seq2seq_tensor(model, "decoder.lstm_cell.weight_ih"),

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <span>
 
 #include "models/parallel_units.hpp"
+#include "models/sentence_chunks.hpp"
 #include "tokenize/address_repair.hpp"
 #include "tokenize/features.hpp"
 #include "velmora/errors.hpp"
@@ -19,6 +21,16 @@ using Plan = TokenizerPlan::Impl;
 
 // Paragraphs of a batch that run through the network together (see add_batch).
 constexpr std::size_t kRowsPerPass = 8;
+
+// Units of parallel work: consecutive passes (see run_items) of about a thirty-second of the
+// call's characters, at least 8192 and at most 32768. A unit is then some tens of milliseconds
+// of work, more than a parallel region costs on a busy machine, where waking the pool's
+// threads can take as long as the scheduler keeps them waiting.
+constexpr ChunkLimits kUnitLimits{.max_sentences = std::numeric_limits<std::int64_t>::max(),
+                                  .max_padded_rows = std::numeric_limits<std::int64_t>::max(),
+                                  .target_chunks = 32,
+                                  .least_rows = 8192,
+                                  .most_rows = 32768};
 
 std::vector<std::int64_t> unit_ids(const Plan& state, const TokenizerParagraph& units) {
   std::vector<std::int64_t> ids;
@@ -252,19 +264,31 @@ void label_rows(const Plan& state, const std::vector<const TokenizerParagraph*>&
   }
 }
 
-// Runs each item as one unit on the intra-op threads; each writes only its own paragraphs'
-// results. The items are fixed by the paragraphs and the batch limit, so the labels are the
-// same whatever the number of threads.
+// Runs the items on the intra-op threads, consecutive items of a few thousand characters
+// together as one unit (a call too small to repay a parallel region runs as one); each item
+// writes only its own paragraphs' results. The units are fixed by the paragraphs, and every
+// row's labels are its own whichever rows share its pass, so the labels are the same whatever
+// the number of threads.
 std::vector<std::vector<std::int64_t>> run_items(const Plan& state,
                                                  const std::vector<const TokenizerParagraph*>& paragraphs,
                                                  const std::vector<WorkItem>& items) {
+  std::vector<std::int64_t> characters;
+  characters.reserve(items.size());
+  for (const WorkItem& item : items) {
+    std::int64_t count = 0;
+    for (const std::size_t row : item.rows) count += static_cast<std::int64_t>(paragraphs[row]->size());
+    characters.push_back(count);
+  }
+  const std::vector<SentenceChunk> units = chunk_sentences(characters, kUnitLimits);
   std::vector<std::vector<std::int64_t>> results(paragraphs.size());
-  for_each_unit(items.size(), [&](std::size_t k) {
-    const WorkItem& item = items[k];
-    if (item.windowed) {
-      results[item.rows.front()] = tokenizer_predict_labels(state, *paragraphs[item.rows.front()]);
-    } else {
-      label_rows(state, paragraphs, item.rows, results);
+  for_each_unit(units.size(), [&](std::size_t unit) {
+    for (std::size_t k = units[unit].begin; k < units[unit].end; ++k) {
+      const WorkItem& item = items[k];
+      if (item.windowed) {
+        results[item.rows.front()] = tokenizer_predict_labels(state, *paragraphs[item.rows.front()]);
+      } else {
+        label_rows(state, paragraphs, item.rows, results);
+      }
     }
   });
   return results;

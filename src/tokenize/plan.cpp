@@ -2,10 +2,12 @@
 // (batched across paragraphs and documents) and build the result documents.
 
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <utility>
 
 #include "models/parallel_units.hpp"
+#include "models/sentence_chunks.hpp"
 #include "tokenize/document_builder.hpp"
 #include "tokenize/model_loading.hpp"
 #include "tokenize/network.hpp"
@@ -16,13 +18,31 @@
 namespace velmora {
 namespace {
 
+// Units of the splitting and building work: consecutive documents of a quarter of a mebibyte of
+// text at least, a few milliseconds of work (less text runs inline).
+constexpr detail::ChunkLimits kDocumentUnitLimits{.max_sentences = std::numeric_limits<std::int64_t>::max(),
+                                                  .max_padded_rows = std::numeric_limits<std::int64_t>::max(),
+                                                  .target_chunks = 32,
+                                                  .least_rows = std::int64_t{1} << 18,
+                                                  .most_rows = std::int64_t{1} << 22};
+
+// work(d) for every document, consecutive documents of kDocumentUnitLimits as one unit.
+void for_each_document(const std::vector<const Document*>& documents, c10::function_ref<void(std::size_t)> work) {
+  std::vector<std::int64_t> bytes;
+  bytes.reserve(documents.size());
+  for (const Document* document : documents) bytes.push_back(static_cast<std::int64_t>(document->text().size()));
+  const std::vector<detail::SentenceChunk> units = detail::chunk_sentences(bytes, kDocumentUnitLimits);
+  detail::for_each_unit(units.size(), [&](std::size_t unit) {
+    for (std::size_t d = units[unit].begin; d < units[unit].end; ++d) work(d);
+  });
+}
+
 // The tokenization of each document. The paragraphs of every document go through the batched
-// prediction together, so a document of many paragraphs is already a batch; splitting and
-// building run one document per unit.
+// prediction together, so a document of many paragraphs is already a batch.
 std::vector<Document> tokenize_documents(const TokenizerPlan::Impl& state,
                                          const std::vector<const Document*>& documents) {
   std::vector<std::vector<detail::TokenizerParagraph>> paragraphs_of(documents.size());
-  detail::for_each_unit(documents.size(), [&](std::size_t d) {
+  for_each_document(documents, [&](std::size_t d) {
     paragraphs_of[d] = detail::split_tokenizer_paragraphs(documents[d]->text(), state.skip_newline);
   });
   std::vector<const detail::TokenizerParagraph*> all_paragraphs;
@@ -37,7 +57,7 @@ std::vector<Document> tokenize_documents(const TokenizerPlan::Impl& state,
       detail::tokenizer_predict_labels_bulk(state, all_paragraphs, static_cast<std::size_t>(state.batch_size));
 
   std::vector<std::optional<Document>> built(documents.size());
-  detail::for_each_unit(documents.size(), [&](std::size_t d) {
+  for_each_document(documents, [&](std::size_t d) {
     const auto first = labels.begin() + static_cast<std::ptrdiff_t>(first_paragraph[d]);
     std::vector<std::vector<std::int64_t>> document_labels(
         std::make_move_iterator(first),
