@@ -163,6 +163,12 @@ def rate(seconds: float | None, items: float) -> str:
     return f"{value:.1f}"
 
 
+def seconds_of(result: dict | None) -> str:
+    if result is None:
+        return "-"
+    return (">" if result.get("stopped") else "") + f"{result['seconds']:.3g}"
+
+
 def table(results: list[dict]) -> str:
     """One row per (benchmark, case, threads), native and baseline side by side; with results of
     an earlier revision ("revision": "before"), its native time and the speed-up since."""
@@ -191,14 +197,14 @@ def table(results: list[dict]) -> str:
             bound = f"{seconds:.3g}"
             if native and native["seconds"] > 0:
                 bound_share = f"{100 * seconds / native['seconds']:.2g}"
-        line = (bench, case, str(threads), rate(native and native["seconds"], items),
-                rate(baseline and baseline["seconds"], items), any_side["unit"], ratio,
-                f"{native['seconds']:.3g}" if native else "-", bound, bound_share)
+        line = (bench, case, str(threads), "stopped" if native and native.get("stopped") else
+                rate(native and native["seconds"], items), rate(baseline and baseline["seconds"], items),
+                any_side["unit"], ratio, seconds_of(native), bound, bound_share)
         if compared:
             speedup = "-"
-            if native and before and native["seconds"] > 0:
+            if native and before and not native.get("stopped") and not before.get("stopped"):
                 speedup = f"{before['seconds'] / native['seconds']:.2f}x"
-            line += (f"{before['seconds']:.3g}" if before else "-", speedup)
+            line += (seconds_of(before), speedup)
         lines.append(line)
     widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
     text = []
@@ -270,6 +276,11 @@ def run_all(args) -> int:
                 except subprocess.TimeoutExpired:
                     print(f"   stopped after {args.timeout:.0f} s", flush=True)
                     failed.append(f"{benchmark.name} ({threads} threads, timed out)")
+                    # A row of its own: a benchmark that collapses must show in the table.
+                    results.append({"bench": benchmark.name, "case": "(every case)", "threads": threads,
+                                    "side": "native", "seconds": args.timeout, "stopped": True, "items": 0,
+                                    "unit": "-", "busy": args.busy,
+                                    **({"revision": revision} if revision == "before" else {})})
             print(f"   ({time.perf_counter() - start:.1f} s)", flush=True)
     print()
     print(machine_load(args.busy))
