@@ -1,5 +1,5 @@
 // Tagging whole documents: tags, tag lists and entity spans written, and documents left alone
-// when a sentence cannot be tagged.
+// when a sentence cannot be tagged; lists tagged together as each document alone.
 
 #include <gtest/gtest.h>
 
@@ -80,6 +80,29 @@ TEST_F(DocumentTagging, AnUntaggableSentenceLeavesTheWholeDocumentUnchanged) {
   EXPECT_TRUE(broken.tokens().at(0).multi_ner().empty());
   ASSERT_EQ(broken.ents().size(), 1U);
   EXPECT_EQ(broken.ents().at(0).type(), "KEPT");
+}
+
+TEST_F(DocumentTagging, AListIsTaggedAsItsDocumentsAloneUpToTheFirstUntaggableOne) {
+  const ner_test::Sentences first = {{"Obama", "visited", "New York"}, {"Paris"}};
+  const ner_test::Sentences second = {{"the", "ACME", "said", "x"}, {"école"}};
+  const velmora::Document alone = plan().process(ner_test::document_of(first));
+  std::vector<velmora::Document> list = {ner_test::document_of(first), ner_test::document_of(second),
+                                         ner_test::document_of(second), ner_test::document_of(first)};
+  list[2].tokens().at(1).set_text("\xff");
+  try {
+    plan().process_bulk(list);
+    ADD_FAILURE() << "the broken token was tagged";
+  } catch (const std::invalid_argument& error) {
+    EXPECT_STREQ(error.what(), "invalid UTF-8 sequence at byte offset 0");
+  }
+  EXPECT_EQ(tags_of(list[0]), tags_of(alone));
+  EXPECT_EQ(tags_of(list[1]), tags_of(plan().process(ner_test::document_of(second))));
+  for (const std::size_t untouched : {2U, 3U}) {
+    for (const auto& tag : tags_of(list[untouched])) EXPECT_FALSE(tag.has_value()) << untouched;
+  }
+  list[2].tokens().at(1).set_text("ACME");
+  const std::vector<velmora::Document> tagged = plan().process_bulk(list);
+  EXPECT_EQ(tags_of(tagged[3]), tags_of(alone));
 }
 
 TEST_F(DocumentTagging, ACharacterLanguageModelTaggerAcceptsEmptyTokens) {
