@@ -104,11 +104,12 @@ def encoder_package(directory) -> pathlib.Path:
 
 
 def coref(encoder: bytes | None = None) -> CorefReference:
-    """A coreference model over the wide encoder, with a scorer and span predictor of common widths."""
-    network = CorefNetwork(hidden=ENCODER_HIDDEN, hidden_layers=1, rough_k=20, singletons=True, full_pairwise=True,
+    """A coreference model over the wide encoder, with a scorer and span predictor of common widths,
+    two hidden layers, and windows short enough that a paragraph takes several."""
+    network = CorefNetwork(hidden=ENCODER_HIDDEN, hidden_layers=2, rough_k=20, singletons=True, full_pairwise=True,
                            distance_width=20, speaker_width=20, scorer_width=1024, span_widths=(1024, 256, 64),
                            conv_channels=4, zero_width=256, link_bias=-1.0, seed=11)
-    return CorefReference(network, window=64, batch_size=64, use_zeros=True)
+    return CorefReference(network, window=24, batch_size=40, use_zeros=True)
 
 
 def write(model_dir, texts: list[str], encoder: bytes | None = None, language: str = "en") -> pathlib.Path:
