@@ -29,46 +29,16 @@ EmbeddedSentences depparse_embed_sentences(const DepparseModel& model,
   if (model.charlm && (forward_charlm_rows.size() < sentences.size() || backward_charlm_rows.size() < sentences.size())) {
     throw std::out_of_range("depparse: character language model rows are missing");
   }
-  EmbeddedSentences embedded;
-  std::size_t end = sentences.size();  // sentences from here on are not embedded
+  const auto character_ids = [&](std::size_t s) { return depparse_sentence_character_ids(model, sentences[s]); };
+  const auto character_rows = [&](const std::vector<std::vector<std::int64_t>>& ids) {
+    return depparse_character_rows(model, ids);
+  };
+  const auto embed = [&](std::size_t s, const at::Tensor* characters) {
+    return depparse_embed_words(model, sentences[s], model.charlm ? &forward_charlm_rows[s] : nullptr,
+                                model.charlm ? &backward_charlm_rows[s] : nullptr, characters);
+  };
   // The parser's own character model runs once over the words of every sentence.
-  std::vector<std::vector<std::int64_t>> character_ids;
-  std::vector<std::int64_t> first_row(sentences.size(), 0);
-  if (!model.charlm) {
-    for (std::size_t s = 0; s < end; ++s) {
-      first_row[s] = static_cast<std::int64_t>(character_ids.size());
-      if (sentences[s].empty()) continue;
-      try {
-        for (auto& ids : depparse_sentence_character_ids(model, sentences[s])) character_ids.push_back(std::move(ids));
-      } catch (...) {
-        embedded.failure = std::current_exception();
-        end = s;
-      }
-    }
-  }
-  const at::Tensor characters = character_ids.empty() ? at::Tensor() : depparse_character_rows(model, character_ids);
-  embedded.rows.reserve(end);
-  for (std::size_t s = 0; s < end; ++s) {
-    if (sentences[s].empty()) {
-      embedded.rows.emplace_back();
-      continue;
-    }
-    try {
-      const auto rows = static_cast<std::int64_t>(sentences[s].size()) + 1;
-      const at::Tensor sentence_characters =
-          characters.defined() ? characters.narrow(0, first_row[s], rows) : at::Tensor();
-      embedded.rows.push_back(depparse_embed_words(model, sentences[s],
-                                                   model.charlm ? &forward_charlm_rows[s] : nullptr,
-                                                   model.charlm ? &backward_charlm_rows[s] : nullptr,
-                                                   characters.defined() ? &sentence_characters : nullptr)
-                                  .squeeze(0));
-    } catch (...) {
-      // An earlier sentence's failure comes first.
-      embedded.failure = std::current_exception();
-      break;
-    }
-  }
-  return embedded;
+  return embed_sentences(sentences, !model.charlm, character_ids, character_rows, embed);
 }
 
 std::vector<at::Tensor> depparse_highway_lstm_forward_batch(const DepparseModel& model,

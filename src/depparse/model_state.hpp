@@ -20,6 +20,7 @@
 #include "encoders/charlm_native.hpp"
 #include "encoders/transformer_native.hpp"
 #include "models/highway_lstm.hpp"
+#include "models/sentence_embedding.hpp"
 #include "models/sentence_chunks.hpp"
 #include "models/string_hash.hpp"
 #include "models/word_character_model.hpp"
@@ -104,10 +105,6 @@ at::Tensor depparse_char_encode(const DepparseModel& model, const std::vector<st
 /// The input rows [n_i + 1, input width] of the leading sentences that embed (undefined for a
 /// sentence without words), and the failure of the next one (null when all did). The character
 /// model runs over the words of all of them at once.
-struct EmbeddedSentences {
-  std::vector<at::Tensor> rows;
-  std::exception_ptr failure;
-};
 EmbeddedSentences depparse_embed_sentences(const DepparseModel& model,
                                            std::span<const std::vector<DepparseWord>> sentences,
                                            std::span<const at::Tensor> forward_charlm_rows,

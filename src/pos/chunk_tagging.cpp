@@ -39,7 +39,7 @@ ChunkedRun pos_tag_chunks(const POSModel& state, const std::vector<std::vector<s
   return run_chunks(chunk_sentences(lengths, limits), [&](const SentenceChunk& chunk, std::size_t& done) {
     c10::InferenceMode inference;
     const std::span<const std::vector<std::string>> words(sentences.data() + chunk.begin, chunk.end - chunk.begin);
-    POSEmbeddedSentences embedded = pos_embed_sentences(state, words, rows_of(forward, chunk), rows_of(backward, chunk));
+    EmbeddedSentences embedded = pos_embed_sentences(state, words, rows_of(forward, chunk), rows_of(backward, chunk));
     const std::vector<at::Tensor> encoded = highway_lstm_forward_packed(state.layers, embedded.rows, pos_grouping(state));
     std::vector<std::vector<POSTag>> chunk_tags = pos_predict_batch(state, encoded, words.first(embedded.rows.size()));
     for (std::size_t k = 0; k < chunk_tags.size(); ++k) {

@@ -44,13 +44,16 @@ at::Tensor pos_char_encode_many(const POSModel& state, const std::vector<std::st
   return encode_character_words(state.char_model, ids);
 }
 
-at::Tensor pos_character_rows(const POSModel& state, std::span<const std::vector<std::string>> sentences) {
-  if (state.uses_charlm) return {};
+std::vector<std::vector<std::int64_t>> pos_sentence_character_ids(const POSModel& state,
+                                                                  const std::vector<std::string>& words) {
   std::vector<std::vector<std::int64_t>> ids;
-  for (const std::vector<std::string>& words : sentences) {
-    for (const std::string& word : words) ids.push_back(pos_character_ids(state, fold_punctuation(word)));
-  }
-  return at::linear(encode_character_words(state.char_model, ids), pos_tensor(state, "trans_char.weight"));
+  ids.reserve(words.size());
+  for (const std::string& word : words) ids.push_back(pos_character_ids(state, fold_punctuation(word)));
+  return ids;
+}
+
+at::Tensor pos_character_rows(const POSModel& state, const std::vector<std::vector<std::int64_t>>& words) {
+  return at::linear(encode_character_words(state.char_model, words), pos_tensor(state, "trans_char.weight"));
 }
 
 at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>& words, const at::Tensor* forward,
@@ -69,7 +72,8 @@ at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>
   parts.push_back(at::linear(at::embedding(pos_tensor(state, "pretrained_emb.weight"), id_tensor(pretrained_ids)),
                              pos_tensor(state, "trans_pretrained.weight")));
   if (!state.uses_charlm) {
-    parts.push_back(characters != nullptr ? *characters : pos_character_rows(state, {&words, 1}));
+    parts.push_back(characters != nullptr ? *characters
+                                          : pos_character_rows(state, pos_sentence_character_ids(state, words)));
   } else {
     at::Tensor forward_rows = forward != nullptr ? *forward : state.forward_charlm->encode(words);
     at::Tensor backward_rows = backward != nullptr ? *backward : state.backward_charlm->encode(words);

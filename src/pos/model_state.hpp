@@ -19,6 +19,7 @@
 #include "encoders/charlm_native.hpp"
 #include "encoders/transformer_native.hpp"
 #include "models/highway_lstm.hpp"
+#include "models/sentence_embedding.hpp"
 #include "models/sentence_chunks.hpp"
 #include "models/string_hash.hpp"
 #include "models/word_character_model.hpp"
@@ -92,10 +93,12 @@ std::int64_t pos_input_size(const POSModel& state);
 at::Tensor pos_embed_words(const POSModel& state, const std::vector<std::string>& words,
                            const at::Tensor* forward = nullptr, const at::Tensor* backward = nullptr,
                            const at::Tensor* characters = nullptr);
-/// The character model's rows of every word of `sentences` (punctuation folded), projected by
-/// trans_char, sentence after sentence: [words, transformed width]. Without the character model
-/// (character language models instead) an undefined tensor.
-at::Tensor pos_character_rows(const POSModel& state, std::span<const std::vector<std::string>> sentences);
+/// The character ids of each word of a sentence (punctuation folded).
+std::vector<std::vector<std::int64_t>> pos_sentence_character_ids(const POSModel& state,
+                                                                  const std::vector<std::string>& words);
+/// The character model over many words' ids in one run, projected by trans_char:
+/// [words, transformed width].
+at::Tensor pos_character_rows(const POSModel& state, const std::vector<std::vector<std::int64_t>>& words);
 /// The character ids of one word (not folded here); POSModelError for an empty word.
 std::vector<std::int64_t> pos_character_ids(const POSModel& state, const std::string& word);
 at::Tensor pos_char_encode(const POSModel& state, const std::string& word);
@@ -107,11 +110,7 @@ at::Tensor pos_char_encode_many(const POSModel& state, const std::vector<std::st
 /// sentence without words), and the failure of the next one (null when all did). The character
 /// model runs over the words of all of them at once; `forward`/`backward` are the sentences'
 /// character-LM rows (read with character language models only).
-struct POSEmbeddedSentences {
-  std::vector<at::Tensor> rows;
-  std::exception_ptr failure;
-};
-POSEmbeddedSentences pos_embed_sentences(const POSModel& state, std::span<const std::vector<std::string>> sentences,
+EmbeddedSentences pos_embed_sentences(const POSModel& state, std::span<const std::vector<std::string>> sentences,
                                          std::span<const at::Tensor> forward, std::span<const at::Tensor> backward);
 
 // Highway BiLSTM.
