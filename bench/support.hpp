@@ -1,8 +1,9 @@
 #pragma once
 
 // What the benchmarks share: a wall clock, the sentence lists their Python halves write, the
-// "--tiny" switch, the float32 GEMM rate that bounds the models, and the machine-readable result
-// lines that bench/run.py collects (their fields are described in bench/report.py).
+// "--tiny" switch, the float32 GEMM rate that bounds the models, the machine-readable result
+// lines that bench/run.py collects (their fields are described in bench/report.py), and the three
+// timed passes of a word tagger.
 
 #include <ATen/core/Tensor.h>
 #include <ATen/ops/mm.h>
@@ -13,9 +14,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "velmora/document.hpp"
 #include "velmora/json.hpp"
 
 namespace bench {
@@ -75,6 +79,56 @@ inline void emit(const std::string& bench, const std::string& case_name, int thr
   if (flops > 0.0 && gemm > 0.0) std::printf(", \"flops\": %.9g, \"gemm\": %.9g", flops, gemm);
   std::printf("}\n");
   std::fflush(stdout);
+}
+
+/// A document of word-only sentences, each word its own token.
+inline velmora::Document word_document(std::span<const std::vector<std::string>> sentences) {
+  std::vector<velmora::SentenceInput> records;
+  records.reserve(sentences.size());
+  for (const auto& sentence : sentences) {
+    velmora::SentenceInput& record = records.emplace_back();
+    for (std::size_t i = 0; i < sentence.size(); ++i) {
+      velmora::TokenInput& token = record.tokens.emplace_back();
+      token.id_start = token.id_end = static_cast<int>(i) + 1;
+      token.text = sentence[i];
+      velmora::WordInput& word = token.words.emplace_back();
+      word.id = token.id_start;
+      word.text = token.text;
+    }
+  }
+  return velmora::Document("", std::move(records));
+}
+
+/// Times a word tagger's plan (`tag`, `process`, `process_bulk`) on `sentences`: `tag` sentence by
+/// sentence (unless `by_sentence` is false), `process` over one document of them all and
+/// `process_bulk` over documents of ten; prints each pass and emits its result line under `name`.
+template <class Plan>
+void time_tagger_passes(const Plan& plan, const std::string& name, int threads,
+                        const std::vector<std::vector<std::string>>& sentences, bool by_sentence = true) {
+  const auto report = [&](const char* label, const char* case_name, double seconds) {
+    std::printf("%-40s %8.3f s  %8.0f sentences/s\n", label, seconds, static_cast<double>(sentences.size()) / seconds);
+    emit(name, case_name, threads, "native", seconds, static_cast<double>(sentences.size()), "sentences");
+  };
+  plan.tag(sentences.front());  // warm-up
+  auto start = Clock::now();
+  if (by_sentence) {
+    for (const auto& words : sentences) plan.tag(words);
+    report("native tag, sentence by sentence", "sentence by sentence", seconds_since(start));
+  }
+
+  velmora::Document whole = word_document(sentences);
+  start = Clock::now();
+  plan.process(whole);
+  report("native process, one document", "one document", seconds_since(start));
+
+  std::vector<velmora::Document> documents;
+  const std::span<const std::vector<std::string>> all(sentences);
+  for (std::size_t first = 0; first < all.size(); first += 10) {
+    documents.push_back(word_document(all.subspan(first, std::min<std::size_t>(10, all.size() - first))));
+  }
+  start = Clock::now();
+  plan.process_bulk(std::move(documents));
+  report("native process_bulk, ten per document", "ten per document", seconds_since(start));
 }
 
 }  // namespace bench
