@@ -37,8 +37,7 @@ void read_config(DepparseModel& model, const JsonValue& config) {
   model.linearization = config_bool(config, "linearization", false);
   model.distance = config_bool(config, "distance", false);
   model.charlm = config_bool(config, "charlm", false);
-  const JsonValue* bert_model = config.find("bert_model");
-  model.uses_transformer = bert_model != nullptr && !bert_model->is_null();
+  model.uses_transformer = config_has(config, "bert_model");
 }
 
 // Conditions are read one at a time, so that keys after the first unmet one are not read.

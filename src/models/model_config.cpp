@@ -13,6 +13,8 @@ const JsonValue* present(const JsonValue& config, std::string_view key) {
 
 }  // namespace
 
+bool config_has(const JsonValue& config, std::string_view key) { return present(config, key) != nullptr; }
+
 std::int64_t config_int(const JsonValue& config, std::string_view key, std::int64_t fallback) {
   const JsonValue* value = present(config, key);
   return value == nullptr ? fallback : value->as_integer(config_path(key));

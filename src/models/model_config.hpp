@@ -15,6 +15,8 @@
 
 namespace velmora::detail {
 
+/// True when `key` is present and not null (a model names a transformer by "bert_model", for example).
+bool config_has(const JsonValue& config, std::string_view key);
 /// The integer at `key`; `fallback` when the key is absent or null.
 std::int64_t config_int(const JsonValue& config, std::string_view key, std::int64_t fallback);
 /// The boolean at `key`; `fallback` when the key is absent or null.

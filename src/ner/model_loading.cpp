@@ -36,8 +36,7 @@ void read_config(NERPlan::Impl& state, const JsonValue& config) {
         "bidirectional character LSTM without recurrent dropout, and a standard bidirectional tagger LSTM");
   }
 
-  const JsonValue* bert_model = config.find("bert_model");
-  state.use_transformer = bert_model != nullptr && !bert_model->is_null();
+  state.use_transformer = config_has(config, "bert_model");
 
   const JsonValue* scheme = config.find("scheme");
   if (scheme != nullptr && !scheme->is_null() && scheme->as_string("assets.config.scheme") != "bioes") {

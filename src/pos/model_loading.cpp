@@ -49,8 +49,7 @@ void check_profile(POSModel& state, const JsonValue& config) {
         "unsupported POS architecture; the native profile requires word/pretrain embeddings, one unidirectional "
         "character LSTM, a non-shared HighwayLSTM, and no recurrent dropout");
   }
-  const JsonValue* bert_model = config.find("bert_model");
-  state.uses_transformer = bert_model != nullptr && !bert_model->is_null();
+  state.uses_transformer = config_has(config, "bert_model");
 }
 
 void read_composite_xpos(POSModel& state, const JsonValue& xpos) {

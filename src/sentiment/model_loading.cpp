@@ -43,8 +43,7 @@ void read_profile(State& state, const JsonValue& config) {
   state.charlm_projection = config_int(config, "charlm_projection", 0);
   state.has_charlm_forward = config_bool(config, "has_charlm_forward", false);
   state.has_charlm_backward = config_bool(config, "has_charlm_backward", false);
-  const JsonValue* bert_model = config.find("bert_model");
-  state.uses_transformer = bert_model != nullptr && !bert_model->is_null();
+  state.uses_transformer = config_has(config, "bert_model");
   if (state.maxpool_width < 1 || state.num_classes < 1 || (state.bilstm && state.bilstm_hidden_dim < 1)) {
     throw SentimentModelError("sentiment dimensions and maxpool width must be positive");
   }

@@ -62,6 +62,10 @@ TEST(SharedModelHelpers, ConfigReadsTakeDefaultsAndNameTheKeyInTypeErrors) {
   EXPECT_DOUBLE_EQ(velmora::detail::config_double(config, "f"), 1.5);
   EXPECT_DOUBLE_EQ(velmora::detail::config_double(config, "absent"), 0.0);
   EXPECT_EQ(velmora::detail::config_string(config, "s"), "x");
+  // A null member names nothing, as an absent one (a "bert_model": null means no transformer).
+  EXPECT_TRUE(velmora::detail::config_has(config, "s"));
+  EXPECT_FALSE(velmora::detail::config_has(config, "nul"));
+  EXPECT_FALSE(velmora::detail::config_has(config, "absent"));
 
   const std::vector<std::pair<std::function<void()>, std::string>> failures = {
       {[&] { velmora::detail::config_int(config, "bad", 0); }, "expected JSON integer at assets.config.bad"},
