@@ -185,6 +185,8 @@ class Models:
         return pipeline + self.many_units(stage)
 
     def many_units(self, stage):
+        """Fresh documents that `stage`'s calls cut into many units: long texts, many sentences,
+        marked tokens, several documents with an empty one among them."""
         if stage == "tokenize":
             return [Document(text) for text in self.corpus]
         if stage in ("mwt", "lemma", "morphseg"):
