@@ -1,6 +1,7 @@
 // Relation labels under per-head uniqueness of subjects, outer subjects and objects, on
 // hand-made scores.
 
+#include <ATen/Parallel.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -247,9 +248,14 @@ TEST(RelationLabelling, RepairSearchGivesTheResultsOfThePlainLoop) {
     const auto initial = outcome([&] { return std::pair(decode_single_root(arcs), LabelVector{}); });
     if (!std::holds_alternative<std::pair<HeadVector, LabelVector>>(initial)) continue;
     const HeadVector heads = std::get<0>(initial).first;
-    EXPECT_EQ(outcome([&] { return decode_with_head_constraints(model, arcs, scores, heads); }),
-              outcome([&] { return plain_repair(model, arcs, scores, heads); }))
-        << "trial " << trial;
+    const auto plain = outcome([&] { return plain_repair(model, arcs, scores, heads); });
+    // Candidates decoded one after another, and several at once on the intra-op threads.
+    for (int threads : {1, 2, 5}) {
+      at::set_num_threads(threads);
+      EXPECT_EQ(outcome([&] { return decode_with_head_constraints(model, arcs, scores, heads); }), plain)
+          << "trial " << trial << ", " << threads << " threads";
+    }
+    at::set_num_threads(1);
   }
 }
 
