@@ -1,7 +1,8 @@
 """Peak memory and time of the parser on one very long pre-split sentence.
 
 Usage: PYTHONPATH=<build>/src/python python3 bench/depparse_long_sentences.py [--threads T]
-       [--limit-gb G] [--timeout-s S] [--sizes 500,1000,2000,5000]
+       [--limit-gb G] [--timeout-s S] [--sizes 500,1000,2000,5000] [--dump DIR]
+       [--baseline-path DIR]
 
 For each size n and each word kind (n identical words; n consecutive words of the English dev
 corpus) a child process loads a parser bundle of realistic dimensions (the one the throughput
@@ -9,7 +10,10 @@ benchmark uses), parses one sentence of n words with `DepparseProcessor` and rep
 its peak resident memory over its state before the call, and the wall time of the call. The
 parent watches each child's resident memory and stops it past the limit (default 4 GB), so that
 the machine is not exhausted; such a case prints "stopped". With --timeout-s a case still running
-after that many seconds is stopped too and prints "timeout".
+after that many seconds is stopped too and prints "timeout". With --dump each case writes its
+heads and relations to DIR/<words>-<kind>.json, for comparing builds byte for byte. With
+--baseline-path each case runs first with the extension found in DIR (another build, such as the
+main branch's), then with this one, and both figures are printed side by side.
 """
 
 import argparse
@@ -51,7 +55,7 @@ def corpus_words(n):
     return words[:n]
 
 
-def child(bundle, kind, n, threads):
+def child(bundle, kind, n, threads, dump):
     import torch
     torch.set_num_threads(threads)
     import _velmora
@@ -72,11 +76,15 @@ def child(bundle, kind, n, threads):
     seconds = time.perf_counter() - start
     peak = status_kb(os.getpid(), "VmHWM")
     print(json.dumps({"seconds": seconds, "peak_growth_mb": (peak - before) / 1024}), flush=True)
+    if dump:
+        parsed = [(w["head"], w["deprel"]) for sentence in document.to_dict() for w in sentence]
+        pathlib.Path(dump, f"{n}-{kind}.json").write_text(json.dumps(parsed))
 
 
-def run_case(bundle, kind, n, threads, limit_kb, timeout_s):
-    process = subprocess.Popen([sys.executable, __file__, "--child", bundle, kind, str(n), str(threads)],
-                               stdout=subprocess.PIPE, text=True)
+def run_case(bundle, kind, n, threads, limit_kb, timeout_s, dump, python_path=None):
+    environment = dict(os.environ, PYTHONPATH=python_path) if python_path else None
+    process = subprocess.Popen([sys.executable, __file__, "--child", bundle, kind, str(n), str(threads), dump],
+                               stdout=subprocess.PIPE, text=True, env=environment)
     highest = 0
     start = time.monotonic()
     while process.poll() is None:
@@ -95,13 +103,15 @@ def run_case(bundle, kind, n, threads, limit_kb, timeout_s):
 
 def main():
     if len(sys.argv) > 1 and sys.argv[1] == "--child":
-        child(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]))
+        child(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]), sys.argv[6] if len(sys.argv) > 6 else "")
         return
     parser = argparse.ArgumentParser()
     parser.add_argument("--threads", type=int, default=1)
     parser.add_argument("--limit-gb", type=float, default=4.0)
     parser.add_argument("--timeout-s", type=float, default=0.0, help="stop a case after this long (0: never)")
     parser.add_argument("--sizes", default="500,1000,2000,5000")
+    parser.add_argument("--dump", default="", help="write each case's heads and relations into this directory")
+    parser.add_argument("--baseline-path", default="", help="PYTHONPATH of a build to compare against")
     args = parser.parse_args()
     import depparse as depparse_bench
     import depparse_bundle
@@ -110,20 +120,35 @@ def main():
         depparse_bundle.write_depparse_bundle(bundle, depparse_bundle.make_network(depparse_bench.SETTINGS))
         print(f"one pre-split sentence through DepparseProcessor, {args.threads} thread(s), "
               f"stopped past {args.limit_gb:g} GB resident")
-        print(f"{'words':>6} {'kind':>10} {'seconds':>9} {'peak growth MB':>15}")
+        columns = ["baseline", "this build"] if args.baseline_path else ["this build"]
+        print(f"{'words':>6} {'kind':>10}" + "".join(f" {c + ' s':>15} {c + ' MB':>16}" for c in columns))
         for n in (int(size) for size in args.sizes.split(",")):
             for kind in ("identical", "corpus"):
-                result, highest = run_case(bundle, kind, n, args.threads, int(args.limit_gb * 1024 * 1024),
-                                           args.timeout_s)
-                if result == "timeout":
-                    print(f"{n:>6} {kind:>10} {'>' + format(args.timeout_s, 'g'):>9} {'>' + str(highest // 1024):>15}",
-                          flush=True)
-                elif result is None:
-                    print(f"{n:>6} {kind:>10} {'stopped':>9} {'>' + str(highest // 1024):>15}", flush=True)
-                elif result == "failed":
-                    print(f"{n:>6} {kind:>10} {'failed':>9} {'-':>15}", flush=True)
-                else:
-                    print(f"{n:>6} {kind:>10} {result['seconds']:>9.2f} {result['peak_growth_mb']:>15.0f}", flush=True)
+                cells = []
+                for path in ([args.baseline_path] if args.baseline_path else []) + [None]:
+                    dump = str(pathlib.Path(args.dump, "baseline" if path else "")) if args.dump else ""
+                    if dump:
+                        pathlib.Path(dump).mkdir(parents=True, exist_ok=True)
+                    result, highest = run_case(bundle, kind, n, args.threads, int(args.limit_gb * 1024 * 1024),
+                                               args.timeout_s, dump, path)
+                    cells.append(format_result(result, highest, args.timeout_s))
+                line = f"{n:>6} {kind:>10}" + "".join(f" {seconds:>15} {mb:>16}" for seconds, mb in cells)
+                if args.dump and args.baseline_path:
+                    name = f"{n}-{kind}.json"
+                    ours, theirs = pathlib.Path(args.dump, name), pathlib.Path(args.dump, "baseline", name)
+                    same = ours.exists() and theirs.exists() and ours.read_bytes() == theirs.read_bytes()
+                    line += "  same trees" if same else "  TREES DIFFER"
+                print(line, flush=True)
+
+
+def format_result(result, highest, timeout_s):
+    if result == "timeout":
+        return ">" + format(timeout_s, "g"), ">" + str(highest // 1024)
+    if result is None:
+        return "stopped", ">" + str(highest // 1024)
+    if result == "failed":
+        return "failed", "-"
+    return f"{result['seconds']:.2f}", f"{result['peak_growth_mb']:.0f}"
 
 
 if __name__ == "__main__":

@@ -2,16 +2,27 @@
 
 #include "depparse/relation_labelling.hpp"
 
+#include <ATen/Parallel.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <string>
 
+#include "models/parallel_units.hpp"
 #include "velmora/errors.hpp"
 
 namespace velmora::detail {
 namespace {
 
 constexpr int kRepairRounds = 5;
+// The working matrices of candidates decoded at the same time stay within this many bytes; a
+// sentence too long for two of them decodes its candidates one after another.
+constexpr std::size_t kConcurrentMatrixBytes = std::size_t{1} << 30;
+// The trees decoded ahead of their labelling stay within this many bytes.
+constexpr std::size_t kPendingTreeBytes = std::size_t{64} << 20;
 
 bool excluded(std::optional<std::string_view> relation_class, const std::unordered_set<std::string_view>* forbidden,
               std::optional<std::string_view> extra) {
@@ -52,6 +63,86 @@ double tree_total(const ScoreMatrix& arcs, const RelationScores& scores, const H
   }
   return total;
 }
+
+// A round's candidate matrices: the arc scores with every member's row constrained, except the
+// keeper's. The rows are read in place.
+struct CandidateRows {
+  const std::vector<std::int64_t>& members;
+  const std::vector<const double*>& rows;  // every member constrained
+  const std::vector<const ScoreRowSummary*>& summaries;
+  const ScoreMatrix& arcs;
+  const std::vector<ScoreRowSummary>& arc_summaries;
+};
+
+// Decodes candidates ahead of their labelling, as units on the intra-op threads when there are
+// several and their working matrices fit the budget, each unit with a decoder of its own. Every
+// tree, failures included, is the one a single decoder gives, so the outcome does not depend on
+// how many run at once.
+class CandidateDecoders {
+ public:
+  explicit CandidateDecoders(std::size_t positions) {
+    const int threads = at::in_parallel_region() ? 1 : at::get_num_threads();
+    const std::size_t matrix_bytes = std::max<std::size_t>(1, positions * positions * sizeof(double));
+    slots_ = std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)),
+                                                           kConcurrentMatrixBytes / matrix_bytes));
+    batch_ = std::max(slots_, kPendingTreeBytes / std::max<std::size_t>(1, positions * sizeof(std::int64_t)));
+  }
+
+  /// How many candidates one call decodes at most.
+  std::size_t batch() const { return batch_; }
+
+  /// Decodes candidates [begin, end): tree(k) or failure(k) for keeper k. Past the first
+  /// failure, candidates may be left undecoded.
+  void decode(const CandidateRows& candidates, std::size_t begin, std::size_t end) {
+    const std::size_t count = end - begin;
+    begin_ = begin;
+    trees_.resize(count);
+    failures_.assign(count, nullptr);
+    const std::size_t units = std::min(slots_, count);
+    while (decoders_.size() < units) decoders_.push_back(std::make_unique<SingleRootDecoder>());
+    unit_rows_.resize(units);
+    unit_summaries_.resize(units);
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> stop{count};  // no candidate at or past it starts
+    for_each_unit(units, [&](std::size_t unit) {
+      std::vector<const double*>& rows = unit_rows_[unit];
+      std::vector<const ScoreRowSummary*>& summaries = unit_summaries_[unit];
+      rows = candidates.rows;
+      summaries = candidates.summaries;
+      for (std::size_t k = next.fetch_add(1); k < stop.load(); k = next.fetch_add(1)) {
+        const auto keeper = static_cast<std::size_t>(candidates.members[begin + k]);
+        rows[keeper] = candidates.arcs[keeper].data();
+        summaries[keeper] = &candidates.arc_summaries[keeper];
+        try {
+          trees_[k] = decoders_[unit]->decode(rows, summaries);
+        } catch (...) {
+          failures_[k] = std::current_exception();
+          std::size_t seen = stop.load();
+          while (k + 1 < seen && !stop.compare_exchange_weak(seen, k + 1)) {
+          }
+        }
+        rows[keeper] = candidates.rows[keeper];
+        summaries[keeper] = candidates.summaries[keeper];
+      }
+    });
+  }
+
+  /// Keeper k's tree, moved out; rethrows its failure.
+  HeadVector tree(std::size_t keeper) {
+    if (failures_[keeper - begin_]) std::rethrow_exception(failures_[keeper - begin_]);
+    return std::move(trees_[keeper - begin_]);
+  }
+
+ private:
+  std::size_t slots_ = 1;
+  std::size_t batch_ = 1;
+  std::size_t begin_ = 0;
+  std::vector<std::unique_ptr<SingleRootDecoder>> decoders_;
+  std::vector<std::vector<const double*>> unit_rows_;
+  std::vector<std::vector<const ScoreRowSummary*>> unit_summaries_;
+  std::vector<HeadVector> trees_;
+  std::vector<std::exception_ptr> failures_;
+};
 
 }  // namespace
 
@@ -185,8 +276,8 @@ std::pair<HeadVector, LabelVector> decode_with_head_constraints(const DepparseMo
   const std::size_t n = arcs.size();
   std::vector<double> member_rows;
   // Every candidate's matrix is the arc scores with the constrained rows of all members but its
-  // keeper: the decoder reads the rows in place, each summarised once.
-  SingleRootDecoder decoder;
+  // keeper: the decoders read the rows in place, each summarised once.
+  std::optional<CandidateDecoders> decoders;
   std::vector<ScoreRowSummary> arc_summaries;
   std::vector<const double*> rows;
   std::vector<const ScoreRowSummary*> summaries;
@@ -198,8 +289,9 @@ std::pair<HeadVector, LabelVector> decode_with_head_constraints(const DepparseMo
     if (conflicts.empty()) break;
     const ClassConflict& conflict = conflicts.front();
     const std::size_t members = conflict.dependents.size();
-    if (arc_summaries.empty()) {
+    if (!decoders) {
       check_square_scores(arcs);
+      decoders.emplace(n);
       for (std::size_t i = 0; i < n; ++i) arc_summaries.push_back(summarize_score_row(arcs[i].data(), n, i));
     }
 
@@ -227,21 +319,24 @@ std::pair<HeadVector, LabelVector> decode_with_head_constraints(const DepparseMo
       rows[i] = arcs[i].data();
       summaries[i] = &arc_summaries[i];
     }
-    const auto constrain = [&](std::size_t u, bool constrained_row) {
+    for (std::size_t u = 0; u < members; ++u) {
       const auto d = static_cast<std::size_t>(conflict.dependents[u]);
-      rows[d] = constrained_row ? constrained[u].data() : arcs[d].data();
-      summaries[d] = constrained_row ? &constrained_summaries[u] : &arc_summaries[d];
-    };
-    for (std::size_t u = 0; u < members; ++u) constrain(u, true);
+      rows[d] = constrained[u].data();
+      summaries[d] = &constrained_summaries[u];
+    }
+    const CandidateRows candidates{conflict.dependents, rows, summaries, arcs, arc_summaries};
 
     HeadVector best_heads;
     LabelVector best_labels;
     std::size_t best_keeper = 0;
     double best_total = 0.0;
+    // Candidates are decoded ahead, batch by batch, and labelled and compared in keeper order, so
+    // the kept one and the first failure are those of one loop over the keepers.
     for (std::size_t keeper = 0; keeper < members; ++keeper) {
-      constrain(keeper, false);
-      HeadVector candidate_heads = decoder.decode(rows, summaries);
-      constrain(keeper, true);
+      if (keeper % decoders->batch() == 0) {
+        decoders->decode(candidates, keeper, std::min(members, keeper + decoders->batch()));
+      }
+      HeadVector candidate_heads = decoders->tree(keeper);
       LabelVector candidate_labels = label_tree_arcs(candidate_heads, scores, classes, forbidden);
       for (std::size_t u = 0; u < members; ++u) {
         if (u == keeper) continue;

@@ -27,7 +27,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 #include "velmora/errors.hpp"
 
@@ -260,9 +265,12 @@ class ArborescenceSearch {
     const auto column_of = [&](std::size_t p) { return p < r ? static_cast<std::size_t>(rest_[p]) : node; };
     Argmax node_head;
     changed_.clear();
+    // Each row is read and written at the node's column: a cache miss per row, fetched this many
+    // rows ahead.
+    constexpr std::size_t kAhead = 24;
     for (std::size_t q = 0; q < r; ++q) {
       const auto outside = static_cast<std::size_t>(rest_[q]);
-      if (q + 8 < r) __builtin_prefetch(s[static_cast<std::size_t>(rest_[q + 8])] + node, 1);
+      if (q + kAhead < r) __builtin_prefetch(s[static_cast<std::size_t>(rest_[q + kAhead])] + node, 1);
       const auto score_entering = [&](std::size_t k) { return total + (member_rows_[k][outside] - own_[k]); };
       const Argmax entering = first_argmax(c, score_entering);
       const double enter_score = score_entering(entering.index);
@@ -302,16 +310,17 @@ class ArborescenceSearch {
   HeadVector expand(HeadVector head) {
     const std::size_t n = n_;
     slot_rank_ = rank_;
-    present_.assign(n, 0);
     counts_.reset(static_cast<std::size_t>(next_rank_));
-    for (std::int64_t slot : order_) {
-      present_[static_cast<std::size_t>(slot)] = 1;
-      counts_.add(rank_[static_cast<std::size_t>(slot)], 1);
-    }
     first_dependent_.assign(n, -1);
     next_dependent_.assign(n, -1);
     previous_dependent_.assign(n, -1);
-    for (std::size_t x = 1; x < n; ++x) link(static_cast<std::int64_t>(x), head[x]);
+    // Only the nodes of the level being expanded are in the dependent lists: a cycle member
+    // joins its head's list when its cycle is expanded, so no list is scanned past members of
+    // cycles still contracted.
+    for (std::int64_t slot : order_) {
+      counts_.add(rank_[static_cast<std::size_t>(slot)], 1);
+      if (slot != 0) link(slot, head[static_cast<std::size_t>(slot)]);
+    }
     const auto set_head = [&](std::int64_t x, std::int64_t h) {
       auto& current = head[static_cast<std::size_t>(x)];
       if (current == h) return;
@@ -326,11 +335,10 @@ class ArborescenceSearch {
       const std::int64_t node = level.node;
       const auto node_slot = static_cast<std::size_t>(node);
       counts_.add(slot_rank_[node_slot], -1);
-      present_[node_slot] = 0;
       const std::int64_t entered_from = head[node_slot];
       dependents_.clear();
       for (std::int64_t x = first_dependent_[node_slot]; x != -1; x = next_dependent_[static_cast<std::size_t>(x)]) {
-        if (present_[static_cast<std::size_t>(x)]) dependents_.push_back(x);
+        dependents_.push_back(x);
       }
       for (std::int64_t x : dependents_) {
         set_head(x, members[indices_.get(level.best_head_in_cycle, counts_.below(slot_rank_[static_cast<std::size_t>(x)]))]);
@@ -338,9 +346,15 @@ class ArborescenceSearch {
       const std::size_t entered_position = counts_.below(slot_rank_[static_cast<std::size_t>(entered_from)]);
       slot_rank_[node_slot] = level.node_slot_rank;
       for (std::size_t k = 0; k < level.members; ++k) {
-        set_head(members[k], member_heads_[level.first_member + k]);
-        present_[static_cast<std::size_t>(members[k])] = 1;
-        counts_.add(slot_rank_[static_cast<std::size_t>(members[k])], 1);
+        const std::int64_t member = members[k];
+        const std::int64_t cycle_head = member_heads_[level.first_member + k];
+        if (member == node) {
+          set_head(member, cycle_head);
+        } else {
+          head[static_cast<std::size_t>(member)] = cycle_head;
+          link(member, cycle_head);
+        }
+        counts_.add(slot_rank_[static_cast<std::size_t>(member)], 1);
       }
       set_head(members[indices_.get(level.best_member, entered_position)], entered_from);
     }
@@ -389,7 +403,6 @@ class ArborescenceSearch {
   HeadVector final_heads_;
   // Expansion.
   std::vector<std::int64_t> slot_rank_;
-  std::vector<std::uint8_t> present_;
   RankCounts counts_;
   std::vector<std::int64_t> first_dependent_;
   std::vector<std::int64_t> next_dependent_;
@@ -465,6 +478,43 @@ ScoreRowSummary summarize_score_row(const double* row, std::size_t n, std::size_
   return summary;
 }
 
+WorkingMemory::~WorkingMemory() { release(); }
+
+void WorkingMemory::release() {
+  if (data_ == nullptr) return;
+#ifdef __linux__
+  munmap(data_, bytes_);
+#else
+  ::operator delete(data_);
+#endif
+  data_ = nullptr;
+  bytes_ = 0;
+}
+
+double* WorkingMemory::reserve(std::size_t count) {
+  const std::size_t needed = std::max<std::size_t>(count, 1) * sizeof(double);
+  if (needed <= bytes_) return static_cast<double*>(data_);
+  release();
+#ifdef __linux__
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  const std::size_t bytes = (needed + kHugePage - 1) / kHugePage * kHugePage;
+  // One huge page more than needed, so that an aligned part can be kept and the rest returned.
+  void* mapped = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  const auto address = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (address + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > address) munmap(mapped, aligned - address);
+  munmap(reinterpret_cast<void*>(aligned + bytes), address + kHugePage - aligned);
+  data_ = reinterpret_cast<void*>(aligned);
+  bytes_ = bytes;
+  madvise(data_, bytes_, MADV_HUGEPAGE);  // a hint: the matrix works in small pages too
+#else
+  data_ = ::operator new(needed);
+  bytes_ = needed;
+#endif
+  return static_cast<double*>(data_);
+}
+
 SingleRootDecoder::SingleRootDecoder() : search_(std::make_unique<ArborescenceSearch>()) {}
 SingleRootDecoder::~SingleRootDecoder() = default;
 
@@ -479,13 +529,13 @@ HeadVector SingleRootDecoder::decode(const std::vector<const double*>& rows,
 
   // The matrix decode_single_root would hand to chu_liu_edmonds: root column penalised, no
   // self-attachment, the root's own row fixed.
-  matrix_.resize(n * n);
+  double* const matrix = matrix_.reserve(n * n);
   row_pointers_.resize(n);
   const double penalty_rows = static_cast<double>(n);
   HeadVector head(n, 0);
   std::vector<std::uint8_t> unique(n, 0);
   for (std::size_t i = 0; i < n; ++i) {
-    double* row = matrix_.data() + i * n;
+    double* row = matrix + i * n;
     row_pointers_[i] = row;
     if (i == 0) {
       std::fill(row, row + n, kImpossible);

@@ -45,6 +45,24 @@ ScoreRowSummary summarize_score_row(const double* row, std::size_t n, std::size_
 
 class ArborescenceSearch;
 
+/// Storage for a working matrix, reused while large enough, in huge pages where the system
+/// offers them on request: each contraction reads and writes one column across all rows, which
+/// with small pages costs an address translation miss per row.
+class WorkingMemory {
+ public:
+  WorkingMemory() = default;
+  ~WorkingMemory();
+  WorkingMemory(const WorkingMemory&) = delete;
+  WorkingMemory& operator=(const WorkingMemory&) = delete;
+  /// Room for `count` doubles (contents unspecified); std::bad_alloc when none is left.
+  double* reserve(std::size_t count);
+
+ private:
+  void release();
+  void* data_ = nullptr;
+  std::size_t bytes_ = 0;
+};
+
 /// Decodes single-root trees of matrices assembled from rows that many decodings share, one
 /// after another, in one working matrix kept between calls. Each result, failures included, is
 /// that of decode_single_root on the assembled matrix. Not for use by several threads at once.
@@ -59,7 +77,7 @@ class SingleRootDecoder {
   HeadVector decode(const std::vector<const double*>& rows, const std::vector<const ScoreRowSummary*>& summaries);
 
  private:
-  std::vector<double> matrix_;
+  WorkingMemory matrix_;
   std::vector<double*> row_pointers_;
   std::unique_ptr<ArborescenceSearch> search_;
 };

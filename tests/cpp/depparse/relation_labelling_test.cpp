@@ -1,6 +1,7 @@
 // Relation labels under per-head uniqueness of subjects, outer subjects and objects, on
 // hand-made scores.
 
+#include <ATen/Parallel.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -247,9 +248,38 @@ TEST(RelationLabelling, RepairSearchGivesTheResultsOfThePlainLoop) {
     const auto initial = outcome([&] { return std::pair(decode_single_root(arcs), LabelVector{}); });
     if (!std::holds_alternative<std::pair<HeadVector, LabelVector>>(initial)) continue;
     const HeadVector heads = std::get<0>(initial).first;
-    EXPECT_EQ(outcome([&] { return decode_with_head_constraints(model, arcs, scores, heads); }),
-              outcome([&] { return plain_repair(model, arcs, scores, heads); }))
-        << "trial " << trial;
+    const auto plain = outcome([&] { return plain_repair(model, arcs, scores, heads); });
+    // Candidates decoded one after another, and several at once on the intra-op threads.
+    for (int threads : {1, 2, 5}) {
+      at::set_num_threads(threads);
+      EXPECT_EQ(outcome([&] { return decode_with_head_constraints(model, arcs, scores, heads); }), plain)
+          << "trial " << trial << ", " << threads << " threads";
+    }
+    at::set_num_threads(1);
+  }
+}
+
+TEST(RelationLabelling, LargeConflictsGiveTheResultsOfThePlainLoopAtAnyThreadCount) {
+  // Most words prefer one of two hub heads and an object or subject relation under it, so each
+  // round tries dozens of keepers, spread over the units; coarse scores make candidates tie.
+  const DepparseModel model = model_with_relations({"obj", "nsubj", "det"});
+  std::mt19937 random(41);
+  std::uniform_int_distribution<int> level(-4, 0);
+  for (std::size_t n : {60, 150}) {
+    ScoreMatrix arcs(n, std::vector<double>(n));
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = 0; j < n; ++j) arcs[i][j] = i == j ? kNo : (j == 1 || j == 2 ? -1.0 : -3.0) + 0.5 * level(random);
+    }
+    std::vector<double> values(n * n * 3);
+    for (std::size_t k = 0; k < values.size(); ++k) values[k] = (k % 3 == 2 ? -2.0 : -1.0) + 0.5 * level(random);
+    const RelationScores scores(n, 3, std::move(values));
+    const HeadVector heads = decode_single_root(arcs);
+    const auto plain = plain_repair(model, arcs, scores, heads);
+    for (int threads : {1, 3, 8}) {
+      at::set_num_threads(threads);
+      EXPECT_EQ(decode_with_head_constraints(model, arcs, scores, heads), plain) << n << " positions, " << threads << " threads";
+    }
+    at::set_num_threads(1);
   }
 }
 
