@@ -5,10 +5,12 @@ process so that its peak resident memory is its own; a case that outlives the ti
 reported as such.
 
 Usage: tokenizer_long_text.py [--build BUILD_DIR] [--conllu FILE] [--timeout SECONDS] [--sizes N,N,...]
-Prints "kind characters seconds peak_MiB" per case.
+Prints "kind characters seconds peak_MiB" per case, and the machine's load averages before and
+after the run, since the seconds mean little on a busy machine.
 """
 
 import argparse
+import os
 import pathlib
 import subprocess
 import sys
@@ -73,6 +75,7 @@ def main() -> None:
     with tempfile.TemporaryDirectory() as tmp:
         bundle = write_tokenizer_bundle(pathlib.Path(tmp) / "tokenize", size="realistic", seed=3)
         print(f"# build {args.build}")
+        print("# load averages before: {:.2f} {:.2f} {:.2f}".format(*os.getloadavg()))
         print("kind characters seconds peak_MiB")
         for size in (int(s) for s in args.sizes.split(",")):
             for kind, text in texts(pathlib.Path(args.conllu), size).items():
@@ -85,6 +88,7 @@ def main() -> None:
                     print(f"{kind} {size} {float(seconds):.3f} {float(peak):.1f}", flush=True)
                 except subprocess.TimeoutExpired:
                     print(f"{kind} {size} >{args.timeout:.0f} (timed out) -", flush=True)
+        print("# load averages after: {:.2f} {:.2f} {:.2f}".format(*os.getloadavg()))
 
 
 if __name__ == "__main__":

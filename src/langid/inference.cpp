@@ -40,17 +40,30 @@ at::Tensor subset_mask(const LangIDPlan::Impl& model, const std::vector<std::str
   return mask;
 }
 
-// The bidirectional LSTM over [B, L, E] as its directions one after another, zero initial
-// states: [B, L, 2H], the forward half first. The reverse direction reads the steps flipped.
-at::Tensor run_fast_lstm(const LangIDPlan::Impl& model, at::Tensor input) {
-  for (std::size_t layer = 0; 2 * layer < model.fast_lstm.size(); ++layer) {
-    const at::Tensor forward = model.fast_lstm[2 * layer](input);
-    input = input.flip(1);  // the steps in reading order are no longer needed
-    const at::Tensor reverse = model.fast_lstm[2 * layer + 1](input);
-    input = at::Tensor();
-    input = at::cat({forward, reverse.flip(1)}, 2);
+// The LSTM over the rows of `ids` (rows x length, row by row) without their embeddings: the first
+// layer gathers its input projections from those of the distinct characters, which give the same
+// bits as projecting every character's embedding. [rows * length, 2H], row by row.
+at::Tensor run_fast_lstm(const LangIDPlan::Impl& model, std::span<const std::int64_t> ids, std::int64_t rows) {
+  // Each distinct id's row in the table, in order of first appearance (ids are rows of the
+  // embedding table, checked at load).
+  std::vector<std::int64_t> row_of(static_cast<std::size_t>(*std::max_element(ids.begin(), ids.end())) + 1, -1);
+  std::vector<std::int64_t> distinct;
+  std::vector<std::int64_t> table_rows(ids.size());
+  for (std::size_t k = 0; k < ids.size(); ++k) {
+    const auto id = static_cast<std::size_t>(ids[k]);
+    if (row_of[id] < 0) {
+      row_of[id] = static_cast<std::int64_t>(distinct.size());
+      distinct.push_back(ids[k]);
+    }
+    table_rows[k] = row_of[id];
   }
-  return input;
+  const at::Tensor rows_of_table =
+      at::from_blob(distinct.data(), {static_cast<std::int64_t>(distinct.size())}, at::kLong);
+  const at::Tensor table =
+      model.fast_lstm->first_layer_projections(model.tensors.at("char_embeds.weight").index_select(0, rows_of_table));
+  const std::vector<std::int64_t> lengths(static_cast<std::size_t>(rows),
+                                          static_cast<std::int64_t>(ids.size()) / rows);
+  return model.fast_lstm->run_gathered(table, table_rows, lengths);
 }
 
 }  // namespace
@@ -93,20 +106,19 @@ std::vector<std::int64_t> langid_forward(const LangIDPlan::Impl& model,
   }
   std::int64_t* ids = rows > 1 ? laid_out.data() : const_cast<std::int64_t*>(batch.front()->data());
   c10::InferenceMode guard;
-  // from_blob takes a mutable pointer; the view is only read.
-  const at::Tensor id_matrix = at::from_blob(ids, {rows, length}, [](void*) {}, at::kLong);
   at::Tensor output;
-  {
-    at::Tensor embedded = at::embedding(model.tensors.at("char_embeds.weight"), id_matrix, model.padding_id);
-    if (!model.fast_lstm.empty() && embedded.scalar_type() == at::kFloat) {
-      output = run_fast_lstm(model, std::move(embedded));
-    } else {
-      const at::Tensor zeros = at::zeros({2 * model.num_layers, rows, model.hidden_dim}, at::kFloat);
-      output = std::get<0>(at::lstm(embedded, {zeros, zeros}, model.lstm_weights, /*has_biases=*/true,
-                                    model.num_layers, /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/true,
-                                    /*batch_first=*/true));
-    }
-  }  // the embeddings are no longer needed
+  if (model.fast_lstm && model.tensors.at("char_embeds.weight").scalar_type() == at::kFloat) {
+    output = run_fast_lstm(model, std::span<const std::int64_t>(ids, static_cast<std::size_t>(rows * length)), rows)
+                 .view({rows, length, 2 * model.hidden_dim});
+  } else {
+    // from_blob takes a mutable pointer; the view is only read.
+    const at::Tensor id_matrix = at::from_blob(ids, {rows, length}, [](void*) {}, at::kLong);
+    const at::Tensor embedded = at::embedding(model.tensors.at("char_embeds.weight"), id_matrix, model.padding_id);
+    const at::Tensor zeros = at::zeros({2 * model.num_layers, rows, model.hidden_dim}, at::kFloat);
+    output = std::get<0>(at::lstm(embedded, {zeros, zeros}, model.lstm_weights, /*has_biases=*/true,
+                                  model.num_layers, /*dropout=*/0.0, /*train=*/false, /*bidirectional=*/true,
+                                  /*batch_first=*/true));
+  }
   // A plain sum of every character's tag scores, taken a slice of characters at a time so that
   // the scores of a long text never exist all at once.
   const at::Tensor& tag_weight = model.tensors.at("hidden_to_tag.weight");

@@ -96,24 +96,15 @@ void check_character_ids(const Model& model) {
 // Weights of another float type or of shapes that do not fit together are left to at::lstm, which
 // refuses them when the network first runs, as the bundle contract says.
 void prepare_fast_lstm(Model& model, int layers) {
-  constexpr std::size_t kPerDirection = 4;  // weight_ih, weight_hh, bias_ih, bias_hh
-  std::vector<InferenceLstm> prepared;
   try {
-    for (std::size_t first = 0; first < model.lstm_weights.size(); first += kPerDirection) {
-      const std::vector<at::Tensor> own(model.lstm_weights.begin() + static_cast<std::ptrdiff_t>(first),
-                                        model.lstm_weights.begin() + static_cast<std::ptrdiff_t>(first + kPerDirection));
-      prepared.emplace_back(own, 1, false);
-    }
+    model.fast_lstm.emplace(model.lstm_weights, layers, true);
   } catch (const c10::Error&) {
+    model.fast_lstm.reset();
     return;
   }
-  for (std::size_t k = 0; k < prepared.size(); ++k) {
-    // Layer 0 reads the embeddings; every later layer both directions of the one before.
-    const std::int64_t input = k < 2 ? model.embedding_dim : 2 * model.hidden_dim;
-    if (prepared[k].hidden_size() != model.hidden_dim || prepared[k].input_size() != input) return;
+  if (model.fast_lstm->hidden_size() != model.hidden_dim || model.fast_lstm->input_size() != model.embedding_dim) {
+    model.fast_lstm.reset();
   }
-  if (prepared.size() != 2 * static_cast<std::size_t>(layers)) return;
-  model.fast_lstm = std::move(prepared);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,9 @@ struct LangIDPlan::Impl {
   std::vector<std::string> tags;               // language tag of each output class
   detail::StringMap<at::Tensor> tensors;       // every tensor of the bundle, as views
   std::vector<at::Tensor> lstm_weights;        // in at::lstm order
-  // The same LSTM prepared for fast float32 inference, when its weights allow it, as one
-  // unidirectional LSTM per layer and direction (forward, then reverse, layer by layer): run one
-  // at a time, only one direction's input projections of a long text exist at once. Otherwise
+  // The same LSTM prepared for fast float32 inference, when its weights allow it; otherwise
   // at::lstm runs over lstm_weights and reports what it cannot run.
-  std::vector<detail::InferenceLstm> fast_lstm;
+  std::optional<detail::InferenceLstm> fast_lstm;
   at::Tensor default_mask;                     // float32 zeros [T]: no tag excluded
   std::int64_t unknown_id = 0;
   std::int64_t padding_id = 0;

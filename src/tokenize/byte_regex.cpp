@@ -34,23 +34,33 @@ std::string pcre2_message(int code) {
   return length < 0 ? "error " + std::to_string(code) : std::string(reinterpret_cast<char*>(buffer));
 }
 
+pcre2_code* compile(std::string_view pattern, std::uint32_t options) {
+  int error = 0;
+  PCRE2_SIZE error_offset = 0;
+  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options, &error,
+                                   &error_offset, nullptr);
+  if (code == nullptr) throw std::invalid_argument("invalid regular expression: " + pcre2_message(error));
+  // Without JIT support matching falls back to the interpreter, which is slower but equal.
+  pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+  return code;
+}
+
 }  // namespace
 
+// An anchored match asked for at match time bypasses the JIT code and runs in the much slower
+// interpreter, so the pattern is also compiled anchored, for anchored searches.
 struct BytePattern::Compiled {
   pcre2_code* code = nullptr;
-  ~Compiled() { pcre2_code_free(code); }
+  pcre2_code* anchored = nullptr;
+  ~Compiled() {
+    pcre2_code_free(code);
+    pcre2_code_free(anchored);
+  }
 };
 
 BytePattern::BytePattern(std::string_view pattern) : compiled_(std::make_unique<Compiled>()) {
-  int error = 0;
-  PCRE2_SIZE error_offset = 0;
-  compiled_->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), 0, &error,
-                                  &error_offset, nullptr);
-  if (compiled_->code == nullptr) {
-    throw std::invalid_argument("invalid regular expression: " + pcre2_message(error));
-  }
-  // Without JIT support matching falls back to the interpreter, which is slower but equal.
-  pcre2_jit_compile(compiled_->code, PCRE2_JIT_COMPLETE);
+  compiled_->code = compile(pattern, 0);
+  compiled_->anchored = compile(pattern, PCRE2_ANCHORED);
 }
 
 BytePattern::~BytePattern() = default;
@@ -70,9 +80,9 @@ ByteMatcher::ByteMatcher(const BytePattern& pattern, std::string_view text)
 ByteMatcher::~ByteMatcher() = default;
 
 std::optional<ByteMatch> ByteMatcher::find(std::size_t offset, bool anchored, bool non_empty_at_start) {
-  const std::uint32_t options = (anchored ? PCRE2_ANCHORED : 0U) | (non_empty_at_start ? PCRE2_NOTEMPTY_ATSTART : 0U);
+  const std::uint32_t options = non_empty_at_start ? PCRE2_NOTEMPTY_ATSTART : 0U;
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(text_.data());
-  pcre2_code* code = pattern_.compiled_->code;
+  pcre2_code* code = anchored ? pattern_.compiled_->anchored : pattern_.compiled_->code;
   Buffers& b = *buffers_;
   int rc = pcre2_match(code, subject, text_.size(), offset, options, b.data.get(), b.context.get());
   // Retried once on a large JIT stack when the default one is short; the stack is kept.

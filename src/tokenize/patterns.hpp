@@ -19,8 +19,21 @@ inline constexpr std::string_view kCurrencyPattern = R"re(\$\s?[0-9][0-9,]*(?:\.
 
 // The web-address and e-mail pattern has two top-level alternatives, e-mail addresses first; the
 // address search runs them one at a time (see address_search.hpp).
+//
+// The e-mail alternative never backtracks over a run, and matches what its plain form
+//   (?:L+(?:\.L+)*|"(?:Q|\\E)*")@(?:<domain>|\[(?:<octet>\.){3}(?:<octet>|T*[a-z0-9]:(?:A|\\E)+)\])
+// matches, with L, Q, E and A the byte classes below and T = [a-z0-9-]. In the plain form a
+// backslash in an address literal may stand alone or open an escape, so k backslashes (or "\x"
+// pairs) can be read in about 1.6^k ways: a hundred of them after the literal's last "]" exhaust
+// the engine's match limit. Here:
+// - the local parts are possessive: giving back any of their bytes leaves a local-part byte, a
+//   full stop or an escape's backslash where the at-sign or the closing quote must follow;
+// - an address literal is read a byte at a time: A holds every byte an escape may name except
+//   tab and space, so the literal's bytes are those of A and tabs or spaces right after a
+//   backslash, and the match ends at the last "]" before the first other byte, unless that "]"
+//   is the literal's first byte.
 inline constexpr std::string_view kEmailPattern =
-    R"re((?:[a-z0-9!#$%&'*+/=?^_`{|}~-]+(?:\.[a-z0-9!#$%&'*+/=?^_`{|}~-]+)*|"(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21\x23-\x5b\x5d-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])*")@(?:(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?\.)+[a-z0-9](?:[a-z0-9-]*[a-z0-9])?|\[(?:(?:(?:2(?:5[0-5]|[0-4][0-9])|1[0-9][0-9]|[1-9]?[0-9]))\.){3}(?:(?:2(?:5[0-5]|[0-4][0-9])|1[0-9][0-9]|[1-9]?[0-9])|[a-z0-9-]*[a-z0-9]:(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21-\x5a\x53-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])+)\]))re";
+    R"re((?:[a-z0-9!#$%&'*+/=?^_`{|}~-]++(?:\.[a-z0-9!#$%&'*+/=?^_`{|}~-]++)*+|"(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21\x23-\x5b\x5d-\x7f]++|\\[\x01-\x09\x0b\x0c\x0e-\x7f])*+")@(?:(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?\.)+[a-z0-9](?:[a-z0-9-]*[a-z0-9])?|\[(?:(?:(?:2(?:5[0-5]|[0-4][0-9])|1[0-9][0-9]|[1-9]?[0-9]))\.){3}(?:(?:2(?:5[0-5]|[0-4][0-9])|1[0-9][0-9]|[1-9]?[0-9])\]|[a-z0-9-]*[a-z0-9]:[\x01-\x08\x0b\x0c\x0e-\x1f\x21-\x7f](?:(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21-\x5c\x5e-\x7f]++|(?<=\\)[\t ])*+\])++)))re";
 inline constexpr std::string_view kWebPattern =
     R"re((?:https?:\/\/(?:www\.|(?!www))[a-zA-Z0-9][a-zA-Z0-9-]+[a-zA-Z0-9]\.[^\s"]{2,}|www\.[a-zA-Z0-9][a-zA-Z0-9-]+[a-zA-Z0-9]\.[^\s"]{2,}|https?:\/\/(?:www\.|(?!www))[a-zA-Z0-9]+\.[^\s"]{2,}|www\.[a-zA-Z0-9]+\.[^\s"]{2,})|[a-zA-Z0-9]+\.(?:gov|org|edu|net|com|co)(?:\.[^\s"]{2,}))re";
 inline constexpr auto kAddressPatternText = [] {

@@ -1,17 +1,24 @@
 // The tokenizer's regular-expression matcher gives the matches of std::regex (ECMAScript,
-// classic locale, over bytes) and survives inputs on which std::regex overflows the stack.
+// classic locale, over bytes) and survives inputs on which std::regex overflows the stack, and
+// the address pattern as compiled finds what the address pattern as first written finds.
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 #include <regex>
 
+#include "test_support.hpp"
 #include "tokenize/address_search.hpp"
 #include "tokenize/patterns.hpp"
 
 namespace {
 
 using velmora::detail::BytePattern;
+
+// The address pattern in its plain form, which backtracks over address literals.
+constexpr std::string_view kAddressPatternAsWritten =
+    R"re((?:(?:[a-z0-9!#$%&'*+/=?^_`{|}~-]+(?:\.[a-z0-9!#$%&'*+/=?^_`{|}~-]+)*|"(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21\x23-\x5b\x5d-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])*")@(?:(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?\.)+[a-z0-9](?:[a-z0-9-]*[a-z0-9])?|\[(?:(?:(?:2(?:5[0-5]|[0-4][0-9])|1[0-9][0-9]|[1-9]?[0-9]))\.){3}(?:(?:2(?:5[0-5]|[0-4][0-9])|1[0-9][0-9]|[1-9]?[0-9])|[a-z0-9-]*[a-z0-9]:(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21-\x5a\x53-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])+)\]))|(?:(?:https?:\/\/(?:www\.|(?!www))[a-zA-Z0-9][a-zA-Z0-9-]+[a-zA-Z0-9]\.[^\s"]{2,}|www\.[a-zA-Z0-9][a-zA-Z0-9-]+[a-zA-Z0-9]\.[^\s"]{2,}|https?:\/\/(?:www\.|(?!www))[a-zA-Z0-9]+\.[^\s"]{2,}|www\.[a-zA-Z0-9]+\.[^\s"]{2,})|[a-zA-Z0-9]+\.(?:gov|org|edu|net|com|co)(?:\.[^\s"]{2,})))re";
 
 std::vector<std::pair<std::size_t, std::size_t>> std_matches(const std::regex& pattern, const std::string& text) {
   std::vector<std::pair<std::size_t, std::size_t>> out;
@@ -50,7 +57,7 @@ std::vector<NamedPattern> all_patterns() {
       {"date_pattern", velmora::detail::kDatePattern,
        with({"3/4/2020", "12/31/99", "/", "March", "May", "December", "3,", "2020", "1", "12", "123456"})},
       {"currency", velmora::detail::kCurrencyPattern, with({"$", "$ ", "1,200", ".50", "12", "$1", ".", "5"})},
-      {"address", velmora::detail::kAddressPattern,
+      {"address", kAddressPatternAsWritten,
        with({"jo@example.com", "@", "www.", "http://", "https://", "example", ".com", ".org", ".co", ".uk", "a.b",
              "\"q\\\"\"", "[1.2.3.4]", "[255.", "250", "a-b", "!#$%", "/", "A@b", "ex.net.de", "~", "`", "{|}",
              "www", "?", "=", "[a:b]", "\\", "\x01", "\x7f"})},
@@ -128,6 +135,68 @@ TEST(TokenizerRegexMatcher, SurvivesLongRepetitions) {
   url.append(300000, 'q');
   EXPECT_EQ(our_matches(velmora::detail::address_pattern(), url),
             (std::vector<std::pair<std::size_t, std::size_t>>{{0, url.size()}}));
+}
+
+TEST(TokenizerRegexMatcher, AddressPatternFindsWhatThePlainFormFinds) {
+  const BytePattern plain(kAddressPatternAsWritten);
+  std::vector<std::string> texts;
+  // Texts built around every e-mail part, with address literals, escapes and stray bytes.
+  const std::vector<std::string> heads = {"a@[1.2.3.x:", "@[9.9.9.a-b:", "a@[1.2.3.", "\"", "a@", "a.b", "jo@ex.com"};
+  const std::string common = "\\]] \t\"@.a-:\\\\\n";
+  std::mt19937 rng(20261207);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = heads[rng() % heads.size()];
+    for (std::size_t k = rng() % 14; k > 0; --k) {
+      text += rng() % 4 == 0 ? static_cast<char>(rng() % 256) : common[rng() % common.size()];
+    }
+    if (rng() % 3 == 0) text += heads[rng() % heads.size()] + "]";
+    texts.push_back(text);
+  }
+  // Sentences of the English corpus, which hold e-mail and web addresses.
+  const std::string corpus = tokenizer_test::read_file(tokenizer_test::TokenizerTestData::dir() / "corpus.txt");
+  std::ifstream conllu(corpus);
+  for (std::string line; std::getline(conllu, line);) {
+    if (line.starts_with("# text = ")) texts.push_back(line.substr(9));
+  }
+  std::size_t with_matches = 0;
+  for (const std::string& text : texts) {
+    const auto expected = our_matches(plain, text);
+    with_matches += expected.empty() ? 0 : 1;
+    ASSERT_EQ(our_matches(velmora::detail::address_pattern(), text), expected) << "on \"" << text << "\"";
+  }
+  EXPECT_GT(with_matches, 1000U);
+}
+
+TEST(TokenizerRegexMatcher, AddressSearchSurvivesRunsThePlainFormBacktracksOn) {
+  // The plain form reads a backslash of an address literal alone or as an escape, and gave up
+  // at its match limit after about a hundred backslashes that do not lead to a closing bracket.
+  auto times = [](const std::string& piece, std::size_t count) {
+    std::string out;
+    for (std::size_t k = 0; k < count; ++k) out += piece;
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::string text;
+    std::size_t match_end;  // of the one match, from 0; 0 for none
+  };
+  const std::string literal = "x@[1.2.3.a:";
+  const std::vector<Case> cases = {
+      {"backslashes after the close", literal + "b]" + times("\\", 20000) + " tail", 13},
+      {"escapes after the close", literal + "b]" + times("\\a", 10000) + "\n", 13},
+      {"backslashes before the close", literal + times("\\", 20000) + "]", 20012},
+      {"escaped spaces before the close", literal + times("\\ ", 10000) + "].", 20012},
+      {"brackets up to a bare tab", literal + times("]", 20000) + "\t]", 20011},
+      {"a close as the only byte", literal + "]" + times("\\", 20000), 0},
+      {"a quoted local part of escapes", std::string(1, '"') + times("\\\\", 10000) + "\"@ab.cd", 20008},
+  };
+  for (const auto& test : cases) {
+    std::vector<std::pair<std::size_t, std::size_t>> expected;
+    if (test.match_end != 0) expected.emplace_back(0, test.match_end);
+    std::vector<std::pair<std::size_t, std::size_t>> found;
+    for (const auto& match : velmora::detail::find_address_matches(test.text)) found.emplace_back(match.begin, match.end);
+    EXPECT_EQ(found, expected) << test.name;
+  }
 }
 
 }  // namespace
