@@ -211,6 +211,9 @@ def main():
     gemm = report.gemm_rate(args.threads)
     texts = documents(300 if args.tiny else args.words, 2 if args.tiny else None)
     with tempfile.TemporaryDirectory() as directory:
+        # Writing the bundles runs PyTorch networks (the tokenizer's calibration), untimed: at one
+        # thread, as several on a busy machine can take many minutes even at tiny sizes.
+        torch.set_num_threads(1)
         stages = Stages(pathlib.Path(directory), texts, args.tiny)
         torch.set_num_threads(args.threads)
         pipeline = _velmora.Pipeline("en", processors=",".join(PROCESSORS), model_dir=directory)
