@@ -3,7 +3,8 @@
 // and as a list of one-sentence documents (`process_bulk`), beside the PyTorch reference doing
 // the same work one sentence at a time on the same thread count.
 //
-// Usage: depparse_bench [THREADS] [--tiny]   (default 1; --tiny: a small bundle and 5 sentences)
+// Usage: depparse_bench [THREADS] [--tiny] [--native-only]   (default 1; --tiny: a small bundle and
+// 5 sentences; --native-only: the reference is not timed, and only native result lines are printed)
 
 #include <ATen/Parallel.h>
 
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "flags.hpp"
 #include "support.hpp"
 #include "velmora/depparse.hpp"
 #include "velmora/document.hpp"
@@ -55,6 +57,7 @@ velmora::SentenceInput as_sentence(const std::vector<velmora::DepparseWord>& wor
 
 int main(int argc, char** argv) {
   const bool tiny = bench::take_tiny(argc, argv);
+  const bool native_only = bench::take_native_only(argc, argv);
   const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
   at::set_num_threads(threads);
   const double gemm = bench::gemm_rate();
@@ -63,7 +66,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
   const std::string command = "'" + std::string(VELMORA_PYTHON) + "' '" VELMORA_SOURCE_DIR
                               "/bench/depparse.py' '" + dir.string() + "' " + std::to_string(threads) +
-                              (tiny ? " --tiny" : "");
+                              (tiny ? " --tiny" : "") + (native_only ? " --native-only" : "");
   if (std::system(command.c_str()) != 0) {
     std::fprintf(stderr, "writing the benchmark bundle failed\n");
     return 1;
@@ -106,14 +109,22 @@ int main(int argc, char** argv) {
 
   std::printf("dependency parsing of %zu sentences (%zu words), %d thread(s)\n", sentences.size(), words, threads);
   std::printf("%-36s %12s %12s\n", "", "native s", "reference s");
-  std::printf("%-36s %12.3f %12.3f\n", "one sentence at a time", native_single, reference_total);
+  if (native_only) {
+    std::printf("%-36s %12.3f %12s\n", "one sentence at a time", native_single, "-");
+  } else {
+    std::printf("%-36s %12.3f %12.3f\n", "one sentence at a time", native_single, reference_total);
+  }
   std::printf("%-36s %12.3f %12s\n", "one document (process)", native_document, "-");
   std::printf("%-36s %12.3f %12s\n", "batched across documents", native_batched, "-");
-  std::printf("%-36s %12s %12.3f\n", "reference network without decoding", "-", reference_network);
+  if (!native_only) {
+    std::printf("%-36s %12s %12.3f\n", "reference network without decoding", "-", reference_network);
+  }
   const auto count = static_cast<double>(sentences.size());
   bench::emit("depparse", "sentence by sentence", threads, "native", native_single, count, "sentences", flops, gemm);
-  bench::emit("depparse", "sentence by sentence", threads, "baseline", reference_total, count, "sentences", flops,
-              gemm);
+  if (!native_only) {
+    bench::emit("depparse", "sentence by sentence", threads, "baseline", reference_total, count, "sentences", flops,
+                gemm);
+  }
   bench::emit("depparse", "one document", threads, "native", native_document, count, "sentences", flops, gemm);
   bench::emit("depparse", "whole list", threads, "native", native_batched, count, "sentences", flops, gemm);
   return 0;

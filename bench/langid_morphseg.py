@@ -6,7 +6,8 @@ A language identifier (150-wide embeddings, two 150-unit BiLSTM layers, 5 langua
 seeded texts of 10 to 200 characters, and a segmenter (64-wide embeddings, two 128-unit BiLSTM
 layers) with 5000 seeded words of 2 to 14 letters, are written to a temporary directory. The
 baselines are the PyTorch references of tests/support, one input at a time, and the same network
-run once per group of equal-length inputs. --tiny: the test widths, 5 texts and 20 words.
+run once per group of equal-length inputs (--native-only: not timed). --tiny: the test widths, 5
+texts and 20 words.
 """
 
 import collections
@@ -70,6 +71,23 @@ def morphseg_grouped(network, assets, batch, chunk=512):
                 network.classifier[1](F.gelu(network.encoder.reduce_dim(encoded))).argmax(-1)
 
 
+def baselines(langid, langid_assets, some_texts, segmenter, segmenter_assets, some_words, emit):
+    identifier = ReferenceIdentifier(langid, langid_assets)
+    segmenter_reference = ReferenceSegmenter(segmenter, segmenter_assets)
+    seconds = report.timed(lambda: [identifier.identify(text) for text in some_texts])
+    print(f"PyTorch langid, text by text           {seconds:8.3f} s  {len(some_texts) / seconds:9.0f} texts/s")
+    emit("langid", "one by one", seconds, len(some_texts), "texts")
+    seconds = report.timed(lambda: langid_grouped(langid, langid_assets, some_texts))
+    print(f"PyTorch langid, one call per length    {seconds:8.3f} s  {len(some_texts) / seconds:9.0f} texts/s")
+    emit("langid", "whole list", seconds, len(some_texts), "texts")
+    seconds = report.timed(lambda: [segmenter_reference.segment(word) for word in some_words])
+    print(f"PyTorch morphseg, word by word         {seconds:8.3f} s  {len(some_words) / seconds:9.0f} words/s")
+    emit("morphseg", "one by one", seconds, len(some_words), "words")
+    seconds = report.timed(lambda: morphseg_grouped(segmenter, segmenter_assets, some_words))
+    print(f"PyTorch morphseg, network only, by length {seconds:5.3f} s  {len(some_words) / seconds:9.0f} words/s")
+    emit("morphseg", "whole list", seconds, len(some_words), "words")
+
+
 def main():
     args = report.arguments("langid_morphseg_bench").parse_args()
     gemm = report.gemm_rate(args.threads)
@@ -95,21 +113,9 @@ def main():
         write_morphseg_bundle(directory / "morphseg", segmenter, segmenter_assets)
         (directory / "texts.json").write_text(json.dumps(some_texts))
         (directory / "words.json").write_text(json.dumps(some_words))
-        identifier, segmenter_reference = ReferenceIdentifier(langid, langid_assets), ReferenceSegmenter(
-            segmenter, segmenter_assets)
         print(f"{len(some_texts)} texts, {len(some_words)} words, {args.threads} thread(s)")
-        seconds = report.timed(lambda: [identifier.identify(text) for text in some_texts])
-        print(f"PyTorch langid, text by text           {seconds:8.3f} s  {len(some_texts) / seconds:9.0f} texts/s")
-        emit("langid", "one by one", seconds, len(some_texts), "texts")
-        seconds = report.timed(lambda: langid_grouped(langid, langid_assets, some_texts))
-        print(f"PyTorch langid, one call per length    {seconds:8.3f} s  {len(some_texts) / seconds:9.0f} texts/s")
-        emit("langid", "whole list", seconds, len(some_texts), "texts")
-        seconds = report.timed(lambda: [segmenter_reference.segment(word) for word in some_words])
-        print(f"PyTorch morphseg, word by word         {seconds:8.3f} s  {len(some_words) / seconds:9.0f} words/s")
-        emit("morphseg", "one by one", seconds, len(some_words), "words")
-        seconds = report.timed(lambda: morphseg_grouped(segmenter, segmenter_assets, some_words))
-        print(f"PyTorch morphseg, network only, by length {seconds:5.3f} s  {len(some_words) / seconds:9.0f} words/s")
-        emit("morphseg", "whole list", seconds, len(some_words), "words")
+        if not args.native_only:
+            baselines(langid, langid_assets, some_texts, segmenter, segmenter_assets, some_words, emit)
         report.run_native([args.binary, directory / "langid", directory / "texts.json", directory / "morphseg",
                            directory / "words.json", args.threads], lambda result: flops[result["bench"]], gemm)
 

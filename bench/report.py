@@ -8,6 +8,7 @@ A result line is one JSON object per measurement, printed beside the human-reada
      "seconds": 0.5, "items": 200, "unit": "sentences", "flops": 1.2e9, "gemm": 5.0e10}
 
 ``side`` is "native" or "baseline"; native and baseline lines of the same case did the same work.
+With ``--native-only`` a benchmark prints native lines only.
 ``flops`` is the network's floating-point operations for the case, ``gemm`` the float32 matrix
 product rate measured at the start of the run at the same thread count (FLOP/s), so that
 ``flops / gemm`` is the least time the machine could take.
@@ -36,6 +37,8 @@ def arguments(binary: str | None = None, description: str | None = None) -> argp
         parser.add_argument("--binary", default=str(BUILD / "bench" / binary))
     parser.add_argument("--threads", type=int, default=1)
     parser.add_argument("--tiny", action="store_true", help="a few inputs and small models: checks the benchmark runs")
+    parser.add_argument("--native-only", action="store_true",
+                        help="time the native side only: the baselines are not timed and print no result lines")
     return parser
 
 

@@ -1,7 +1,7 @@
 """Runs every benchmark and prints one table of their result lines.
 
     python3 bench/run.py [--build-dir build/release] [--threads 1,4,8] [--tiny] [--only pos,ner]
-                         [--json results.json] [--busy 8]
+                         [--json results.json] [--busy 8] [--native-only]
 
 Each benchmark prints its own figures (shown as they come) and one JSON result line per
 measurement (see bench/report.py); the table pairs the native and baseline lines of each case:
@@ -16,6 +16,13 @@ measurement (see bench/report.py); the table pairs the native and baseline lines
 Benchmarks that do not depend on the intra-op thread count run once, at the first count.
 With --busy N, N processes spin on the cores for the whole run, so that the figures show how the
 benchmarks fare on a machine that other work keeps busy; the line above the table says so.
+
+With --native-only every benchmark times its native side only: it still writes its bundles and
+inputs and checks what it checks, but its baselines are not timed (PyTorch with several threads on
+a busy machine can take hours), so the table shows "-" for baseline and ratio; the FLOP bound
+stays. With --compare-source, the earlier revision's benchmarks get --native-only too when its
+drivers take it; drivers from before the option run whole, baselines included (only their native
+time is shown).
 """
 
 from __future__ import annotations
@@ -47,7 +54,8 @@ class Benchmark:
     corpus: bool = False         # the native driver takes the CoNLL-U corpus as its first argument
     dev_text: bool = False       # reads the English dev treebank, which only sits beside a checkout
 
-    def command(self, build: pathlib.Path, threads: int, tiny: bool, source: pathlib.Path = ROOT) -> list[str]:
+    def command(self, build: pathlib.Path, threads: int, tiny: bool, source: pathlib.Path = ROOT,
+                native_only: bool = False) -> list[str]:
         if self.script is not None:
             command = [sys.executable, str(source / "bench" / self.script)]
             if self.binary is not None:
@@ -60,12 +68,19 @@ class Benchmark:
                 command.append(str(find_corpus()))
             if self.threaded:
                 command.append(str(threads))
-        return command + (["--tiny"] if tiny else [])
+        return command + (["--tiny"] if tiny else []) + (["--native-only"] if native_only else [])
 
     def present(self, build: pathlib.Path, source: pathlib.Path) -> bool:
         """Whether the revision in `source`, built in `build`, has this benchmark."""
         return ((self.script is None or (source / "bench" / self.script).exists())
                 and (self.binary is None or (build / "bench" / self.binary).exists()))
+
+
+def takes_native_only(source: pathlib.Path) -> bool:
+    """Whether the drivers of the revision in `source` take --native-only: they all gained it with
+    this runner's option, so its runner tells."""
+    runner = source / "bench" / "run.py"
+    return runner.exists() and "--native-only" in runner.read_text(encoding="utf-8")
 
 
 BENCHMARKS = [
@@ -125,15 +140,16 @@ def find_corpus() -> pathlib.Path:
 
 
 def run(benchmark: Benchmark, build: pathlib.Path, threads: int, tiny: bool, echo=print,
-        timeout: float | None = None, source: pathlib.Path = ROOT) -> list[dict]:
-    """Runs one benchmark of the source tree `source` built in `build`; returns its result lines.
+        timeout: float | None = None, source: pathlib.Path = ROOT, native_only: bool = False) -> list[dict]:
+    """Runs one benchmark of the source tree `source` built in `build`; returns its result lines
+    (native ones only with `native_only`, which the revision's drivers must take).
     Raises CalledProcessError when it fails and TimeoutExpired when it takes longer than `timeout`
     seconds (it is stopped, with the processes it started: on a busy machine, runs with several
     threads can take many times longer)."""
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(build / "src" / "python"), env.get("PYTHONPATH")]))
     env["VELMORA_BUILD_DIR"] = str(build)
-    command = benchmark.command(build, threads, tiny, source)
+    command = benchmark.command(build, threads, tiny, source, native_only)
     process = subprocess.Popen(command, cwd=source, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                start_new_session=True)
     try:
@@ -225,6 +241,9 @@ def main() -> int:
     parser.add_argument("--json", help="also append every result line to this file, as each benchmark ends")
     parser.add_argument("--timeout", type=float, help="stop a benchmark run after this many seconds")
     parser.add_argument("--busy", type=int, default=0, help="spinning processes kept running during the run")
+    parser.add_argument("--native-only", action="store_true",
+                        help="time the native side only: no baselines, \"-\" for baseline and ratio (an earlier "
+                             "revision whose drivers lack the option runs whole)")
     parser.add_argument("--compare-source", help="the source tree of an earlier revision, whose benchmarks run "
                                                  "right after each of this tree's (needs --compare-build)")
     parser.add_argument("--compare-build", help="the build directory of that revision")
@@ -253,15 +272,17 @@ def run_all(args) -> int:
             print(f"== {benchmark.name}" + (f", {threads} thread(s)" if benchmark.threaded else ""), flush=True)
             start = time.perf_counter()
             # The earlier revision runs right after this one: the two see the same machine load.
-            revisions = [("after", build, ROOT)]
+            revisions = [("after", build, ROOT, args.native_only)]
             if before and benchmark.present(*before):
-                revisions.append(("before", *before))
-            for revision, revision_build, source in revisions:
+                revisions.append(("before", *before, args.native_only and takes_native_only(before[1])))
+            for revision, revision_build, source, native_only in revisions:
                 if len(revisions) > 1:
-                    print(f"  [{revision}]", flush=True)
+                    whole = args.native_only and not native_only
+                    print(f"  [{revision}]" + (" (its drivers lack --native-only: baselines timed too)"
+                                               if whole else ""), flush=True)
                 try:
                     found = run(benchmark, revision_build, threads, args.tiny, lambda line: print(line, flush=True),
-                                args.timeout, source)
+                                args.timeout, source, native_only)
                     for result in found:
                         result["busy"] = args.busy
                         if revision == "before":

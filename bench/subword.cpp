@@ -3,8 +3,9 @@
 // from four threads sharing one tokenizer, beside the plain-Python reference doing the same work
 // with the same vocabularies (learned from the corpus by tests/support/subword_test_data.py).
 //
-// Usage: subword_bench [CONLLU] [--tiny]   (default: shared/data/en_ewt-ud-dev.conllu found above
-// the source tree; --tiny: its first 50 sentences)
+// Usage: subword_bench [CONLLU] [--tiny] [--native-only]   (default: shared/data/en_ewt-ud-dev.conllu
+// found above the source tree; --tiny: its first 50 sentences; --native-only: the reference does
+// not run)
 
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "flags.hpp"
 #include "support.hpp"
 #include "velmora/json.hpp"
 #include "velmora/subword.hpp"
@@ -100,6 +102,7 @@ Figures measure(Make&& make, const Sentences& sentences) {
 
 int main(int argc, char** argv) {
   const bool tiny = bench::take_tiny(argc, argv);
+  const bool native_only = bench::take_native_only(argc, argv);
   const std::filesystem::path corpus = argc > 1 ? std::filesystem::path(argv[1]) : find_corpus();
   if (corpus.empty() || !std::filesystem::exists(corpus)) {
     std::cerr << "corpus not found; pass a CoNLL-U file\n";
@@ -160,7 +163,7 @@ int main(int argc, char** argv) {
   const std::string command = python + " " + quoted((root / "bench/subword.py").string()) + " " +
                               quoted((data / "subword").string()) + " " + quoted(corpus.string()) +
                               (tiny ? " 50" : "");
-  if (FILE* pipe = popen(command.c_str(), "r")) {
+  if (FILE* pipe = native_only ? nullptr : popen(command.c_str(), "r")) {
     char name[64];
     double seconds = 0;
     long long ids = 0;

@@ -4,10 +4,13 @@
 // time spent matching the regular-expression features.
 //
 // Usage: tokenizer_bench [THREADS] [CONLLU] [ROUNDS | native REPEATS [process|bulk]] [--tiny]
+//                        [--native-only]
 // Defaults: 1 thread, shared/data/en_ewt-ud-dev.conllu found above the source tree, 3 rounds:
 // each side's figure is its best round, which filters out interference on a busy machine. With
 // "native" only the native operations run (both, or the one named), REPEATS times each, which
-// suits a profiler. --tiny keeps the first five texts and one round.
+// suits a profiler. --tiny keeps the first five texts and one round. --native-only leaves the
+// reference untimed: it only gives the labels that the native ones are checked against, at one
+// thread, and only native result lines are printed.
 
 #include <ATen/Parallel.h>
 
@@ -25,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "flags.hpp"
 #include "support.hpp"
 #include "tokenize/features.hpp"
 #include "tokenize/model_loading.hpp"
@@ -115,6 +119,7 @@ double regex_seconds(const std::vector<std::string>& texts) {
 
 int main(int argc, char** argv) {
   const bool tiny = bench::take_tiny(argc, argv);
+  const bool native_only = bench::take_native_only(argc, argv);
   const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
   const std::filesystem::path corpus = argc > 2 ? std::filesystem::path(argv[2]) : find_corpus();
   if (corpus.empty() || !std::filesystem::exists(corpus)) {
@@ -193,8 +198,10 @@ int main(int argc, char** argv) {
   for (const auto& paragraph : paragraphs) velmora::detail::tokenizer_predict_labels(*state, paragraph);
   const double prediction = bench::seconds_since(start);
 
-  const std::string command = python_command("bench " + quoted(dir.string()) + " " + std::to_string(threads) + " " +
-                                             std::to_string(rounds));
+  const std::string command =
+      native_only ? python_command("labels " + quoted(dir.string()))
+                  : python_command("bench " + quoted(dir.string()) + " " + std::to_string(threads) + " " +
+                                   std::to_string(rounds));
   FILE* pipe = popen(command.c_str(), "r");
   double reference_process = 0.0;
   double reference_bulk = 0.0;
@@ -238,10 +245,15 @@ int main(int argc, char** argv) {
   std::printf("tokenizer benchmark: %zu texts, %zu characters, realistic bundle, %d intra-op thread(s), best of %d "
               "round(s)\n", texts.size(), characters, threads, rounds);
   std::printf("%-22s %14s %14s %9s\n", "operation", "native ch/s", "reference ch/s", "speed-up");
-  std::printf("%-22s %14.0f %14.0f %8.1fx\n", "process (per text)", rate(native_process), rate(reference_process),
-              reference_process / native_process);
-  std::printf("%-22s %14.0f %14.0f %8.1fx\n", "process_bulk (corpus)", rate(native_bulk), rate(reference_bulk),
-              reference_bulk / native_bulk);
+  const auto row = [&](const char* name, double native, double reference) {
+    if (native_only) {
+      std::printf("%-22s %14.0f %14s %9s\n", name, rate(native), "-", "-");
+    } else {
+      std::printf("%-22s %14.0f %14.0f %8.1fx\n", name, rate(native), rate(reference), reference / native);
+    }
+  };
+  row("process (per text)", native_process, reference_process);
+  row("process_bulk (corpus)", native_bulk, reference_bulk);
   std::printf("regular-expression features: %.4f s, %.1f%% of native process time\n", regex,
               100.0 * regex / native_process);
   std::printf("labels against the reference: %zu units, %zu differ, %zu of them not at a near-tie\n", units,
@@ -252,8 +264,12 @@ int main(int argc, char** argv) {
   const auto count = static_cast<double>(characters);
   const double flops = count * flops_per_unit(dir / "realistic");
   bench::emit("tokenizer", "text by text", threads, "native", native_process, count, "characters", flops, gemm);
-  bench::emit("tokenizer", "text by text", threads, "baseline", reference_process, count, "characters", flops, gemm);
+  if (!native_only) {
+    bench::emit("tokenizer", "text by text", threads, "baseline", reference_process, count, "characters", flops, gemm);
+  }
   bench::emit("tokenizer", "whole list", threads, "native", native_bulk, count, "characters", flops, gemm);
-  bench::emit("tokenizer", "whole list", threads, "baseline", reference_bulk, count, "characters", flops, gemm);
+  if (!native_only) {
+    bench::emit("tokenizer", "whole list", threads, "baseline", reference_bulk, count, "characters", flops, gemm);
+  }
   return 0;
 }

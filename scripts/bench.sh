@@ -6,9 +6,14 @@
 #   bash scripts/bench.sh --tiny               # tiny sizes: checks that every benchmark runs
 #   bash scripts/bench.sh --only pos,pipeline --json results.json
 #   bash scripts/bench.sh --threads 1,8 --busy 8   # with 8 spinning processes on the cores for the run
+#   bash scripts/bench.sh --threads 1,8 --busy 8 --native-only   # the same, baselines not timed
 #   bash scripts/bench.sh --only pos --compare main  # each benchmark of revision "main" right after ours
 # --compare REV builds the benchmarks of REV from an exported copy in build/compare/<commit>, and
 # the table adds its native time and the speed-up since.
+# --native-only times the native side only: the benchmarks still write their bundles and inputs
+# and check what they check, but skip timing their baselines (PyTorch at several threads on a busy
+# machine can take hours); the table shows "-" for baseline and ratio. With --compare, REV's
+# benchmarks get it too if their drivers take it; older ones run whole, baselines included.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"

@@ -1,5 +1,6 @@
 """Every benchmark runs once at tiny size, so that none of them rots: each must finish and
-report its measurements as result lines, native and baseline side by side where it has both."""
+report its measurements as result lines, native and baseline side by side where it has both;
+and once more with --native-only, which must leave out every baseline line and no native one."""
 
 import os
 import pathlib
@@ -31,6 +32,31 @@ def test_benchmark_runs_at_tiny_size(case):
     if any("flops" in result for result in results):
         assert all(result["flops"] > 0 and result["gemm"] > 0 for result in results)
     assert run.table(results).count("\n") == len({(r["bench"], r["case"], r["threads"]) for r in results}) + 1
+
+    native = run.run(case, BUILD, 1, True, echo=lambda line: None, native_only=True)
+    assert {result["side"] for result in native} == {"native"}
+    key = lambda result: (result["bench"], result["case"], result["threads"])  # noqa: E731
+    bounded = {key(r): "flops" in r for r in results if r["side"] == "native"}
+    assert {key(r): "flops" in r for r in native} == bounded
+    # One row per case, "-" for the baseline and ratio it no longer has, the bound where it had one.
+    rows = run.table(native).splitlines()[2:]
+    assert len(rows) == len(bounded)
+    for row, bound in zip(rows, bounded.values()):
+        cells = row.split()
+        assert (cells[-6], cells[-4]) == ("-", "-"), row
+        assert (cells[-2] != "-") == bound, row
+
+
+@pytest.mark.parametrize("runner, takes", [
+    (None, False),                                                        # no runner at all
+    ('parser.add_argument("--tiny", action="store_true")\n', False),      # a revision from before the option
+    ((run.HERE / "run.py").read_text(encoding="utf-8"), True),            # this revision
+])
+def test_an_earlier_revision_gets_native_only_only_if_its_drivers_take_it(tmp_path, runner, takes):
+    if runner is not None:
+        (tmp_path / "bench").mkdir()
+        (tmp_path / "bench" / "run.py").write_text(runner, encoding="utf-8")
+    assert run.takes_native_only(tmp_path) == takes
 
 
 @pytest.mark.parametrize("script, arguments", [

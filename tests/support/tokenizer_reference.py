@@ -560,8 +560,19 @@ def bench(out: pathlib.Path, threads: int, repeats: int = 1) -> None:
         bulk_seconds = min(bulk_seconds, end - middle)
     print(f"process_seconds {process_seconds}")
     print(f"bulk_seconds {bulk_seconds}")
-    # Untimed: every paragraph's labels and the units where the top two scores nearly tie, so
-    # that the benchmark can check the native labels on this bundle too.
+    write_labels(out, tokenizer, texts)
+
+
+def labels_untimed(out: pathlib.Path) -> None:
+    """The reference's labels alone, untimed, at one thread: the check of a benchmark that does
+    not time the reference."""
+    torch.set_num_threads(1)
+    write_labels(out, ReferenceTokenizer(out / "realistic"), read_texts(out / "texts.txt"))
+
+
+def write_labels(out: pathlib.Path, tokenizer: ReferenceTokenizer, texts: list[str]) -> None:
+    """Every paragraph's labels and the units where the top two scores nearly tie, so that the
+    benchmark can check the native labels on this bundle too."""
     with open(out / "reference_labels.txt", "w", encoding="utf-8") as stream:
         for text in texts:
             for labels, margins in tokenizer.paragraph_labels(text):
@@ -573,7 +584,7 @@ if __name__ == "__main__":
     import sys
 
     # Usage: tokenizer_reference.py compare OUT_DIR [CONLLU] | bench-setup OUT_DIR CONLLU |
-    #        bench OUT_DIR THREADS [REPEATS]
+    #        bench OUT_DIR THREADS [REPEATS] | labels OUT_DIR
     command, out = sys.argv[1], pathlib.Path(sys.argv[2])
     if command == "compare":
         write_comparison(out, pathlib.Path(sys.argv[3]) if len(sys.argv) > 3 else None)
@@ -581,5 +592,7 @@ if __name__ == "__main__":
         bench_setup(out, pathlib.Path(sys.argv[3]))
     elif command == "bench":
         bench(out, int(sys.argv[3]), int(sys.argv[4]) if len(sys.argv) > 4 else 1)
+    elif command == "labels":
+        labels_untimed(out)
     else:
         raise SystemExit(f"unknown command: {command}")
