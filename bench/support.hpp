@@ -12,13 +12,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "flags.hpp"
 #include "velmora/document.hpp"
 #include "velmora/json.hpp"
 
@@ -42,19 +42,7 @@ inline std::vector<std::vector<std::string>> read_sentences_json(const std::file
 }
 
 /// Removes "--tiny" from the arguments; true when it was there.
-inline bool take_tiny(int& argc, char** argv) {
-  bool tiny = false;
-  int kept = 0;
-  for (int i = 0; i < argc; ++i) {
-    if (i > 0 && std::strcmp(argv[i], "--tiny") == 0) {
-      tiny = true;
-      continue;
-    }
-    argv[kept++] = argv[i];
-  }
-  argc = kept;
-  return tiny;
-}
+inline bool take_tiny(int& argc, char** argv) { return take_flag(argc, argv, "--tiny"); }
 
 /// FLOP/s of the best of a few float32 size x size products at the current thread count.
 inline double gemm_rate(std::int64_t size = 1024, int repeats = 5) {
