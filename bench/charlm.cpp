@@ -1,11 +1,14 @@
 // Character LM throughput: native `encode` sentence by sentence and `encode_many` over the whole
 // list, on a bundle and sentences written by bench/charlm.py (which prints the PyTorch
-// baselines beside these figures).
+// baselines beside these figures). Then a pipeline's case: six documents, each document's
+// sentences in one call, against the same sentences in one call as a list; the list should
+// never be the slower.
 //
 // Usage: charlm_bench BUNDLE SENTENCES_JSON [THREADS]
 
 #include <ATen/Parallel.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -43,5 +46,33 @@ int main(int argc, char** argv) {
   const auto count = static_cast<double>(sentences.size());
   bench::emit("charlm", "sentence by sentence", threads, "native", one_by_one, count, "sentences");
   bench::emit("charlm", "whole list", threads, "native", batched, count, "sentences");
+
+  // Six documents shaped as the pipeline benchmark's texts, five times longer (200 sentences in
+  // all, enough rows for a list to be split by rows): the best of three.
+  constexpr std::size_t kDocumentSizes[] = {25, 25, 30, 25, 45, 50};
+  std::vector<std::vector<std::vector<std::string>>> documents;
+  std::vector<std::vector<std::string>> list;
+  for (const std::size_t size : kDocumentSizes) {
+    auto& document = documents.emplace_back();
+    for (std::size_t s = 0; s < size && list.size() < sentences.size(); ++s) {
+      document.push_back(sentences[list.size()]);
+      list.push_back(document.back());
+    }
+  }
+  double per_document = 1e30;
+  double as_list = 1e30;
+  for (int round = 0; round < 3; ++round) {
+    start = bench::Clock::now();
+    for (const auto& document : documents) model.encode_many(document);
+    per_document = std::min(per_document, bench::seconds_since(start));
+    start = bench::Clock::now();
+    model.encode_many(list);
+    as_list = std::min(as_list, bench::seconds_since(start));
+  }
+  std::printf("native, %zu documents one by one      %8.3f s\n", documents.size(), per_document);
+  std::printf("native, the same as one list          %8.3f s\n", as_list);
+  const auto listed = static_cast<double>(list.size());
+  bench::emit("charlm", "documents, one by one", threads, "native", per_document, listed, "sentences");
+  bench::emit("charlm", "documents, as one list", threads, "native", as_list, listed, "sentences");
   return 0;
 }

@@ -95,11 +95,14 @@ constexpr std::int64_t kAheadFloats = std::int64_t{1} << 20;
 constexpr std::int64_t kWorkPerWorker = std::int64_t{1} << 23;
 
 // Recurrent weights (per layer, both directions) up to this size stay in one core's cache,
-// however many workers read them. Wider layers are read from the shared cache at every step:
-// split by rows, each worker's slot set must hold enough rows for one read to serve, or else
-// every step is split by hidden unit, so that each worker reads only its share.
+// however many workers read them. Wider layers are read from the shared cache, or memory, at
+// every step: split by rows, every worker reads all of them, so each worker's slot set must hold
+// enough rows for one read to serve many; a slot set holds half a worker's rows (see plan_layer).
+// With fewer rows every step is split by hidden unit, so that each worker reads only its share.
+// (Eight workers with slot sets of 13 rows each read a 1024-unit layer's 16 MiB at every step,
+// and run slower than one thread alone.)
 constexpr std::int64_t kCachedWeightBytes = std::int64_t{1} << 20;
-constexpr std::int64_t kRowsPerWideWorker = 24;
+constexpr std::int64_t kRowsPerWideSlotSet = 48;
 
 // Multiply-adds of one step a worker must have for a per-step split to pay for its
 // synchronisation.
@@ -131,7 +134,7 @@ Schedule plan_layer(const LayerShape& shape, std::span<const std::int64_t> lengt
   Schedule schedule;
   const bool wide = shape.width() * shape.hidden * static_cast<std::int64_t>(sizeof(float)) > kCachedWeightBytes;
   const std::int64_t workers = std::clamp<std::int64_t>(
-      std::min({threads, work / kWorkPerWorker, wide ? rows / kRowsPerWideWorker : rows}), 1, rows);
+      std::min({threads, work / kWorkPerWorker, wide ? rows / (2 * kRowsPerWideSlotSet) : rows}), 1, rows);
   const std::int64_t shared_slots = std::min(rows, kSlots);
   // Rows that keep every thread busy need no synchronisation within a step: a split by rows is
   // the one a busy machine cannot hold up.

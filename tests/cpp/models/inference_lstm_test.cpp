@@ -240,10 +240,11 @@ TEST(InferenceLstm, RowsComeOutTheSameAloneOrInAnyGroupOnAnyWorkerCount) {
 
 namespace {
 
-// Widths of a tagger's, a parser's and a character LM's recurrence. A row's outputs are the
-// same bits at every thread count (which changes how the rows and hidden units are split between
-// workers), alone, in any group, packed or padded, and from its input or from gathered
-// projections.
+// Widths of a tagger's, a parser's and a character LM's recurrence, and a wide layer with rows
+// enough for two workers' slot sets (split by rows at two threads, by hidden unit at three and
+// eight). A row's outputs are the same bits at every thread count (which changes how the rows
+// and hidden units are split between workers), alone, in any group, packed or padded, and from
+// its input or from gathered projections.
 struct ThreadCase {
   int layers;
   bool bidirectional;
@@ -339,7 +340,7 @@ TEST_P(InferenceLstmThreads, SameBitsAtEveryThreadCountAloneOrInAnyGroup) {
 
 INSTANTIATE_TEST_SUITE_P(Widths, InferenceLstmThreads,
                          ::testing::Values(ThreadCase{2, true, 40, 64, 90}, ThreadCase{1, true, 120, 400, 24},
-                                           ThreadCase{1, false, 100, 1024, 70}),
+                                           ThreadCase{1, false, 100, 1024, 70}, ThreadCase{1, false, 32, 384, 200}),
                          [](const ::testing::TestParamInfo<ThreadCase>& info) {
                            return "h" + std::to_string(info.param.hidden);
                          });
