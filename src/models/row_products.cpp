@@ -83,8 +83,16 @@ HWY_INLINE void product_rows(Tag tag, const Product& product, std::size_t first)
   // Four vectors of sums per row fit the registers of every target with four rows at most.
   constexpr std::size_t kVectors = 4;
   const std::size_t step = kVectors * hn::Lanes(tag);
+  const std::size_t lanes = hn::Lanes(tag);
   for (std::size_t j = 0; j < product.outputs; j += step) {
-    product_block<kRows, kVectors>(tag, product, product.panels + (j / kPanel) * product.inputs * kPanel, first, j);
+    const float* panel = product.panels + (j / kPanel) * product.inputs * kPanel;
+    // The last block computes only the vectors that hold outputs, not the panel's padding.
+    switch (std::min(kVectors, (product.outputs - j + lanes - 1) / lanes)) {
+      case 1: product_block<kRows, 1>(tag, product, panel, first, j); break;
+      case 2: product_block<kRows, 2>(tag, product, panel, first, j); break;
+      case 3: product_block<kRows, 3>(tag, product, panel, first, j); break;
+      default: product_block<kRows, kVectors>(tag, product, panel, first, j); break;
+    }
   }
 }
 

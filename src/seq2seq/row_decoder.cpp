@@ -39,6 +39,18 @@ float log_sum_exp(const float* values, std::int64_t count) {
   return top + std::log(sum);
 }
 
+// log_sum_exp of a pair, bit for bit. When the smaller value lies more than 18 below the larger,
+// its exponential is below half a unit in the last place of 1: the sum rounds to 1 and the result
+// is the larger value itself, with no exponential or logarithm to compute. Most columns of the
+// copy mixture are so, a copy probability of zero beside a generation probability.
+float log_sum_exp_pair(float first, float second) {
+  const float top = first < second ? second : first;  // as max_element: the first of equal values
+  const float other = first < second ? first : second;
+  if (!std::isinf(top) && other - top < -18.0F) return top + 0.0F;  // + log(1), as the sum would
+  const float pair[2] = {first, second};
+  return log_sum_exp(pair, 2);
+}
+
 float log_sigmoid(float x) { return std::min(x, 0.0F) - std::log1p(std::exp(-std::abs(x))); }
 
 // The positions of row r that are not masked: those before the first masked one.
@@ -157,8 +169,7 @@ Seq2SeqStepOutput seq2seq_row_step(const Seq2SeqModel& model, at::Tensor& ids,
     for (std::int64_t v = 0; v < width; ++v) {
       const float copy = copied[static_cast<std::size_t>(v)] == 0.0F ? kMasked : std::log(copied[static_cast<std::size_t>(v)]) + top;
       const float generate = generated[v < vocab ? v : kUnkId] + generation_scale;
-      const float pair[2] = {copy, generate};
-      out[v] = v < limit ? log_sum_exp(pair, 2) : kMasked;
+      out[v] = v < limit ? log_sum_exp_pair(copy, generate) : kMasked;
     }
   }
   if (suppress_unk) result.select(1, kUnkId).fill_(-std::numeric_limits<float>::infinity());

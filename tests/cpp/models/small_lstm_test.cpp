@@ -8,6 +8,7 @@
 #include <ATen/ATen.h>
 #include <c10/core/InferenceMode.h>
 
+#include <cmath>
 #include <tuple>
 #include <vector>
 
@@ -96,6 +97,27 @@ TEST(RowProducts, MatchTheLinearOperatorAndGiveEachRowTheSameBitsInAnyGroup) {
   }
   EXPECT_THROW(velmora::detail::RowProducts(at::randn({4, 3}), at::randn({3})), c10::Error);
   EXPECT_THROW(velmora::detail::RowProducts(at::randn({4, 3}), {})(at::randn({2, 4})), c10::Error);
+}
+
+// Each output is the bias, then one fused multiply-add per input in input order, whatever part
+// of a block of outputs it falls in: the same bits as that scalar chain.
+TEST(RowProducts, EachOutputIsTheFusedChainOverItsInputsInOrder) {
+  if (!__builtin_cpu_supports("fma")) GTEST_SKIP() << "products without fused multiply-add round each step";
+  c10::InferenceMode guard(true);
+  at::manual_seed(6);
+  for (const std::int64_t outputs : {1, 8, 16, 20, 33, 48, 64, 84, 97, 113, 128, 200}) {
+    const at::Tensor weight = at::randn({outputs, 29});
+    const at::Tensor bias = at::randn({outputs});
+    const at::Tensor rows = at::randn({6, 29});
+    const at::Tensor result = velmora::detail::RowProducts(weight, bias)(rows);
+    for (std::int64_t r = 0; r < rows.size(0); ++r) {
+      for (std::int64_t o = 0; o < outputs; ++o) {
+        float sum = bias[o].item<float>();
+        for (std::int64_t k = 0; k < weight.size(1); ++k) sum = std::fma(rows[r][k].item<float>(), weight[o][k].item<float>(), sum);
+        ASSERT_EQ(result[r][o].item<float>(), sum) << outputs << " outputs, row " << r << ", output " << o;
+      }
+    }
+  }
 }
 
 TEST(SmallLstm, PreparedStepOverRowsMatchesTheSingleStep) {
