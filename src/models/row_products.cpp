@@ -82,8 +82,8 @@ template <std::size_t kRows>
 HWY_INLINE void product_rows(Tag tag, const Product& product, std::size_t first) {
   // Four vectors of sums per row fit the registers of every target with four rows at most.
   constexpr std::size_t kVectors = 4;
-  const std::size_t step = kVectors * hn::Lanes(tag);
   const std::size_t lanes = hn::Lanes(tag);
+  const std::size_t step = kVectors * lanes;
   for (std::size_t j = 0; j < product.outputs; j += step) {
     const float* panel = product.panels + (j / kPanel) * product.inputs * kPanel;
     // The last block computes only the vectors that hold outputs, not the panel's padding.
