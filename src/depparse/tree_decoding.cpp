@@ -483,12 +483,12 @@ WorkingMemory::~WorkingMemory() { release(); }
 void WorkingMemory::release() {
   if (data_ == nullptr) return;
 #ifdef __linux__
-  munmap(data_, bytes_);
-#else
-  ::operator delete(data_);
+  if (mapped_) munmap(data_, bytes_);
 #endif
+  if (!mapped_) ::operator delete(data_);
   data_ = nullptr;
   bytes_ = 0;
+  mapped_ = false;
 }
 
 double* WorkingMemory::reserve(std::size_t count) {
@@ -497,6 +497,13 @@ double* WorkingMemory::reserve(std::size_t count) {
   release();
 #ifdef __linux__
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  // A matrix smaller than one huge page fits the translation cache anyway: the heap serves it
+  // without a mapping, and without zeroing a whole huge page, for the short sentences of most calls.
+  if (needed < kHugePage) {
+    data_ = ::operator new(needed);
+    bytes_ = needed;
+    return static_cast<double*>(data_);
+  }
   const std::size_t bytes = (needed + kHugePage - 1) / kHugePage * kHugePage;
   // One huge page more than needed, so that an aligned part can be kept and the rest returned.
   void* mapped = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -507,6 +514,7 @@ double* WorkingMemory::reserve(std::size_t count) {
   munmap(reinterpret_cast<void*>(aligned + bytes), address + kHugePage - aligned);
   data_ = reinterpret_cast<void*>(aligned);
   bytes_ = bytes;
+  mapped_ = true;
   madvise(data_, bytes_, MADV_HUGEPAGE);  // a hint: the matrix works in small pages too
 #else
   data_ = ::operator new(needed);

@@ -45,9 +45,9 @@ ScoreRowSummary summarize_score_row(const double* row, std::size_t n, std::size_
 
 class ArborescenceSearch;
 
-/// Storage for a working matrix, reused while large enough, in huge pages where the system
-/// offers them on request: each contraction reads and writes one column across all rows, which
-/// with small pages costs an address translation miss per row.
+/// Storage for a working matrix, reused while large enough; from one huge page up, in huge pages
+/// where the system offers them on request: each contraction reads and writes one column across
+/// all rows, which with small pages costs an address translation miss per row.
 class WorkingMemory {
  public:
   WorkingMemory() = default;
@@ -61,6 +61,7 @@ class WorkingMemory {
   void release();
   void* data_ = nullptr;
   std::size_t bytes_ = 0;
+  bool mapped_ = false;  // a huge-page mapping rather than a heap block
 };
 
 /// Decodes single-root trees of matrices assembled from rows that many decodings share, one
